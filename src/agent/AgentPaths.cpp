@@ -1,0 +1,52 @@
+#include "AgentPaths.h"
+
+#include <QDir>
+
+namespace corvane {
+
+namespace {
+const QString kDatabase = QStringLiteral(
+    "C:\\Documents and Settings\\All Users\\Application Data\\LANDesk\\ManagementSuite\\Database\\LDClientDB.db3");
+const QString kDescriptorFolder = QStringLiteral(
+    "C:\\Documents and Settings\\All Users\\Application Data\\LANDesk\\ManagementSuite\\landesk\\files\\");
+const QString kScheduledTasks = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\sdclient.tasks.xml");
+const QString kInvokerLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.client.invoker.log");
+const QString kSynchroniser = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.exe");
+const QString kSyncLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.log");
+} // namespace
+
+AgentPaths::AgentPaths()
+    : AgentPaths(QString())
+{
+}
+
+AgentPaths::AgentPaths(const QString& root)
+{
+#ifdef Q_OS_WIN
+    const bool fixed = root.isEmpty();
+#else
+    const bool fixed = false;
+#endif
+    const QString base = root.isEmpty() ? QStringLiteral("/") : root;
+    auto place = [&](const QString& windowsPath) { return fixed ? windowsPath : belowRoot(base, windowsPath); };
+    m_database = place(kDatabase);
+    m_descriptorFolder = place(kDescriptorFolder);
+    m_scheduledTasks = place(kScheduledTasks);
+    m_invokerLog = place(kInvokerLog);
+    m_synchroniser = place(kSynchroniser);
+    m_syncLog = place(kSyncLog);
+}
+
+QString AgentPaths::belowRoot(const QString& root, const QString& windowsPath)
+{
+    QString relative = windowsPath;
+    if (relative.size() >= 3 && relative.at(1) == QLatin1Char(':') && relative.at(2) == QLatin1Char('\\'))
+        relative = relative.mid(3);
+    relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString base = QDir::cleanPath(root);
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + relative;
+}
+
+} // namespace corvane

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+// The six files of the agent that Corvane reads, changes or starts. On Windows they sit at the agent's fixed
+// paths; below an agent root (tests, the demo, other systems) each fixed path loses its drive and its
+// backslashes become folder separators.
+class AgentPaths {
+public:
+    // The agent's own paths on Windows; elsewhere the same paths below the file system's root.
+    AgentPaths();
+    // The agent's paths below `root`; an empty root means the default above.
+    explicit AgentPaths(const QString& root);
+
+    QString database() const { return m_database; }
+    // The folder of the package descriptors, ending with a separator so a file name can follow directly.
+    QString descriptorFolder() const { return m_descriptorFolder; }
+    QString descriptor(const QString& operationFile) const { return m_descriptorFolder + operationFile; }
+    QString scheduledTasks() const { return m_scheduledTasks; }
+    QString invokerLog() const { return m_invokerLog; }
+    QString synchroniser() const { return m_synchroniser; }
+    QString syncLog() const { return m_syncLog; }
+
+    // Maps one fixed Windows path below `root` (drive dropped, backslashes turned into '/').
+    static QString belowRoot(const QString& root, const QString& windowsPath);
+
+private:
+    QString m_database;
+    QString m_descriptorFolder;
+    QString m_scheduledTasks;
+    QString m_invokerLog;
+    QString m_synchroniser;
+    QString m_syncLog;
+};
+
+} // namespace corvane

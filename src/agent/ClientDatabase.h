@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+class TaskTable;
+
+// The query that lists every operation with its invoker state and reschedule policy.
+inline const QString kLoadOperationsQuery = QStringLiteral(
+    "SELECT c.filename, i.state, r.periodicReschedule, r.rescheduleTimeT FROM ClientOperations c "
+    "LEFT JOIN InvokerState i ON c.ClientOperations_IDN=i.ClientOperations_IDN "
+    "LEFT JOIN ReschedulePolicy r ON r.operationId=c.filename");
+
+inline const QString kDatabaseMissingMessage = QStringLiteral("Can't find SQLite Database in ");
+
+struct LoadResult {
+    // Rows loaded; 0 on every failure and when the database is missing.
+    int rows = 0;
+    // No database file at the path: the table then holds the missing-database entry alone, and the
+    // caller tells the technician.
+    bool databaseMissing = false;
+    // The database could not be opened or read, or a row stopped the load; `errText` has the reason.
+    bool failed = false;
+};
+
+// Fills `table` with one entry per row of `sql` (the load query) run on the database at `dbPath`.
+// On a failure `errText` receives its description and the entries added before it stay; on success
+// `errText` is left as it was. One connection per call, closed on every path.
+LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText);
+
+// Runs one modifying statement on the database at `dbPath`. Returns false and writes `errText` when the
+// database cannot be opened or the statement fails; on success `errText` is left as it was.
+bool execStatement(const QString& dbPath, const QString& sql, QString& errText);
+
+// The task id in an operation file name: "SDClientTask." and ".xml" removed, then the last "."-piece.
+QString taskIdFromOperationFile(const QString& operationFile);
+
+// Puts `value` between single quotes in SQL, its own quotes doubled.
+QString sqlQuoted(const QString& value);
+
+} // namespace corvane

@@ -1,0 +1,70 @@
+#include "InvokerLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace corvane {
+
+namespace {
+const char* const kMonthNames[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+} // namespace
+
+QString InvokerLogPart::shownText() const
+{
+    if (status == Status::Missing)
+        return kLogMissingText;
+    QString text;
+    for (const QString& line : lines)
+        text += QStringLiteral("\r\n") + line;
+    return text;
+}
+
+QString invokerDateKey(const QDate& date)
+{
+    return QString::asprintf("%02d %s %04d", date.day(), kMonthNames[date.month()], date.year());
+}
+
+QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey)
+{
+    QStringList lines;
+    const QByteArray key = dateKey.toLatin1();
+    qsizetype start = 0;
+    bool found = false;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        QByteArrayView line(content.constData() + start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!found && line.contains(QByteArrayView(key)))
+            found = true;
+        if (found)
+            lines.append(QString::fromLatin1(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date)
+{
+    InvokerLogPart part;
+    if (!QFileInfo(logPath).isFile()) {
+        part.status = InvokerLogPart::Status::Missing;
+        return part;
+    }
+    QFile file(logPath);
+    QByteArray content;
+    if (file.open(QIODevice::ReadOnly))
+        content = file.readAll();
+    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        part.status = InvokerLogPart::Status::Unreadable;
+        part.error = file.errorString();
+        return part;
+    }
+    part.lines = linesFromDateKey(content, invokerDateKey(date));
+    return part;
+}
+
+} // namespace corvane

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+class TaskTable;
+
+// Merges the agent's scheduled-task file into `table`: a task the table holds gets the file's state and
+// time as its last two fields, in place; a task only the file knows is appended. A file that is missing
+// or not well-formed merges nothing. Returns false when the file exists but could not be read or parsed.
+bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath);
+
+} // namespace corvane

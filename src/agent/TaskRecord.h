@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace corvane {
+
+// A task's record: fields joined with ';', no quoting. Readers split at every ';' and use the first six
+// fields; a record can hold more (the scheduled-task merge may append twice) or, when damaged, fewer.
+namespace TaskRecord {
+
+enum Field {
+    kOperationFile = 0,
+    kInvokerState = 1,
+    kReschedule = 2,
+    kRescheduleDate = 3,
+    kScheduledState = 4,
+    kScheduledTime = 5,
+};
+
+// Every field, empty ones included: the number of ';' plus one.
+inline QStringList split(const QString& record) { return record.split(QLatin1Char(';')); }
+inline QString join(const QStringList& fields) { return fields.join(QLatin1Char(';')); }
+// Field `index` of split fields, or an empty text when the record is shorter.
+inline QString field(const QStringList& fields, int index)
+{
+    return index < fields.size() ? fields.at(index) : QString();
+}
+
+// The tail of a record that the database loader wrote and the scheduled-task merge has not completed yet.
+inline const QString kUnmergedTail = QStringLiteral(";n/a;n/a");
+// The entry that stands for a missing agent database.
+inline const QString kMissingDatabaseKey = QStringLiteral("1");
+inline const QString kMissingDatabaseRecord = QStringLiteral("Database@Error;2;;;;");
+
+} // namespace TaskRecord
+
+// Names of the invoker state codes 0 to 7.
+namespace StateNames {
+
+inline const QStringList kNames = {
+    QStringLiteral("Resume"), QStringLiteral("UndoContinue"), QStringLiteral("Waiting"),
+    QStringLiteral("UndoWaiting"), QStringLiteral("Active"), QStringLiteral("Undoing"),
+    QStringLiteral("Completed"), QStringLiteral("n/a"),
+};
+
+// The name of a state code given as text; empty for a code that is not a whole number from 0 to 7.
+QString name(const QString& code);
+
+} // namespace StateNames
+
+} // namespace corvane

@@ -1,0 +1,30 @@
+#include "TaskTable.h"
+
+namespace corvane {
+
+bool TaskTable::add(const QString& key, const QString& value)
+{
+    if (m_index.contains(key))
+        return false;
+    m_index.insert(key, m_keys.size());
+    m_keys.append(key);
+    m_values.append(value);
+    return true;
+}
+
+QString TaskTable::item(const QString& key) const
+{
+    const auto it = m_index.constFind(key);
+    return it == m_index.constEnd() ? QString() : m_values.at(*it);
+}
+
+bool TaskTable::setItem(const QString& key, const QString& value)
+{
+    const auto it = m_index.constFind(key);
+    if (it == m_index.constEnd())
+        return false;
+    m_values[*it] = value;
+    return true;
+}
+
+} // namespace corvane

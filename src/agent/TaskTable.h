@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+namespace corvane {
+
+// The in-memory join of everything the agent knows about each task: task id -> TaskRecord text.
+// Entries keep their insertion order; giving a present key a new value keeps its place.
+class TaskTable {
+public:
+    // Adds a new entry; refuses (returns false, table unchanged) a key that is already present.
+    bool add(const QString& key, const QString& value);
+    bool exists(const QString& key) const { return m_index.contains(key); }
+    // The value under `key`, or an empty text when the key is absent.
+    QString item(const QString& key) const;
+    // Replaces the value of a present key in place; returns false for an absent key.
+    bool setItem(const QString& key, const QString& value);
+    int count() const { return m_keys.size(); }
+    const QStringList& keys() const { return m_keys; }
+    const QStringList& items() const { return m_values; }
+
+private:
+    QStringList m_keys;
+    QStringList m_values;
+    QHash<QString, int> m_index;
+};
+
+} // namespace corvane

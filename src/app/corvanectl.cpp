@@ -1,0 +1,196 @@
+// corvanectl: the agent's tasks and logs from the command line, through the same code as the window.
+#include "AgentPaths.h"
+#include "ClientDatabase.h"
+#include "Feedback.h"
+#include "InvokerLog.h"
+#include "TaskList.h"
+#include "TaskListLoader.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+using namespace corvane;
+
+namespace {
+
+enum ExitStatus { kSuccess = 0, kDataFailure = 1, kUsageError = 2 };
+
+const QString kDescription = QStringLiteral(
+    "Shows and steers the software distribution of the local management agent.\n\n"
+    "Commands:\n"
+    "  list [--json]             every task, as the main window lists it\n"
+    "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log");
+
+// Progress goes nowhere unless asked for; messages go to standard error.
+class ConsoleFeedback : public Feedback {
+public:
+    ConsoleFeedback(QTextStream& err, bool verbose)
+        : m_err(err)
+        , m_verbose(verbose)
+    {
+    }
+    void setStatus(const QString& text) override
+    {
+        if (m_verbose && !text.isEmpty())
+            m_err << text << Qt::endl;
+    }
+    void showMessage(const QString& text) override { m_err << text << Qt::endl; }
+
+private:
+    QTextStream& m_err;
+    bool m_verbose;
+};
+
+QJsonObject rowObject(const TaskRow& row)
+{
+    return QJsonObject{
+        {QStringLiteral("key"), row.key},
+        {QStringLiteral("record"), row.record},
+        {QStringLiteral("application"), row.application},
+        {QStringLiteral("database"), row.database},
+        {QStringLiteral("sdclient"), row.sdclient},
+        {QStringLiteral("install"), row.install},
+        {QStringLiteral("reschedule"), row.reschedule},
+        {QStringLiteral("rescheduleDate"), row.rescheduleDate},
+        {QStringLiteral("kind"), row.kind},
+        {QStringLiteral("icon"), row.icon},
+        {QStringLiteral("colour"), colourName(row.colour)},
+        {QStringLiteral("tag"), row.tag},
+    };
+}
+
+// The rows as an aligned table: the task id, the list's six captioned columns, then icon and colour.
+void printTable(QTextStream& out, const QList<TaskRow>& rows)
+{
+    QList<QStringList> lines;
+    QStringList header{QStringLiteral("Task")};
+    for (int column = 1; column < kTaskColumns.size(); ++column)
+        header << kTaskColumns.at(column).caption;
+    header << QStringLiteral("Icon") << QStringLiteral("Colour");
+    lines << header;
+    for (const TaskRow& row : rows) {
+        QStringList cells{row.key.mid(1)};
+        for (int column = 1; column < kTaskColumns.size(); ++column)
+            cells << row.columnText(column);
+        cells << row.icon << colourName(row.colour);
+        lines << cells;
+    }
+    QList<qsizetype> widths(header.size(), 0);
+    for (const QStringList& cells : lines) {
+        for (int i = 0; i < cells.size(); ++i)
+            widths[i] = std::max(widths[i], cells.at(i).size());
+    }
+    for (const QStringList& cells : lines) {
+        QString line;
+        for (int i = 0; i < cells.size(); ++i)
+            line += cells.at(i).leftJustified(i + 1 < cells.size() ? widths[i] + 2 : 0);
+        out << line.trimmed() << '\n';
+    }
+}
+
+int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& err, Feedback& feedback)
+{
+    QString dbErrorText;
+    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
+    if (json) {
+        QJsonArray array;
+        for (const TaskRow& row : snapshot.rows)
+            array.append(rowObject(row));
+        out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    } else {
+        printTable(out, snapshot.rows);
+    }
+    out.flush();
+    if (snapshot.database.databaseMissing) {
+        err << kDatabaseMissingMessage << paths.database() << Qt::endl;
+        return kDataFailure;
+    }
+    if (snapshot.database.failed) {
+        err << "Database error: " << dbErrorText << Qt::endl;
+        return kDataFailure;
+    }
+    if (!snapshot.scheduledTasksRead)
+        err << "Warning: the scheduled-task file could not be read: " << paths.scheduledTasks() << Qt::endl;
+    return kSuccess;
+}
+
+int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err)
+{
+    const InvokerLogPart part = readInvokerLog(paths.invokerLog(), date);
+    switch (part.status) {
+    case InvokerLogPart::Status::Missing:
+        err << kLogMissingText << Qt::endl;
+        return kDataFailure;
+    case InvokerLogPart::Status::Unreadable:
+        err << kLogMissingText << ": " << paths.invokerLog() << ": " << part.error << Qt::endl;
+        return kDataFailure;
+    case InvokerLogPart::Status::Read:
+        break;
+    }
+    for (const QString& line : part.lines)
+        out << line << '\n';
+    return kSuccess;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvanectl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption rootOption(
+        QStringLiteral("agent-root"),
+        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."), QStringLiteral("DIR"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("list: print the rows as JSON."));
+    const QCommandLineOption dateOption(QStringLiteral("date"), QStringLiteral("log: the day to show."),
+                                        QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Print the progress texts of the status line."));
+    parser.addOptions({rootOption, jsonOption, dateOption, verboseOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list or log"));
+
+    auto usageError = [&](const QString& why) {
+        err << "corvanectl: " << why << "\n\n" << parser.helpText();
+        return int(kUsageError);
+    };
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(kSuccess);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    const QString command = args.first();
+    const AgentPaths paths(parser.value(rootOption));
+    ConsoleFeedback feedback(err, parser.isSet(verboseOption));
+
+    if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption))
+        return runList(paths, parser.isSet(jsonOption), out, err, feedback);
+    if (command == QLatin1String("log") && args.size() == 1 && !parser.isSet(jsonOption)) {
+        QDate date = QDate::currentDate();
+        if (parser.isSet(dateOption)) {
+            date = QDate::fromString(parser.value(dateOption), Qt::ISODate);
+            if (!date.isValid())
+                return usageError(QStringLiteral("--date takes a date written YYYY-MM-DD"));
+        }
+        return runLog(paths, date, out, err);
+    }
+    return usageError(QStringLiteral("unknown command or arguments: ") + args.join(QLatin1Char(' ')));
+}

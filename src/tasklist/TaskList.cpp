@@ -1,0 +1,135 @@
+#include "TaskList.h"
+
+#include "PackageDescriptor.h"
+#include "TaskRecord.h"
+#include "TaskTable.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+const QList<TaskColumn> kTaskColumns = {
+    {QStringLiteral("colonne1"), QString(), 0.07},
+    {QStringLiteral("colonne2"), QStringLiteral("Application"), 0.26},
+    {QStringLiteral("colonne3"), QStringLiteral("Database"), 0.11},
+    {QStringLiteral("colonne4"), QStringLiteral("SDClient"), 0.11},
+    {QStringLiteral("colonne5"), QStringLiteral("Install"), 0.15},
+    {QStringLiteral("colonne6"), QStringLiteral("Reschedule"), 0.11},
+    {QStringLiteral("colonne7"), QStringLiteral("Reschedule Date"), 0.15},
+};
+
+namespace {
+const QString kUnknownMarker = QStringLiteral("Unknow;");
+const QString kActive = QStringLiteral("ACTIVE");
+} // namespace
+
+QString TaskRow::columnText(int column) const
+{
+    switch (column) {
+    case 1:
+        return application;
+    case 2:
+        return database;
+    case 3:
+        return sdclient;
+    case 4:
+        return install;
+    case 5:
+        return reschedule;
+    case 6:
+        return rescheduleDate;
+    default:
+        return QString();
+    }
+}
+
+TaskRow buildTaskRow(const QString& taskId, const QString& record, const std::optional<QString>& descriptorAnswer)
+{
+    using namespace TaskRecord;
+    const QStringList fields = split(record);
+    TaskRow row;
+    row.key = QLatin1Char('k') + taskId;
+    row.record = record;
+
+    // A descriptor that exists but yields no name is shown like one of another kind.
+    const QString answer = descriptorAnswer.value_or(kUnknownLaunchpadAnswer);
+    if (answer.contains(kUnknownMarker)) {
+        const QStringList pieces = answer.split(QLatin1Char(';'));
+        row.application = pieces.at(0);
+        row.kind = pieces.at(1);
+    } else {
+        row.application = answer;
+        row.kind = QStringLiteral("S");
+    }
+
+    row.database = StateNames::name(field(fields, kInvokerState));
+    row.sdclient = field(fields, kScheduledState);
+    row.install = field(fields, kScheduledTime);
+    row.reschedule = field(fields, kReschedule);
+    row.rescheduleDate = field(fields, kRescheduleDate);
+
+    // Colour rules in order, the later winning: error reschedule, active task, not a package.
+    // A state code with no name gives no colour of its own.
+    if (!row.database.isEmpty()) {
+        if (row.reschedule == QLatin1String("Yes:Error"))
+            row.colour = TaskRow::Colour::Red;
+        if (row.database.toUpper() == kActive && row.sdclient.toUpper() == kActive)
+            row.colour = TaskRow::Colour::Green;
+    }
+    if (row.kind == QLatin1String("S")) {
+        row.tag = kPolicyTag;
+        row.icon = QStringLiteral("policy");
+    } else {
+        if (row.kind == QLatin1String("P"))
+            row.icon = QStringLiteral("push");
+        else if (row.kind == QLatin1String("L"))
+            row.icon = QStringLiteral("launchpad");
+        row.colour = TaskRow::Colour::Grey;
+    }
+    return row;
+}
+
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder)
+{
+    QList<TaskRow> rows;
+    rows.reserve(table.count());
+    const QStringList& keys = table.keys();
+    const QStringList& records = table.items();
+    for (int i = 0; i < keys.size(); ++i) {
+        const QString operationFile = TaskRecord::field(TaskRecord::split(records.at(i)), TaskRecord::kOperationFile);
+        rows.append(buildTaskRow(keys.at(i), records.at(i), getTaskName(descriptorFolder + operationFile)));
+    }
+    return rows;
+}
+
+int scrollTargetRow(const QList<TaskRow>& rows)
+{
+    const bool anyGreen =
+        std::any_of(rows.cbegin(), rows.cend(), [](const TaskRow& row) { return row.colour == TaskRow::Colour::Green; });
+    if (!anyGreen)
+        return -1;
+    for (int i = 0; i < rows.size(); ++i) {
+        for (int column = 1; column < kTaskColumns.size(); ++column) {
+            if (rows.at(i).columnText(column).startsWith(QLatin1String("Active")))
+                return i;
+        }
+    }
+    return -1;
+}
+
+QString colourName(TaskRow::Colour colour)
+{
+    switch (colour) {
+    case TaskRow::Colour::Red:
+        return QStringLiteral("red");
+    case TaskRow::Colour::Green:
+        return QStringLiteral("green");
+    case TaskRow::Colour::Grey:
+        return QStringLiteral("grey");
+    case TaskRow::Colour::Default:
+        break;
+    }
+    return QStringLiteral("default");
+}
+
+} // namespace corvane

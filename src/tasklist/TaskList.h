@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TaskRow.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace corvane {
+
+class TaskTable;
+
+// The list's seven columns: key, caption and share of the list's width.
+struct TaskColumn {
+    QString key;
+    QString caption;
+    double widthFraction;
+};
+extern const QList<TaskColumn> kTaskColumns;
+
+// One row per table entry, in table order; each package name is read from its descriptor below
+// `descriptorFolder` (which ends with a separator).
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
+
+// One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).
+TaskRow buildTaskRow(const QString& taskId, const QString& record, const std::optional<QString>& descriptorAnswer);
+
+// The row the list scrolls to after a run: when a row is green, the first row with a column text beginning
+// with "Active"; otherwise -1.
+int scrollTargetRow(const QList<TaskRow>& rows);
+
+QString colourName(TaskRow::Colour colour);
+
+} // namespace corvane

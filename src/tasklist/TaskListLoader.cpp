@@ -1,0 +1,28 @@
+#include "TaskListLoader.h"
+
+#include "AgentPaths.h"
+#include "Feedback.h"
+#include "ScheduledTasks.h"
+#include "TaskList.h"
+
+namespace corvane {
+
+TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
+                              const std::function<void()>& onDatabaseMissing)
+{
+    TaskListSnapshot snapshot;
+    feedback.setStatus(kLoadingDatabaseStatus);
+    snapshot.database = loadOperations(snapshot.table, paths.database(), kLoadOperationsQuery, dbErrorText);
+    if (snapshot.database.databaseMissing && onDatabaseMissing)
+        onDatabaseMissing();
+    feedback.setStatus(QString());
+
+    feedback.setStatus(kLoadingScheduledTasksStatus);
+    snapshot.scheduledTasksRead = mergeScheduledTasks(snapshot.table, paths.scheduledTasks());
+    feedback.setStatus(QString());
+
+    snapshot.rows = buildTaskRows(snapshot.table, paths.descriptorFolder());
+    return snapshot;
+}
+
+} // namespace corvane

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+// What one list row shows for one task-table entry.
+struct TaskRow {
+    enum class Colour { Default, Red, Green, Grey };
+
+    QString key;    // "k" + task id
+    QString record; // the TaskRecord text it was built from
+    QString application;
+    QString database;
+    QString sdclient;
+    QString install;
+    QString reschedule;
+    QString rescheduleDate;
+    QString kind; // "S" package, "P" no descriptor, "L" descriptor of another kind
+    QString icon; // "policy", "push", "launchpad" or empty
+    Colour colour = Colour::Default;
+    QString tag; // "policy" marks the rows that can be checked
+
+    // The six column texts after the first (check box and icon) column, in column order.
+    QString columnText(int column) const;
+};
+
+inline const QString kPolicyTag = QStringLiteral("policy");
+
+} // namespace corvane

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "AgentPaths.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace corvane::fake {
+
+// One operation as the agent stores it; an absent value leaves out the InvokerState or ReschedulePolicy row.
+struct Operation {
+    QString filename;
+    std::optional<QString> state;
+    std::optional<QString> periodicReschedule;
+    std::optional<QString> rescheduleTimeT;
+};
+
+// One "task" element of the scheduled-task file; an absent attribute is left out.
+struct ScheduledTask {
+    std::optional<QString> taskid;
+    std::optional<QString> state;
+    std::optional<QString> time;
+};
+
+// Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,
+// the demo and `corvane-fake-agent`. Every writer returns false and sets error() when it fails.
+class AgentTree {
+public:
+    explicit AgentTree(const QString& root);
+
+    const AgentPaths& paths() const { return m_paths; }
+    QString error() const { return m_error; }
+
+    // A database with the agent's four tables (and the extra columns a real agent has), no rows.
+    bool createDatabase();
+    bool addOperation(const Operation& operation);
+    bool addPackageState(const QString& task, const QString& package, int state);
+    // Runs any SQL on the database (several statements allowed).
+    bool execute(const QString& sql);
+
+    // A package descriptor named `operationFile` carrying `packageName`, saved in UTF-8.
+    bool writeDescriptor(const QString& operationFile, const QString& packageName);
+    bool writeScheduledTasks(const QList<ScheduledTask>& tasks);
+    bool writeInvokerLog(const QByteArray& content);
+    // Any file below the root, folders created as needed.
+    bool writeFile(const QString& path, const QByteArray& content);
+
+    // The text of a descriptor as the agent writes it.
+    static QByteArray descriptorText(const QString& packageName);
+    // Agent time (seconds since 01/01/1970 00:00, wall clock) of a moment.
+    static qint64 agentTime(const QDateTime& moment);
+
+private:
+    AgentPaths m_paths;
+    QString m_error;
+};
+
+// A realistic agent below `root`: a dozen tasks showing every kind of row, their descriptors, the
+// scheduled-task file and an invoker log with lines of earlier days and of `now`'s day.
+bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error);
+
+} // namespace corvane::fake
