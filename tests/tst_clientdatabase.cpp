@@ -1,0 +1,246 @@
+// Loading the agent's operations and running statements on real SQLite files.
+#include "ClientDatabase.h"
+#include "TaskTable.h"
+#include "TestAgent.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <sqlite3.h>
+
+using namespace corvane;
+using corvane::test::TestAgent;
+
+namespace {
+using Value = std::optional<QString>;
+const Value kNull;
+Value v(const char* text) { return QString::fromUtf8(text); }
+} // namespace
+
+class TestClientDatabase : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadsOneRow_data()
+    {
+        QTest::addColumn<QString>("filename");
+        QTest::addColumn<Value>("state");
+        QTest::addColumn<Value>("periodic");
+        QTest::addColumn<Value>("timeT");
+        QTest::addColumn<QString>("taskId");
+        QTest::addColumn<QString>("record");
+        QTest::newRow("no state, no policy")
+            << "SDClientTask.CORE01_1234.xml" << kNull << kNull << kNull << "CORE01_1234"
+            << "SDClientTask.CORE01_1234.xml;7;No;;n/a;n/a";
+        QTest::newRow("policy, now") << "SDClientTask.12.xml" << v("2") << v("1") << v("1") << "12"
+                                     << "SDClientTask.12.xml;2;Yes:Policy;Now;n/a;n/a";
+        QTest::newRow("error, epoch") << "SDClientTask.12.xml" << v("4") << v("0") << v("0") << "12"
+                                      << "SDClientTask.12.xml;4;Yes:Error;01/01/70 00:00;n/a;n/a";
+        QTest::newRow("error, one day") << "SDClientTask.12.xml" << v("6") << v("0") << v("86400")
+                                        << "12" << "SDClientTask.12.xml;6;Yes:Error;02/01/70 00:00;n/a;n/a";
+        QTest::newRow("other policy kind shows its value")
+            << "SDClientTask.12.xml" << v("6") << v("2") << v("1") << "12"
+            << "SDClientTask.12.xml;6;Yes:2;Now;n/a;n/a";
+        QTest::newRow("empty policy text is no policy")
+            << "SDClientTask.12.xml" << v("6") << v("") << v("abc") << "12"
+            << "SDClientTask.12.xml;6;No;;n/a;n/a";
+        QTest::newRow("last dotted piece") << "SDClientTask.a.b_7.xml" << kNull << kNull << kNull << "b_7"
+                                           << "SDClientTask.a.b_7.xml;7;No;;n/a;n/a";
+        QTest::newRow("no markers") << "pkg.alpha" << kNull << kNull << kNull << "alpha"
+                                    << "pkg.alpha;7;No;;n/a;n/a";
+        QTest::newRow("markers anywhere, case kept") << "x.xmlSDClientTask.Q.XML" << kNull << kNull << kNull
+                                                     << "XML" << "x.xmlSDClientTask.Q.XML;7;No;;n/a;n/a";
+        QTest::newRow("non-ASCII name") << "SDClientTask.th\u00e8me.xml" << v("3") << kNull << kNull
+                                        << "th\u00e8me" << "SDClientTask.th\u00e8me.xml;3;No;;n/a;n/a";
+    }
+    void loadsOneRow()
+    {
+        QFETCH(QString, filename);
+        QFETCH(Value, state);
+        QFETCH(Value, periodic);
+        QFETCH(Value, timeT);
+        QFETCH(QString, taskId);
+        QFETCH(QString, record);
+        TestAgent agent;
+        QVERIFY2(agent.createDatabase(), qPrintable(agent.error()));
+        QVERIFY2(agent.addOperation({filename, state, periodic, timeT}), qPrintable(agent.error()));
+        TaskTable table;
+        QString errText = QStringLiteral("earlier");
+        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QCOMPARE(result.rows, 1);
+        QVERIFY(!result.failed && !result.databaseMissing);
+        QCOMPARE(table.keys(), QStringList{taskId});
+        QCOMPARE(table.item(taskId), record);
+        QCOMPARE(errText, QStringLiteral("earlier")); // a success leaves the earlier error text
+    }
+
+    void keepsQueryOrder()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        for (const char* id : {"30", "10", "20"})
+            QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.%1.xml").arg(QLatin1String(id)), {}, {}, {}}));
+        TaskTable table;
+        QString errText;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).rows, 3);
+        QCOMPARE(table.keys(), QStringList({QStringLiteral("30"), QStringLiteral("10"), QStringLiteral("20")}));
+    }
+
+    // A row that breaks a rule stops the load; what came before stays, the rest is not read.
+    void badRowStopsTheLoad_data()
+    {
+        QTest::addColumn<QString>("secondFile");
+        QTest::addColumn<Value>("periodic");
+        QTest::addColumn<Value>("timeT");
+        QTest::addColumn<QString>("errorPart");
+        QTest::newRow("duplicate task id") << "other.SDClientTask.1.xml" << kNull << kNull << "appears twice";
+        QTest::newRow("reschedule time not a number") << "SDClientTask.2.xml" << v("1") << v("soon")
+                                                      << "soon";
+        QTest::newRow("reschedule time missing") << "SDClientTask.2.xml" << v("0") << kNull << "time";
+        QTest::newRow("reschedule time beyond 9999") << "SDClientTask.2.xml" << v("0")
+                                                     << v("999999999999") << "999999999999";
+    }
+    void badRowStopsTheLoad()
+    {
+        QFETCH(QString, secondFile);
+        QFETCH(Value, periodic);
+        QFETCH(Value, timeT);
+        QFETCH(QString, errorPart);
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), {}, {}, {}}));
+        QVERIFY(agent.addOperation({secondFile, {}, periodic, timeT}));
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.3.xml"), {}, {}, {}}));
+        TaskTable table;
+        QString errText;
+        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QCOMPARE(result.rows, 0);
+        QVERIFY(result.failed);
+        QCOMPARE(table.keys(), QStringList{QStringLiteral("1")});
+        QVERIFY2(errText.contains(errorPart), qPrintable(errText));
+    }
+
+    void queryErrorKeepsItsTextAfterASuccess()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.execute(QStringLiteral("DROP TABLE InvokerState")));
+        TaskTable table;
+        QString errText;
+        LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QVERIFY(result.failed);
+        QCOMPARE(result.rows, 0);
+        QVERIFY2(errText.contains(QLatin1String("InvokerState")), qPrintable(errText));
+        const QString firstError = errText;
+        result = loadOperations(table, agent.paths().database(), QStringLiteral("SELECT 'a', 1, NULL, NULL"), errText);
+        QCOMPARE(result.rows, 1);
+        QCOMPARE(errText, firstError);
+    }
+
+    void emptyArgumentsDoNothing()
+    {
+        TaskTable table;
+        QString errText = QStringLiteral("kept");
+        QCOMPARE(loadOperations(table, QString(), kLoadOperationsQuery, errText).rows, 0);
+        QCOMPARE(loadOperations(table, QStringLiteral("/nonexistent/db"), QString(), errText).databaseMissing, false);
+        QCOMPARE(table.count(), 0);
+        QCOMPARE(errText, QStringLiteral("kept"));
+    }
+
+    void missingDatabaseGivesItsEntryAndCreatesNothing()
+    {
+        TestAgent agent;
+        TaskTable table;
+        QString errText = QStringLiteral("kept");
+        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QVERIFY(result.databaseMissing);
+        QCOMPARE(result.rows, 0);
+        QCOMPARE(table.keys(), QStringList{QStringLiteral("1")});
+        QCOMPARE(table.item(QStringLiteral("1")), QStringLiteral("Database@Error;2;;;;"));
+        QCOMPARE(errText, QStringLiteral("kept"));
+
+        // Statements never create the agent's database either.
+        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("DELETE FROM PackageState"), errText));
+        QVERIFY(!QFile::exists(agent.paths().database()));
+    }
+
+    void notADatabaseIsAFailure()
+    {
+        TestAgent agent;
+        QVERIFY(agent.writeFile(agent.paths().database(), "this is not a database file, just text"));
+        TaskTable table;
+        QString errText;
+        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QVERIFY(result.failed && !result.databaseMissing);
+        QCOMPARE(table.count(), 0);
+        QVERIFY(!errText.isEmpty());
+    }
+
+    void execStatementReportsAndChanges()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.1"), QStringLiteral("A"), 3));
+        QVERIFY(agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.2"), QStringLiteral("B"), 3));
+        QString errText = QStringLiteral("kept");
+        QVERIFY(execStatement(agent.paths().database(),
+                              QStringLiteral("DELETE FROM PackageState WHERE Task = 'SWD.MultipleTaskProtection.1'"),
+                              errText));
+        QCOMPARE(errText, QStringLiteral("kept"));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
+
+        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("DELETE FROM NoSuchTable"), errText));
+        QVERIFY2(errText.contains(QLatin1String("NoSuchTable")), qPrintable(errText));
+        // A second statement smuggled behind the first is refused, not run.
+        QVERIFY(!execStatement(agent.paths().database(),
+                               QStringLiteral("SELECT 1; DELETE FROM PackageState"), errText));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
+    }
+
+    void quotedValuesStayInsideTheirQuotes()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addPackageState(QStringLiteral("it's"), QStringLiteral("A"), 1));
+        QVERIFY(agent.addPackageState(QStringLiteral("other"), QStringLiteral("B"), 1));
+        QString errText;
+        const QString hostile = QStringLiteral("x' OR '1'='1");
+        QVERIFY(execStatement(agent.paths().database(),
+                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(hostile), errText));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 2);
+        QVERIFY(execStatement(agent.paths().database(),
+                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(QStringLiteral("it's")),
+                              errText));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|1|0")});
+    }
+
+    // The agent holds a write lock: a statement waits for the busy timeout, then fails and says so.
+    void lockedDatabaseFailsAfterTheBusyTimeout()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
+        sqlite3* holder = nullptr;
+        QCOMPARE(sqlite3_open(agent.paths().database().toUtf8().constData(), &holder), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+        QElapsedTimer timer;
+        timer.start();
+        QString errText;
+        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("UPDATE InvokerState SET state=6"), errText));
+        const qint64 waited = timer.elapsed();
+        QVERIFY2(errText.contains(QLatin1String("locked")), qPrintable(errText));
+        QVERIFY2(waited >= 1500 && waited < 5000, qPrintable(QString::number(waited)));
+
+        TaskTable table;
+        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).failed);
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        QCOMPARE(agent.dump(QStringLiteral("InvokerState")), QStringList{QStringLiteral("1|1|2|0|0")});
+    }
+};
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+QTEST_GUILESS_MAIN(TestClientDatabase)
+#include "tst_clientdatabase.moc"

@@ -1,0 +1,147 @@
+// corvanectl run as a technician or a script would run it, against simulated agents.
+#include "TestAgent.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+using namespace corvane;
+using corvane::test::TestAgent;
+
+namespace {
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run corvanectl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(CORVANECTL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList withRoot(const TestAgent& agent, const QStringList& arguments)
+{
+    return QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments;
+}
+} // namespace
+
+class TestCorvanectl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listJsonOnTheDemoAgent()
+    {
+        TestAgent agent;
+        QString error;
+        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QString());
+        const QJsonArray rows = QJsonDocument::fromJson(run.out.toUtf8()).array();
+        QCOMPARE(rows.size(), 12);
+        const QStringList members = {
+            QStringLiteral("application"), QStringLiteral("colour"),  QStringLiteral("database"),
+            QStringLiteral("icon"),        QStringLiteral("install"), QStringLiteral("key"),
+            QStringLiteral("kind"),        QStringLiteral("record"),  QStringLiteral("reschedule"),
+            QStringLiteral("rescheduleDate"), QStringLiteral("sdclient"), QStringLiteral("tag")};
+        QCOMPARE(rows.at(0).toObject().keys(), members);
+        const QJsonObject accented = rows.at(4).toObject();
+        QCOMPARE(accented.value(QStringLiteral("application")).toString(),
+                 QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
+        const QJsonObject red = rows.at(3).toObject();
+        QCOMPARE(red.value(QStringLiteral("colour")).toString(), QStringLiteral("red"));
+        QCOMPARE(red.value(QStringLiteral("reschedule")).toString(), QStringLiteral("Yes:Error"));
+        const QJsonObject fileOnly = rows.at(10).toObject();
+        QCOMPARE(fileOnly.value(QStringLiteral("record")).toString().section(QLatin1Char(';'), 0, 3),
+                 QStringLiteral("1311;7;No;"));
+        QCOMPARE(fileOnly.value(QStringLiteral("icon")).toString(), QStringLiteral("push"));
+        QCOMPARE(fileOnly.value(QStringLiteral("tag")).toString(), QString());
+    }
+
+    void listTableIsAlignedUnderCaptions()
+    {
+        TestAgent agent;
+        QString error;
+        QVERIFY(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 13);
+        const qsizetype databaseColumn = lines.first().indexOf(QLatin1String("Database"));
+        QVERIFY(lines.first().contains(QLatin1String("Reschedule Date")));
+        QCOMPARE(lines.at(1).mid(databaseColumn, 9), QStringLiteral("Completed"));
+    }
+
+    void missingDatabaseIsReported()
+    {
+        TestAgent agent;
+        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
+        QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).array().size(), 2); // the rows are still printed
+        QVERIFY(!QFile::exists(agent.paths().database()));
+    }
+
+    void databaseErrorIsReported()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.execute(QStringLiteral("DROP TABLE ReschedulePolicy")));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QLatin1String("ReschedulePolicy")), qPrintable(run.err));
+    }
+
+    void logOfADay()
+    {
+        TestAgent agent;
+        QVERIFY(agent.writeInvokerLog("06 Dec 2026 old\r\n07 Dec 2026 a\r\nb\r\n"));
+        Run run = corvanectl(withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-07")}));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringLiteral("07 Dec 2026 a\nb\n"));
+        run = corvanectl(withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-08")}));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QString());
+    }
+
+    void missingLogIsReported()
+    {
+        TestAgent agent;
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("log")}));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find log file"));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no command") << QStringList{};
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")};
+        QTest::newRow("bad date") << QStringList{QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("7/12/2026")};
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("list"), QStringLiteral("--colour")};
+        QTest::newRow("extra argument") << QStringList{QStringLiteral("list"), QStringLiteral("more")};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = corvanectl(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains(QLatin1String("Usage:")));
+        QCOMPARE(run.out, QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCorvanectl)
+#include "tst_corvanectl.moc"
