@@ -13,8 +13,7 @@ class TestAgentData : public QObject {
     Q_OBJECT
 
 private slots:
-    void taskTableKeepsInsertionOrder()
-    {
+    void taskTableKeepsInsertionOrder() {
         TaskTable table;
         QVERIFY(table.add(QStringLiteral("b"), QStringLiteral("1")));
         QVERIFY(table.add(QStringLiteral("a"), QStringLiteral("2")));
@@ -30,8 +29,7 @@ private slots:
         QCOMPARE(table.count(), 3);
     }
 
-    void recordSplitsAtEverySemicolon_data()
-    {
+    void recordSplitsAtEverySemicolon_data() {
         QTest::addColumn<QString>("record");
         QTest::addColumn<int>("fieldCount");
         QTest::addColumn<QString>("field4");
@@ -41,8 +39,7 @@ private slots:
         QTest::newRow("damaged, short") << "x;4" << 2 << "";
         QTest::newRow("empty") << "" << 1 << "";
     }
-    void recordSplitsAtEverySemicolon()
-    {
+    void recordSplitsAtEverySemicolon() {
         QFETCH(QString, record);
         QFETCH(int, fieldCount);
         QFETCH(QString, field4);
@@ -52,60 +49,83 @@ private slots:
         QCOMPARE(TaskRecord::join(fields), record);
     }
 
-    void stateNames_data()
-    {
+    void stateNames_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("name");
-        QTest::newRow("0") << "0" << "Resume";
-        QTest::newRow("4") << "4" << "Active";
-        QTest::newRow("6") << "6" << "Completed";
-        QTest::newRow("7") << "7" << "n/a";
-        QTest::newRow("8 has no name") << "8" << "";
-        QTest::newRow("negative") << "-1" << "";
-        QTest::newRow("not a number") << "four" << "";
-        QTest::newRow("fraction") << "4.5" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("0") << "0"
+                           << "Resume";
+        QTest::newRow("4") << "4"
+                           << "Active";
+        QTest::newRow("6") << "6"
+                           << "Completed";
+        QTest::newRow("7") << "7"
+                           << "n/a";
+        QTest::newRow("8 has no name") << "8"
+                                       << "";
+        QTest::newRow("negative") << "-1"
+                                  << "";
+        QTest::newRow("not a number") << "four"
+                                      << "";
+        QTest::newRow("fraction") << "4.5"
+                                  << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
-    void stateNames()
-    {
+    void stateNames() {
         QFETCH(QString, code);
         QFETCH(QString, name);
         QCOMPARE(StateNames::name(code), name);
     }
 
-    void agentTime_data()
-    {
+    void agentTime_data() {
         QTest::addColumn<QString>("seconds");
         QTest::addColumn<QString>("text"); // empty: the conversion fails
-        QTest::newRow("epoch") << "0" << "01/01/70 00:00";
-        QTest::newRow("seconds dropped, not rounded") << "90" << "01/01/70 00:01";
-        QTest::newRow("59 seconds") << "59" << "01/01/70 00:00";
-        QTest::newRow("one day") << "86400" << "02/01/70 00:00";
-        QTest::newRow("24-hour clock") << "50400" << "01/01/70 14:00";
-        QTest::newRow("one second before 1970") << "-1" << "31/12/69 23:59";
-        QTest::newRow("leap day 2024") << "1709208000" << "29/02/24 12:00";
-        QTest::newRow("year 2000") << "946684800" << "01/01/00 00:00";
-        QTest::newRow("beyond 32 bits") << "4102444800" << "01/01/00 00:00";
-        QTest::newRow("last minute of 9999") << "253402300799" << "31/12/99 23:59";
-        QTest::newRow("year 10000") << "253402300800" << "";
-        QTest::newRow("first day of year 100") << "-59011459200" << "01/01/00 00:00";
-        QTest::newRow("year 99") << "-59011459201" << "";
-        QTest::newRow("huge") << "9223372036854775807" << "";
-        QTest::newRow("too big for 64 bits") << "99999999999999999999" << "";
-        QTest::newRow("surrounding spaces") << " 60 " << "01/01/70 00:01";
-        QTest::newRow("fraction") << "1.5" << "";
-        QTest::newRow("letters") << "12ab" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("epoch") << "0"
+                               << "01/01/70 00:00";
+        QTest::newRow("seconds dropped, not rounded") << "90"
+                                                      << "01/01/70 00:01";
+        QTest::newRow("59 seconds") << "59"
+                                    << "01/01/70 00:00";
+        QTest::newRow("one day") << "86400"
+                                 << "02/01/70 00:00";
+        QTest::newRow("24-hour clock") << "50400"
+                                       << "01/01/70 14:00";
+        QTest::newRow("one second before 1970") << "-1"
+                                                << "31/12/69 23:59";
+        QTest::newRow("leap day 2024") << "1709208000"
+                                       << "29/02/24 12:00";
+        QTest::newRow("year 2000") << "946684800"
+                                   << "01/01/00 00:00";
+        QTest::newRow("beyond 32 bits") << "4102444800"
+                                        << "01/01/00 00:00";
+        QTest::newRow("last minute of 9999") << "253402300799"
+                                             << "31/12/99 23:59";
+        QTest::newRow("year 10000") << "253402300800"
+                                    << "";
+        QTest::newRow("first day of year 100") << "-59011459200"
+                                               << "01/01/00 00:00";
+        QTest::newRow("year 99") << "-59011459201"
+                                 << "";
+        QTest::newRow("huge") << "9223372036854775807"
+                              << "";
+        QTest::newRow("too big for 64 bits") << "99999999999999999999"
+                                             << "";
+        QTest::newRow("surrounding spaces") << " 60 "
+                                            << "01/01/70 00:01";
+        QTest::newRow("fraction") << "1.5"
+                                  << "";
+        QTest::newRow("letters") << "12ab"
+                                 << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
-    void agentTime()
-    {
+    void agentTime() {
         QFETCH(QString, seconds);
         QFETCH(QString, text);
         QCOMPARE(agentTimeText(seconds).value_or(QString()), text);
     }
 
-    void agentTimeIgnoresLocale()
-    {
+    void agentTimeIgnoresLocale() {
         const QLocale saved;
         QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
         const QString text = agentTimeText(QStringLiteral("86400")).value_or(QString());
@@ -113,18 +133,22 @@ private slots:
         QCOMPARE(text, QStringLiteral("02/01/70 00:00"));
     }
 
-    void pathsBelowARoot()
-    {
+    void pathsBelowARoot() {
         const AgentPaths paths(QStringLiteral("/tmp/agent/"));
-        QCOMPARE(paths.database(), QStringLiteral("/tmp/agent/Documents and Settings/All Users/Application Data/"
-                                                  "LANDesk/ManagementSuite/Database/LDClientDB.db3"));
+        QCOMPARE(paths.database(),
+                 QStringLiteral("/tmp/agent/Documents and Settings/All Users/Application Data/"
+                                "LANDesk/ManagementSuite/Database/LDClientDB.db3"));
         QCOMPARE(paths.descriptor(QStringLiteral("SDClientTask.1.xml")),
                  QStringLiteral("/tmp/agent/Documents and Settings/All Users/Application Data/LANDesk/"
                                 "ManagementSuite/landesk/files/SDClientTask.1.xml"));
-        QCOMPARE(paths.invokerLog(), QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.client.invoker.log"));
-        QCOMPARE(paths.scheduledTasks(), QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/sdclient.tasks.xml"));
-        QCOMPARE(paths.synchroniser(), QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.sync.exe"));
-        QCOMPARE(paths.syncLog(), QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.sync.log"));
+        QCOMPARE(paths.invokerLog(),
+                 QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.client.invoker.log"));
+        QCOMPARE(paths.scheduledTasks(),
+                 QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/sdclient.tasks.xml"));
+        QCOMPARE(paths.synchroniser(),
+                 QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.sync.exe"));
+        QCOMPARE(paths.syncLog(),
+                 QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.sync.log"));
     }
 };
 

@@ -15,15 +15,16 @@ using corvane::test::TestAgent;
 namespace {
 using Value = std::optional<QString>;
 const Value kNull;
-Value v(const char* text) { return QString::fromUtf8(text); }
+Value v(const char* text) {
+    return QString::fromUtf8(text);
+}
 } // namespace
 
 class TestClientDatabase : public QObject {
     Q_OBJECT
 
 private slots:
-    void loadsOneRow_data()
-    {
+    void loadsOneRow_data() {
         QTest::addColumn<QString>("filename");
         QTest::addColumn<Value>("state");
         QTest::addColumn<Value>("periodic");
@@ -37,8 +38,8 @@ private slots:
                                      << "SDClientTask.12.xml;2;Yes:Policy;Now;n/a;n/a";
         QTest::newRow("error, epoch") << "SDClientTask.12.xml" << v("4") << v("0") << v("0") << "12"
                                       << "SDClientTask.12.xml;4;Yes:Error;01/01/70 00:00;n/a;n/a";
-        QTest::newRow("error, one day") << "SDClientTask.12.xml" << v("6") << v("0") << v("86400")
-                                        << "12" << "SDClientTask.12.xml;6;Yes:Error;02/01/70 00:00;n/a;n/a";
+        QTest::newRow("error, one day") << "SDClientTask.12.xml" << v("6") << v("0") << v("86400") << "12"
+                                        << "SDClientTask.12.xml;6;Yes:Error;02/01/70 00:00;n/a;n/a";
         QTest::newRow("other policy kind shows its value")
             << "SDClientTask.12.xml" << v("6") << v("2") << v("1") << "12"
             << "SDClientTask.12.xml;6;Yes:2;Now;n/a;n/a";
@@ -49,13 +50,14 @@ private slots:
                                            << "SDClientTask.a.b_7.xml;7;No;;n/a;n/a";
         QTest::newRow("no markers") << "pkg.alpha" << kNull << kNull << kNull << "alpha"
                                     << "pkg.alpha;7;No;;n/a;n/a";
-        QTest::newRow("markers anywhere, case kept") << "x.xmlSDClientTask.Q.XML" << kNull << kNull << kNull
-                                                     << "XML" << "x.xmlSDClientTask.Q.XML;7;No;;n/a;n/a";
-        QTest::newRow("non-ASCII name") << "SDClientTask.th\u00e8me.xml" << v("3") << kNull << kNull
-                                        << "th\u00e8me" << "SDClientTask.th\u00e8me.xml;3;No;;n/a;n/a";
+        QTest::newRow("markers anywhere, case kept")
+            << "x.xmlSDClientTask.Q.XML" << kNull << kNull << kNull << "XML"
+            << "x.xmlSDClientTask.Q.XML;7;No;;n/a;n/a";
+        QTest::newRow("non-ASCII name")
+            << "SDClientTask.th\u00e8me.xml" << v("3") << kNull << kNull << "th\u00e8me"
+            << "SDClientTask.th\u00e8me.xml;3;No;;n/a;n/a";
     }
-    void loadsOneRow()
-    {
+    void loadsOneRow() {
         QFETCH(QString, filename);
         QFETCH(Value, state);
         QFETCH(Value, periodic);
@@ -67,7 +69,8 @@ private slots:
         QVERIFY2(agent.addOperation({filename, state, periodic, timeT}), qPrintable(agent.error()));
         TaskTable table;
         QString errText = QStringLiteral("earlier");
-        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        const LoadResult result =
+            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
         QCOMPARE(result.rows, 1);
         QVERIFY(!result.failed && !result.databaseMissing);
         QCOMPARE(table.keys(), QStringList{taskId});
@@ -75,34 +78,33 @@ private slots:
         QCOMPARE(errText, QStringLiteral("earlier")); // a success leaves the earlier error text
     }
 
-    void keepsQueryOrder()
-    {
+    void keepsQueryOrder() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         for (const char* id : {"30", "10", "20"})
-            QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.%1.xml").arg(QLatin1String(id)), {}, {}, {}}));
+            QVERIFY(agent.addOperation(
+                {QStringLiteral("SDClientTask.%1.xml").arg(QLatin1String(id)), {}, {}, {}}));
         TaskTable table;
         QString errText;
         QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).rows, 3);
-        QCOMPARE(table.keys(), QStringList({QStringLiteral("30"), QStringLiteral("10"), QStringLiteral("20")}));
+        QCOMPARE(table.keys(),
+                 QStringList({QStringLiteral("30"), QStringLiteral("10"), QStringLiteral("20")}));
     }
 
     // A row that breaks a rule stops the load; what came before stays, the rest is not read.
-    void badRowStopsTheLoad_data()
-    {
+    void badRowStopsTheLoad_data() {
         QTest::addColumn<QString>("secondFile");
         QTest::addColumn<Value>("periodic");
         QTest::addColumn<Value>("timeT");
         QTest::addColumn<QString>("errorPart");
         QTest::newRow("duplicate task id") << "other.SDClientTask.1.xml" << kNull << kNull << "appears twice";
-        QTest::newRow("reschedule time not a number") << "SDClientTask.2.xml" << v("1") << v("soon")
-                                                      << "soon";
+        QTest::newRow("reschedule time not a number")
+            << "SDClientTask.2.xml" << v("1") << v("soon") << "soon";
         QTest::newRow("reschedule time missing") << "SDClientTask.2.xml" << v("0") << kNull << "time";
-        QTest::newRow("reschedule time beyond 9999") << "SDClientTask.2.xml" << v("0")
-                                                     << v("999999999999") << "999999999999";
+        QTest::newRow("reschedule time beyond 9999")
+            << "SDClientTask.2.xml" << v("0") << v("999999999999") << "999999999999";
     }
-    void badRowStopsTheLoad()
-    {
+    void badRowStopsTheLoad() {
         QFETCH(QString, secondFile);
         QFETCH(Value, periodic);
         QFETCH(Value, timeT);
@@ -114,15 +116,15 @@ private slots:
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.3.xml"), {}, {}, {}}));
         TaskTable table;
         QString errText;
-        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        const LoadResult result =
+            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
         QCOMPARE(result.rows, 0);
         QVERIFY(result.failed);
         QCOMPARE(table.keys(), QStringList{QStringLiteral("1")});
         QVERIFY2(errText.contains(errorPart), qPrintable(errText));
     }
 
-    void queryErrorKeepsItsTextAfterASuccess()
-    {
+    void queryErrorKeepsItsTextAfterASuccess() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.execute(QStringLiteral("DROP TABLE InvokerState")));
@@ -133,27 +135,28 @@ private slots:
         QCOMPARE(result.rows, 0);
         QVERIFY2(errText.contains(QLatin1String("InvokerState")), qPrintable(errText));
         const QString firstError = errText;
-        result = loadOperations(table, agent.paths().database(), QStringLiteral("SELECT 'a', 1, NULL, NULL"), errText);
+        result = loadOperations(table, agent.paths().database(), QStringLiteral("SELECT 'a', 1, NULL, NULL"),
+                                errText);
         QCOMPARE(result.rows, 1);
         QCOMPARE(errText, firstError);
     }
 
-    void emptyArgumentsDoNothing()
-    {
+    void emptyArgumentsDoNothing() {
         TaskTable table;
         QString errText = QStringLiteral("kept");
         QCOMPARE(loadOperations(table, QString(), kLoadOperationsQuery, errText).rows, 0);
-        QCOMPARE(loadOperations(table, QStringLiteral("/nonexistent/db"), QString(), errText).databaseMissing, false);
+        QCOMPARE(loadOperations(table, QStringLiteral("/nonexistent/db"), QString(), errText).databaseMissing,
+                 false);
         QCOMPARE(table.count(), 0);
         QCOMPARE(errText, QStringLiteral("kept"));
     }
 
-    void missingDatabaseGivesItsEntryAndCreatesNothing()
-    {
+    void missingDatabaseGivesItsEntryAndCreatesNothing() {
         TestAgent agent;
         TaskTable table;
         QString errText = QStringLiteral("kept");
-        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        const LoadResult result =
+            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
         QVERIFY(result.databaseMissing);
         QCOMPARE(result.rows, 0);
         QCOMPARE(table.keys(), QStringList{QStringLiteral("1")});
@@ -161,45 +164,46 @@ private slots:
         QCOMPARE(errText, QStringLiteral("kept"));
 
         // Statements never create the agent's database either.
-        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("DELETE FROM PackageState"), errText));
+        QVERIFY(
+            !execStatement(agent.paths().database(), QStringLiteral("DELETE FROM PackageState"), errText));
         QVERIFY(!QFile::exists(agent.paths().database()));
     }
 
-    void notADatabaseIsAFailure()
-    {
+    void notADatabaseIsAFailure() {
         TestAgent agent;
         QVERIFY(agent.writeFile(agent.paths().database(), "this is not a database file, just text"));
         TaskTable table;
         QString errText;
-        const LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        const LoadResult result =
+            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
         QVERIFY(result.failed && !result.databaseMissing);
         QCOMPARE(table.count(), 0);
         QVERIFY(!errText.isEmpty());
     }
 
-    void execStatementReportsAndChanges()
-    {
+    void execStatementReportsAndChanges() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
-        QVERIFY(agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.1"), QStringLiteral("A"), 3));
-        QVERIFY(agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.2"), QStringLiteral("B"), 3));
+        QVERIFY(
+            agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.1"), QStringLiteral("A"), 3));
+        QVERIFY(
+            agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.2"), QStringLiteral("B"), 3));
         QString errText = QStringLiteral("kept");
-        QVERIFY(execStatement(agent.paths().database(),
-                              QStringLiteral("DELETE FROM PackageState WHERE Task = 'SWD.MultipleTaskProtection.1'"),
-                              errText));
+        QVERIFY(execStatement(
+            agent.paths().database(),
+            QStringLiteral("DELETE FROM PackageState WHERE Task = 'SWD.MultipleTaskProtection.1'"), errText));
         QCOMPARE(errText, QStringLiteral("kept"));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
 
         QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("DELETE FROM NoSuchTable"), errText));
         QVERIFY2(errText.contains(QLatin1String("NoSuchTable")), qPrintable(errText));
         // A second statement smuggled behind the first is refused, not run.
-        QVERIFY(!execStatement(agent.paths().database(),
-                               QStringLiteral("SELECT 1; DELETE FROM PackageState"), errText));
+        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("SELECT 1; DELETE FROM PackageState"),
+                               errText));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
     }
 
-    void quotedValuesStayInsideTheirQuotes()
-    {
+    void quotedValuesStayInsideTheirQuotes() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.addPackageState(QStringLiteral("it's"), QStringLiteral("A"), 1));
@@ -207,17 +211,18 @@ private slots:
         QString errText;
         const QString hostile = QStringLiteral("x' OR '1'='1");
         QVERIFY(execStatement(agent.paths().database(),
-                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(hostile), errText));
+                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(hostile),
+                              errText));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 2);
         QVERIFY(execStatement(agent.paths().database(),
-                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(QStringLiteral("it's")),
+                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") +
+                                  sqlQuoted(QStringLiteral("it's")),
                               errText));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|1|0")});
     }
 
     // The agent holds a write lock: a statement waits for the busy timeout, then fails and says so.
-    void lockedDatabaseFailsAfterTheBusyTimeout()
-    {
+    void lockedDatabaseFailsAfterTheBusyTimeout() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
@@ -228,7 +233,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QString errText;
-        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("UPDATE InvokerState SET state=6"), errText));
+        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("UPDATE InvokerState SET state=6"),
+                               errText));
         const qint64 waited = timer.elapsed();
         QVERIFY2(errText.contains(QLatin1String("locked")), qPrintable(errText));
         QVERIFY2(waited >= 1500 && waited < 5000, qPrintable(QString::number(waited)));

@@ -17,8 +17,7 @@ struct Run {
     QString err;
 };
 
-Run corvanectl(const QStringList& arguments)
-{
+Run corvanectl(const QStringList& arguments) {
     QProcess process;
     process.start(QStringLiteral(CORVANECTL_PATH), arguments);
     Run run;
@@ -30,8 +29,7 @@ Run corvanectl(const QStringList& arguments)
     return run;
 }
 
-QStringList withRoot(const TestAgent& agent, const QStringList& arguments)
-{
+QStringList withRoot(const TestAgent& agent, const QStringList& arguments) {
     return QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments;
 }
 } // namespace
@@ -40,8 +38,7 @@ class TestCorvanectl : public QObject {
     Q_OBJECT
 
 private slots:
-    void listJsonOnTheDemoAgent()
-    {
+    void listJsonOnTheDemoAgent() {
         TestAgent agent;
         QString error;
         QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
@@ -51,9 +48,9 @@ private slots:
         const QJsonArray rows = QJsonDocument::fromJson(run.out.toUtf8()).array();
         QCOMPARE(rows.size(), 12);
         const QStringList members = {
-            QStringLiteral("application"), QStringLiteral("colour"),  QStringLiteral("database"),
-            QStringLiteral("icon"),        QStringLiteral("install"), QStringLiteral("key"),
-            QStringLiteral("kind"),        QStringLiteral("record"),  QStringLiteral("reschedule"),
+            QStringLiteral("application"),    QStringLiteral("colour"),   QStringLiteral("database"),
+            QStringLiteral("icon"),           QStringLiteral("install"),  QStringLiteral("key"),
+            QStringLiteral("kind"),           QStringLiteral("record"),   QStringLiteral("reschedule"),
             QStringLiteral("rescheduleDate"), QStringLiteral("sdclient"), QStringLiteral("tag")};
         QCOMPARE(rows.at(0).toObject().keys(), members);
         const QJsonObject accented = rows.at(4).toObject();
@@ -69,8 +66,7 @@ private slots:
         QCOMPARE(fileOnly.value(QStringLiteral("tag")).toString(), QString());
     }
 
-    void listTableIsAlignedUnderCaptions()
-    {
+    void listTableIsAlignedUnderCaptions() {
         TestAgent agent;
         QString error;
         QVERIFY(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error));
@@ -83,19 +79,19 @@ private slots:
         QCOMPARE(lines.at(1).mid(databaseColumn, 9), QStringLiteral("Completed"));
     }
 
-    void missingDatabaseIsReported()
-    {
+    void missingDatabaseIsReported() {
         TestAgent agent;
-        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
+        QVERIFY(agent.writeScheduledTasks(
+            {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
+        QCOMPARE(run.err.trimmed(),
+                 QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
         QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).array().size(), 2); // the rows are still printed
         QVERIFY(!QFile::exists(agent.paths().database()));
     }
 
-    void databaseErrorIsReported()
-    {
+    void databaseErrorIsReported() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.execute(QStringLiteral("DROP TABLE ReschedulePolicy")));
@@ -104,37 +100,36 @@ private slots:
         QVERIFY2(run.err.contains(QLatin1String("ReschedulePolicy")), qPrintable(run.err));
     }
 
-    void logOfADay()
-    {
+    void logOfADay() {
         TestAgent agent;
         QVERIFY(agent.writeInvokerLog("06 Dec 2026 old\r\n07 Dec 2026 a\r\nb\r\n"));
-        Run run = corvanectl(withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-07")}));
+        Run run = corvanectl(
+            withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-07")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QStringLiteral("07 Dec 2026 a\nb\n"));
-        run = corvanectl(withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-08")}));
+        run = corvanectl(
+            withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-08")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QString());
     }
 
-    void missingLogIsReported()
-    {
+    void missingLogIsReported() {
         TestAgent agent;
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("log")}));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find log file"));
     }
 
-    void usageErrors_data()
-    {
+    void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no command") << QStringList{};
         QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")};
-        QTest::newRow("bad date") << QStringList{QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("7/12/2026")};
+        QTest::newRow("bad date") << QStringList{QStringLiteral("log"), QStringLiteral("--date"),
+                                                 QStringLiteral("7/12/2026")};
         QTest::newRow("unknown option") << QStringList{QStringLiteral("list"), QStringLiteral("--colour")};
         QTest::newRow("extra argument") << QStringList{QStringLiteral("list"), QStringLiteral("more")};
     }
-    void usageErrors()
-    {
+    void usageErrors() {
         QFETCH(QStringList, arguments);
         const Run run = corvanectl(arguments);
         QCOMPARE(run.exitCode, 2);

@@ -12,8 +12,7 @@ class TestInvokerLog : public QObject {
     Q_OBJECT
 
 private slots:
-    void dateKey_data()
-    {
+    void dateKey_data() {
         QTest::addColumn<QDate>("date");
         QTest::addColumn<QString>("key");
         QTest::newRow("December") << QDate(2026, 12, 7) << "07 Dec 2026";
@@ -21,19 +20,18 @@ private slots:
         QTest::newRow("two-digit day") << QDate(2026, 5, 31) << "31 May 2026";
         QTest::newRow("September") << QDate(2026, 9, 15) << "15 Sep 2026";
     }
-    void dateKey()
-    {
+    void dateKey() {
         QFETCH(QDate, date);
         QFETCH(QString, key);
         const QLocale saved;
-        QLocale::setDefault(QLocale(QLocale::French, QLocale::France)); // the key is English whatever the locale
+        QLocale::setDefault(
+            QLocale(QLocale::French, QLocale::France)); // the key is English whatever the locale
         const QString built = invokerDateKey(date);
         QLocale::setDefault(saved);
         QCOMPARE(built, key);
     }
 
-    void todaysPart_data()
-    {
+    void todaysPart_data() {
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("from the first line of today")
@@ -45,16 +43,16 @@ private slots:
             << QByteArray("x 07 Dec 2026 a\n06 Dec 2026 late writer\nb")
             << QStringList{QStringLiteral("x 07 Dec 2026 a"), QStringLiteral("06 Dec 2026 late writer"),
                            QStringLiteral("b")};
-        QTest::newRow("key in lower case does not match") << QByteArray("07 dec 2026 a\n7 Dec 2026 b\n")
-                                                          << QStringList{};
+        QTest::newRow("key in lower case does not match")
+            << QByteArray("07 dec 2026 a\n7 Dec 2026 b\n") << QStringList{};
         QTest::newRow("no line of today") << QByteArray("06 Dec 2026 a\r\n") << QStringList{};
         QTest::newRow("empty log") << QByteArray() << QStringList{};
         QTest::newRow("blank lines kept, bytes one per character")
             << QByteArray("07 Dec 2026 \xe9t\xe9\n\n\xc3\xa9\n")
-            << QStringList{QStringLiteral("07 Dec 2026 \u00e9t\u00e9"), QString(), QStringLiteral("\u00c3\u00a9")};
+            << QStringList{QStringLiteral("07 Dec 2026 \u00e9t\u00e9"), QString(),
+                           QStringLiteral("\u00c3\u00a9")};
     }
-    void todaysPart()
-    {
+    void todaysPart() {
         QFETCH(QByteArray, log);
         QFETCH(QStringList, lines);
         TestAgent agent;
@@ -64,8 +62,7 @@ private slots:
         QCOMPARE(part.lines, lines);
     }
 
-    void shownText()
-    {
+    void shownText() {
         InvokerLogPart part;
         part.lines = {QStringLiteral("a"), QStringLiteral("b")};
         QCOMPARE(part.shownText(), QStringLiteral("\r\na\r\nb"));
@@ -75,8 +72,7 @@ private slots:
         QCOMPARE(part.shownText(), QStringLiteral("Can't find log file"));
     }
 
-    void missingLog()
-    {
+    void missingLog() {
         TestAgent agent;
         QCOMPARE(readInvokerLog(agent.paths().invokerLog(), QDate(2026, 12, 7)).status,
                  InvokerLogPart::Status::Missing);

@@ -15,17 +15,20 @@ class TestPackageDescriptor : public QObject {
     Q_OBJECT
 
 private slots:
-    void name_data()
-    {
+    void name_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("answer"); // "(failure)": the reader gives no answer
         const QByteArray tail = "<PrimaryFile>setup.exe</PrimaryFile></Options></Package>";
-        QTest::newRow("one line") << kHead + "<Package><Options><Type>S</Type><Name>Office Tools 2</Name>"
-                                             "<Description>x</Description>" + tail
+        QTest::newRow("one line") << kHead +
+                                         "<Package><Options><Type>S</Type><Name>Office Tools 2</Name>"
+                                         "<Description>x</Description>" +
+                                         tail
                                   << "Office Tools 2";
         QTest::newRow("over several lines")
-            << kHead + "<Package><Options><Type>S</Type>\r\n<Name>Office Tools 2</Name>\n<Description>x"
-                       "</Description>\r\n" + tail
+            << kHead +
+                   "<Package><Options><Type>S</Type>\r\n<Name>Office Tools 2</Name>\n<Description>x"
+                   "</Description>\r\n" +
+                   tail
             << "Office Tools 2";
         QTest::newRow("tags split across lines")
             << QByteArray("<Package><Opt\r\nions><Type>S</Type><Na\nme>Split</Na\r\nme><Description>x</Desc\n"
@@ -41,8 +44,8 @@ private slots:
         QTest::newRow("other accents stay two bytes")
             << QByteArray("<Package><Options><Type><Name>\xc3\xa0 \xc3\xa7</Name></Description><PrimaryFile>")
             << QStringLiteral("\u00c3\u00a0 \u00c3\u00a7");
-        QTest::newRow("no closing marker") << QByteArray("<Package><Options><Type><Name>N</Name></Description>")
-                                           << "Unknow;L";
+        QTest::newRow("no closing marker")
+            << QByteArray("<Package><Options><Type><Name>N</Name></Description>") << "Unknow;L";
         QTest::newRow("no opening marker, other spacing")
             << QByteArray("<Package> <Options><Type><Name>N</Name></Description><PrimaryFile>") << "Unknow;L";
         QTest::newRow("markers in other case")
@@ -52,9 +55,11 @@ private slots:
             << QByteArray("<Package><Options><Type>Short</Name></Description><PrimaryFile>")
             << "age><Options><Type>Short";
         QTest::newRow("first name only")
-            << QByteArray("<Package><Options><Type><Name>One</Name><Name>Two</Name></Description><PrimaryFile>")
+            << QByteArray(
+                   "<Package><Options><Type><Name>One</Name><Name>Two</Name></Description><PrimaryFile>")
             << "One";
-        QTest::newRow("empty name") << QByteArray("<Package><Options><Type><Name></Name></Description><PrimaryFile>")
+        QTest::newRow("empty name") << QByteArray(
+                                           "<Package><Options><Type><Name></Name></Description><PrimaryFile>")
                                     << "";
         QTest::newRow("closing marker before opening")
             << QByteArray("</Description><PrimaryFile><Package><Options><Type><Name>N</Name>") << "(failure)";
@@ -65,8 +70,7 @@ private slots:
         QTest::newRow("name tags outside the segment")
             << QByteArray("<Package><Options><Type></Description><PrimaryFile><Name>N</Name>") << "(failure)";
     }
-    void name()
-    {
+    void name() {
         QFETCH(QByteArray, content);
         QFETCH(QString, answer);
         TestAgent agent;
@@ -75,17 +79,16 @@ private slots:
         QCOMPARE(getTaskName(path).value_or(QStringLiteral("(failure)")), answer);
     }
 
-    void writtenDescriptorGivesItsName()
-    {
+    void writtenDescriptorGivesItsName() {
         TestAgent agent;
         const QString name = QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants");
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.9.xml"), name));
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml"))).value_or(QString()),
-                 name);
+        QCOMPARE(
+            getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml"))).value_or(QString()),
+            name);
     }
 
-    void missingDescriptor()
-    {
+    void missingDescriptor() {
         TestAgent agent;
         QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml"))),
                  std::optional<QString>(QStringLiteral("Unknow;P")));

@@ -10,16 +10,14 @@ using corvane::test::TestAgent;
 
 namespace {
 // A table as the database loader leaves it: two operations and, when asked, the missing-database entry.
-TaskTable loadedTable()
-{
+TaskTable loadedTable() {
     TaskTable table;
     table.add(QStringLiteral("A1"), QStringLiteral("SDClientTask.A1.xml;2;Yes:Policy;Now;n/a;n/a"));
     table.add(QStringLiteral("B2"), QStringLiteral("SDClientTask.B2.xml;6;No;;n/a;n/a"));
     return table;
 }
 
-QStringList entries(const TaskTable& table)
-{
+QStringList entries(const TaskTable& table) {
     QStringList lines;
     for (int i = 0; i < table.count(); ++i)
         lines << table.keys().at(i) + QLatin1Char('=') + table.items().at(i);
@@ -31,8 +29,7 @@ class TestScheduledTasks : public QObject {
     Q_OBJECT
 
 private slots:
-    void merge_data()
-    {
+    void merge_data() {
         QTest::addColumn<QByteArray>("xml");
         QTest::addColumn<QStringList>("expected");
         const QString a1 = QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;n/a;n/a");
@@ -40,16 +37,19 @@ private slots:
 
         QTest::newRow("known task completed in place")
             << QByteArray("<tasks><task taskid=\"A1\" state=\"Active\" time=\"0\"/></tasks>")
-            << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;Active;01/01/70 00:00"), b2};
+            << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;Active;01/01/70 00:00"),
+                           b2};
         QTest::newRow("file-only task appended, in file order")
             << QByteArray("<x><task taskid=\"Z\" state=\"pending\" time=\"90\"/>"
                           "<task taskid=\"Y\" state=\"done\" time=\"86400\"/></x>")
             << QStringList{a1, b2, QStringLiteral("Z=Z;7;No;;pending;01/01/70 00:01"),
                            QStringLiteral("Y=Y;7;No;;done;02/01/70 00:00")};
         QTest::newRow("same id twice gives eight fields")
-            << QByteArray("<r><task taskid=\"B2\" state=\"one\" time=\"0\"/><task taskid=\"B2\" state=\"two\" "
-                          "time=\"60\"/></r>")
-            << QStringList{a1, QStringLiteral("B2=SDClientTask.B2.xml;6;No;;one;01/01/70 00:00;two;01/01/70 00:01")};
+            << QByteArray(
+                   "<r><task taskid=\"B2\" state=\"one\" time=\"0\"/><task taskid=\"B2\" state=\"two\" "
+                   "time=\"60\"/></r>")
+            << QStringList{
+                   a1, QStringLiteral("B2=SDClientTask.B2.xml;6;No;;one;01/01/70 00:00;two;01/01/70 00:01")};
         QTest::newRow("incomplete or bad tasks skipped")
             << QByteArray("<r><task state=\"s\" time=\"0\"/><task taskid=\"A1\" time=\"0\"/>"
                           "<task taskid=\"A1\" state=\"s\"/><task taskid=\"A1\" state=\"s\" time=\"soon\"/>"
@@ -71,10 +71,10 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << QStringList{a1, b2};
         QTest::newRow("state kept as written, entities decoded")
             << QByteArray("<r><task taskid=\"A1\" state=\"ACTIVE &amp; Co\" time=\"0\"/></r>")
-            << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;ACTIVE & Co;01/01/70 00:00"), b2};
+            << QStringList{
+                   QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;ACTIVE & Co;01/01/70 00:00"), b2};
     }
-    void merge()
-    {
+    void merge() {
         QFETCH(QByteArray, xml);
         QFETCH(QStringList, expected);
         TestAgent agent;
@@ -84,8 +84,7 @@ private slots:
         QCOMPARE(entries(table), expected);
     }
 
-    void brokenFileIsReported()
-    {
+    void brokenFileIsReported() {
         TestAgent agent;
         TaskTable table = loadedTable();
         QVERIFY(mergeScheduledTasks(table, agent.paths().scheduledTasks())); // missing: nothing to report
@@ -94,14 +93,15 @@ private slots:
     }
 
     // The missing-database entry has no unmerged tail: a task "1" appends two fields behind its empty ones.
-    void taskOneOnTheMissingDatabaseEntry()
-    {
+    void taskOneOnTheMissingDatabaseEntry() {
         TestAgent agent;
-        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("1"), QStringLiteral("active"), QStringLiteral("0")}}));
+        QVERIFY(agent.writeScheduledTasks(
+            {{QStringLiteral("1"), QStringLiteral("active"), QStringLiteral("0")}}));
         TaskTable table;
         table.add(QStringLiteral("1"), QStringLiteral("Database@Error;2;;;;"));
         mergeScheduledTasks(table, agent.paths().scheduledTasks());
-        QCOMPARE(table.item(QStringLiteral("1")), QStringLiteral("Database@Error;2;;;;;active;01/01/70 00:00"));
+        QCOMPARE(table.item(QStringLiteral("1")),
+                 QStringLiteral("Database@Error;2;;;;;active;01/01/70 00:00"));
     }
 };
 

@@ -1,7 +1,7 @@
 // Building the list's rows from the task table: texts, colours, icons, tags, order and scroll target.
+#include "Feedback.h"
 #include "TaskList.h"
 #include "TaskListLoader.h"
-#include "Feedback.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
 
@@ -20,10 +20,10 @@ public:
     void showMessage(const QString& text) override { statuses << QStringLiteral("message: ") + text; }
 };
 
-QString describe(const TaskRow& row)
-{
-    return QStringList{row.key,     row.application, row.database,       row.sdclient, row.install,
-                       row.reschedule, row.rescheduleDate, row.kind, row.icon, colourName(row.colour), row.tag}
+QString describe(const TaskRow& row) {
+    return QStringList{row.key,        row.application,    row.database, row.sdclient, row.install,
+                       row.reschedule, row.rescheduleDate, row.kind,     row.icon,     colourName(row.colour),
+                       row.tag}
         .join(QLatin1Char('|'));
 }
 } // namespace
@@ -32,8 +32,7 @@ class TestTaskList : public QObject {
     Q_OBJECT
 
 private slots:
-    void row_data()
-    {
+    void row_data() {
         QTest::addColumn<QString>("record");
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<QString>("expected");
@@ -45,7 +44,8 @@ private slots:
             << "f;6;Yes:Error;02/01/70 00:00;n/a;n/a" << name
             << "k7|Office|Completed|n/a|n/a|Yes:Error|02/01/70 00:00|S|policy|red|policy";
         QTest::newRow("green wins over red")
-            << "f;4;Yes:Error;Now;Active;x" << name << "k7|Office|Active|Active|x|Yes:Error|Now|S|policy|green|policy";
+            << "f;4;Yes:Error;Now;Active;x" << name
+            << "k7|Office|Active|Active|x|Yes:Error|Now|S|policy|green|policy";
         QTest::newRow("scheduler state compared in any case")
             << "f;4;No;;aCtIvE;x" << name << "k7|Office|Active|aCtIvE|x|No||S|policy|green|policy";
         QTest::newRow("active invoker, completed scheduler")
@@ -53,13 +53,13 @@ private slots:
         QTest::newRow("grey wins over green: no descriptor")
             << "f;4;Yes:Error;Now;active;x" << Answer(QStringLiteral("Unknow;P"))
             << "k7|Unknow|Active|active|x|Yes:Error|Now|P|push|grey|";
-        QTest::newRow("descriptor of another kind")
-            << "f;6;No;;n/a;n/a" << Answer(QStringLiteral("Unknow;L"))
-            << "k7|Unknow|Completed|n/a|n/a|No||L|launchpad|grey|";
+        QTest::newRow("descriptor of another kind") << "f;6;No;;n/a;n/a" << Answer(QStringLiteral("Unknow;L"))
+                                                    << "k7|Unknow|Completed|n/a|n/a|No||L|launchpad|grey|";
         QTest::newRow("unreadable descriptor shown as another kind")
             << "f;6;No;;n/a;n/a" << Answer() << "k7|Unknow|Completed|n/a|n/a|No||L|launchpad|grey|";
         QTest::newRow("unknown kind letter has no icon")
-            << "f;6;No;;n/a;n/a" << Answer(QStringLiteral("Unknow;Q")) << "k7|Unknow|Completed|n/a|n/a|No||Q||grey|";
+            << "f;6;No;;n/a;n/a" << Answer(QStringLiteral("Unknow;Q"))
+            << "k7|Unknow|Completed|n/a|n/a|No||Q||grey|";
         QTest::newRow("file-only task")
             << "7;7;No;;pending;01/01/70 00:01" << Answer(QStringLiteral("Unknow;P"))
             << "k7|Unknow|n/a|pending|01/01/70 00:01|No||P|push|grey|";
@@ -67,23 +67,24 @@ private slots:
             << "Database@Error;2;;;;" << Answer(QStringLiteral("Can't find SQLite Database"))
             << "k7|Can't find SQLite Database|Waiting|||||S|policy|default|policy";
         QTest::newRow("state code out of range: empty cell, no colour")
-            << "f;9;Yes:Error;Now;active;x" << name << "k7|Office||active|x|Yes:Error|Now|S|policy|default|policy";
+            << "f;9;Yes:Error;Now;active;x" << name
+            << "k7|Office||active|x|Yes:Error|Now|S|policy|default|policy";
         QTest::newRow("state code not a number")
-            << "f;four;Yes:Error;Now;active;x" << name << "k7|Office||active|x|Yes:Error|Now|S|policy|default|policy";
+            << "f;four;Yes:Error;Now;active;x" << name
+            << "k7|Office||active|x|Yes:Error|Now|S|policy|default|policy";
         QTest::newRow("eight fields: the first six show")
             << "f;6;No;;one;t1;two;t2" << name << "k7|Office|Completed|one|t1|No||S|policy|default|policy";
-        QTest::newRow("short record: missing cells empty") << "f;4" << name << "k7|Office|Active|||||S|policy|default|policy";
+        QTest::newRow("short record: missing cells empty")
+            << "f;4" << name << "k7|Office|Active|||||S|policy|default|policy";
     }
-    void row()
-    {
+    void row() {
         QFETCH(QString, record);
         QFETCH(Answer, answer);
         QFETCH(QString, expected);
         QCOMPARE(describe(buildTaskRow(QStringLiteral("7"), record, answer)), expected);
     }
 
-    void scrollTarget()
-    {
+    void scrollTarget() {
         QList<TaskRow> rows(4);
         QCOMPARE(scrollTargetRow(rows), -1);
         rows[1].sdclient = QStringLiteral("Active soon"); // begins with "Active", not green itself
@@ -96,8 +97,7 @@ private slots:
     }
 
     // The whole chain on a realistic agent: every kind of row, in table order, with the progress texts.
-    void demoAgentGivesEveryKindOfRow()
-    {
+    void demoAgentGivesEveryKindOfRow() {
         TestAgent agent;
         QString error;
         const QDateTime now(QDate(2026, 12, 7), QTime(10, 0));
@@ -124,23 +124,26 @@ private slots:
             QVERIFY2(colours.contains(QLatin1String(colour)), colour);
         for (const char* icon : {"policy", "push", "launchpad"})
             QVERIFY2(icons.contains(QLatin1String(icon)), icon);
-        QCOMPARE(snapshot.rows.at(4).application, QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
+        QCOMPARE(snapshot.rows.at(4).application,
+                 QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
         QCOMPARE(snapshot.rows.at(0).install, QStringLiteral("06/12/26 10:00"));
         QCOMPARE(scrollTargetRow(snapshot.rows), 2);
     }
 
-    void missingDatabaseStillShowsScheduledTasks()
-    {
+    void missingDatabaseStillShowsScheduledTasks() {
         TestAgent agent;
-        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
+        QVERIFY(agent.writeScheduledTasks(
+            {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
         QString dbErrorText;
         RecordingFeedback feedback;
         int missingCalls = 0;
-        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback, [&] { ++missingCalls; });
+        const TaskListSnapshot snapshot =
+            loadTaskList(agent.paths(), dbErrorText, feedback, [&] { ++missingCalls; });
         QCOMPARE(missingCalls, 1);
         QVERIFY(snapshot.database.databaseMissing);
         QCOMPARE(snapshot.rows.size(), 2);
-        QCOMPARE(describe(snapshot.rows.at(0)), QStringLiteral("k1|Can't find SQLite Database|Waiting|||||S|policy|default|policy"));
+        QCOMPARE(describe(snapshot.rows.at(0)),
+                 QStringLiteral("k1|Can't find SQLite Database|Waiting|||||S|policy|default|policy"));
         QCOMPARE(snapshot.rows.at(1).key, QStringLiteral("k55"));
     }
 };

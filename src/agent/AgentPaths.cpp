@@ -5,8 +5,8 @@
 namespace corvane {
 
 namespace {
-const QString kDatabase = QStringLiteral(
-    "C:\\Documents and Settings\\All Users\\Application Data\\LANDesk\\ManagementSuite\\Database\\LDClientDB.db3");
+const QString kDatabase = QStringLiteral("C:\\Documents and Settings\\All Users\\Application "
+                                         "Data\\LANDesk\\ManagementSuite\\Database\\LDClientDB.db3");
 const QString kDescriptorFolder = QStringLiteral(
     "C:\\Documents and Settings\\All Users\\Application Data\\LANDesk\\ManagementSuite\\landesk\\files\\");
 const QString kScheduledTasks = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\sdclient.tasks.xml");
@@ -16,19 +16,18 @@ const QString kSyncLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\p
 } // namespace
 
 AgentPaths::AgentPaths()
-    : AgentPaths(QString())
-{
-}
+    : AgentPaths(QString()) {}
 
-AgentPaths::AgentPaths(const QString& root)
-{
+AgentPaths::AgentPaths(const QString& root) {
 #ifdef Q_OS_WIN
     const bool fixed = root.isEmpty();
 #else
     const bool fixed = false;
 #endif
     const QString base = root.isEmpty() ? QStringLiteral("/") : root;
-    auto place = [&](const QString& windowsPath) { return fixed ? windowsPath : belowRoot(base, windowsPath); };
+    auto place = [&](const QString& windowsPath) {
+        return fixed ? windowsPath : belowRoot(base, windowsPath);
+    };
     m_database = place(kDatabase);
     m_descriptorFolder = place(kDescriptorFolder);
     m_scheduledTasks = place(kScheduledTasks);
@@ -37,8 +36,7 @@ AgentPaths::AgentPaths(const QString& root)
     m_syncLog = place(kSyncLog);
 }
 
-QString AgentPaths::belowRoot(const QString& root, const QString& windowsPath)
-{
+QString AgentPaths::belowRoot(const QString& root, const QString& windowsPath) {
     QString relative = windowsPath;
     if (relative.size() >= 3 && relative.at(1) == QLatin1Char(':') && relative.at(2) == QLatin1Char('\\'))
         relative = relative.mid(3);

@@ -11,8 +11,7 @@ const qint64 kFirstDay = QDate(100, 1, 1).toJulianDay() - kEpochDay;
 const qint64 kLastDay = QDate(9999, 12, 31).toJulianDay() - kEpochDay;
 } // namespace
 
-std::optional<QString> agentTimeText(const QString& seconds)
-{
+std::optional<QString> agentTimeText(const QString& seconds) {
     bool ok = false;
     const qint64 value = seconds.trimmed().toLongLong(&ok, 10);
     if (!ok)

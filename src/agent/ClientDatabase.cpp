@@ -17,8 +17,7 @@ namespace {
 const QString kNoInvokerState = QStringLiteral("7");
 
 // The reschedule text and date of one row, or nothing when the reschedule time cannot be read.
-std::optional<QString> rescheduleFields(const QString& periodic, const QString& timeT, QString& failure)
-{
+std::optional<QString> rescheduleFields(const QString& periodic, const QString& timeT, QString& failure) {
     if (periodic.isEmpty())
         return QStringLiteral("No;");
     QString text;
@@ -40,23 +39,20 @@ std::optional<QString> rescheduleFields(const QString& periodic, const QString& 
 
 } // namespace
 
-QString taskIdFromOperationFile(const QString& operationFile)
-{
+QString taskIdFromOperationFile(const QString& operationFile) {
     QString rest = operationFile;
     rest.remove(QStringLiteral("SDClientTask."));
     rest.remove(QStringLiteral(".xml"));
     return rest.section(QLatin1Char('.'), -1);
 }
 
-QString sqlQuoted(const QString& value)
-{
+QString sqlQuoted(const QString& value) {
     QString doubled = value;
     doubled.replace(QLatin1Char('\''), QStringLiteral("''"));
     return QLatin1Char('\'') + doubled + QLatin1Char('\'');
 }
 
-LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText)
-{
+LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText) {
     LoadResult result;
     if (dbPath.isEmpty() || sql.isEmpty())
         return result;
@@ -87,10 +83,12 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
             result.failed = true;
             return result;
         }
-        const QString record = operationFile + QLatin1Char(';') + (state.isEmpty() ? kNoInvokerState : state) +
-                               QLatin1Char(';') + *reschedule + TaskRecord::kUnmergedTail;
+        const QString record = operationFile + QLatin1Char(';') +
+                               (state.isEmpty() ? kNoInvokerState : state) + QLatin1Char(';') + *reschedule +
+                               TaskRecord::kUnmergedTail;
         if (!table.add(taskId, record)) {
-            errText = QStringLiteral("Task id '%1' appears twice (operation file '%2')").arg(taskId, operationFile);
+            errText =
+                QStringLiteral("Task id '%1' appears twice (operation file '%2')").arg(taskId, operationFile);
             result.failed = true;
             return result;
         }
@@ -99,8 +97,7 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
     return result;
 }
 
-bool execStatement(const QString& dbPath, const QString& sql, QString& errText)
-{
+bool execStatement(const QString& dbPath, const QString& sql, QString& errText) {
     if (dbPath.isEmpty() || sql.isEmpty())
         return false;
     QList<QStringList> rows;

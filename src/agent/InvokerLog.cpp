@@ -10,8 +10,7 @@ const char* const kMonthNames[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Ju
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 } // namespace
 
-QString InvokerLogPart::shownText() const
-{
+QString InvokerLogPart::shownText() const {
     if (status == Status::Missing)
         return kLogMissingText;
     QString text;
@@ -20,13 +19,11 @@ QString InvokerLogPart::shownText() const
     return text;
 }
 
-QString invokerDateKey(const QDate& date)
-{
+QString invokerDateKey(const QDate& date) {
     return QString::asprintf("%02d %s %04d", date.day(), kMonthNames[date.month()], date.year());
 }
 
-QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey)
-{
+QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) {
     QStringList lines;
     const QByteArray key = dateKey.toLatin1();
     qsizetype start = 0;
@@ -47,8 +44,7 @@ QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey)
     return lines;
 }
 
-InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date)
-{
+InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
     InvokerLogPart part;
     if (!QFileInfo(logPath).isFile()) {
         part.status = InvokerLogPart::Status::Missing;

@@ -14,8 +14,7 @@ const QString kNameClose = QStringLiteral("</Name>");
 
 // The text of `length` characters from 1-based `start`; empty when `start` lies past the end, nothing when
 // `length` is negative.
-std::optional<QString> slice(const QString& text, qsizetype start, qsizetype length)
-{
+std::optional<QString> slice(const QString& text, qsizetype start, qsizetype length) {
     if (length < 0)
         return std::nullopt;
     if (start > text.size())
@@ -24,8 +23,7 @@ std::optional<QString> slice(const QString& text, qsizetype start, qsizetype len
 }
 
 // UTF-8 è and é read one byte per character come out as two characters each; only these two are mended.
-QString repairAccents(QString text)
-{
+QString repairAccents(QString text) {
     text.replace(QStringLiteral("\u00C3\u00A8"), QStringLiteral("\u00E8"));
     text.replace(QStringLiteral("\u00C3\u00A9"), QStringLiteral("\u00E9"));
     return text;
@@ -33,16 +31,14 @@ QString repairAccents(QString text)
 
 } // namespace
 
-QString descriptorContent(const QByteArray& bytes)
-{
+QString descriptorContent(const QByteArray& bytes) {
     QString content = QString::fromLatin1(bytes);
     content.remove(QLatin1Char('\r'));
     content.remove(QLatin1Char('\n'));
     return content;
 }
 
-std::optional<QString> taskNameFromContent(const QString& content)
-{
+std::optional<QString> taskNameFromContent(const QString& content) {
     const qsizetype opening = content.indexOf(kOpeningMarker) + 1;
     const qsizetype closing = content.indexOf(kClosingMarker) + 1;
     if (opening == 0 || closing == 0)
@@ -60,10 +56,10 @@ std::optional<QString> taskNameFromContent(const QString& content)
     return repairAccents(*name);
 }
 
-std::optional<QString> getTaskName(const QString& xmlPath)
-{
+std::optional<QString> getTaskName(const QString& xmlPath) {
     if (!QFileInfo(xmlPath).isFile())
-        return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer : kUnknownPushAnswer;
+        return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
+                                                                 : kUnknownPushAnswer;
     QFile file(xmlPath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -23,8 +23,7 @@ struct ScheduledTask {
 constexpr int kEntityExpansionLimit = 4096;
 
 // Reads the whole document first: a broken file yields nothing rather than its first half.
-bool readScheduledTasks(QFile& file, QList<ScheduledTask>& tasks)
-{
+bool readScheduledTasks(QFile& file, QList<ScheduledTask>& tasks) {
     QXmlStreamReader xml(&file);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
     if (!xml.readNextStartElement())
@@ -52,8 +51,7 @@ bool readScheduledTasks(QFile& file, QList<ScheduledTask>& tasks)
 
 } // namespace
 
-bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath)
-{
+bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
     if (!QFileInfo(xmlPath).isFile())
         return true;
     QFile file(xmlPath);

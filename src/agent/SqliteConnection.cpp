@@ -12,8 +12,7 @@ struct StatementGuard {
 };
 } // namespace
 
-SqliteConnection::SqliteConnection(const QString& path)
-{
+SqliteConnection::SqliteConnection(const QString& path) {
     const QByteArray file = path.toUtf8();
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -26,13 +25,11 @@ SqliteConnection::SqliteConnection(const QString& path)
     m_db = db;
 }
 
-SqliteConnection::~SqliteConnection()
-{
+SqliteConnection::~SqliteConnection() {
     sqlite3_close(m_db);
 }
 
-bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString& error)
-{
+bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString& error) {
     rows.clear();
     if (!m_db) {
         error = m_openError;

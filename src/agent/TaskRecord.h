@@ -19,11 +19,14 @@ enum Field {
 };
 
 // Every field, empty ones included: the number of ';' plus one.
-inline QStringList split(const QString& record) { return record.split(QLatin1Char(';')); }
-inline QString join(const QStringList& fields) { return fields.join(QLatin1Char(';')); }
+inline QStringList split(const QString& record) {
+    return record.split(QLatin1Char(';'));
+}
+inline QString join(const QStringList& fields) {
+    return fields.join(QLatin1Char(';'));
+}
 // Field `index` of split fields, or an empty text when the record is shorter.
-inline QString field(const QStringList& fields, int index)
-{
+inline QString field(const QStringList& fields, int index) {
     return index < fields.size() ? fields.at(index) : QString();
 }
 
@@ -39,9 +42,9 @@ inline const QString kMissingDatabaseRecord = QStringLiteral("Database@Error;2;;
 namespace StateNames {
 
 inline const QStringList kNames = {
-    QStringLiteral("Resume"), QStringLiteral("UndoContinue"), QStringLiteral("Waiting"),
-    QStringLiteral("UndoWaiting"), QStringLiteral("Active"), QStringLiteral("Undoing"),
-    QStringLiteral("Completed"), QStringLiteral("n/a"),
+    QStringLiteral("Resume"),      QStringLiteral("UndoContinue"), QStringLiteral("Waiting"),
+    QStringLiteral("UndoWaiting"), QStringLiteral("Active"),       QStringLiteral("Undoing"),
+    QStringLiteral("Completed"),   QStringLiteral("n/a"),
 };
 
 // The name of a state code given as text; empty for a code that is not a whole number from 0 to 7.

@@ -2,8 +2,7 @@
 
 namespace corvane {
 
-bool TaskTable::add(const QString& key, const QString& value)
-{
+bool TaskTable::add(const QString& key, const QString& value) {
     if (m_index.contains(key))
         return false;
     m_index.insert(key, m_keys.size());
@@ -12,14 +11,12 @@ bool TaskTable::add(const QString& key, const QString& value)
     return true;
 }
 
-QString TaskTable::item(const QString& key) const
-{
+QString TaskTable::item(const QString& key) const {
     const auto it = m_index.constFind(key);
     return it == m_index.constEnd() ? QString() : m_values.at(*it);
 }
 
-bool TaskTable::setItem(const QString& key, const QString& value)
-{
+bool TaskTable::setItem(const QString& key, const QString& value) {
     const auto it = m_index.constFind(key);
     if (it == m_index.constEnd())
         return false;

@@ -20,22 +20,19 @@ namespace {
 
 enum ExitStatus { kSuccess = 0, kDataFailure = 1, kUsageError = 2 };
 
-const QString kDescription = QStringLiteral(
-    "Shows and steers the software distribution of the local management agent.\n\n"
-    "Commands:\n"
-    "  list [--json]             every task, as the main window lists it\n"
-    "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log");
+const QString kDescription =
+    QStringLiteral("Shows and steers the software distribution of the local management agent.\n\n"
+                   "Commands:\n"
+                   "  list [--json]             every task, as the main window lists it\n"
+                   "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log");
 
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
 public:
     ConsoleFeedback(QTextStream& err, bool verbose)
         : m_err(err)
-        , m_verbose(verbose)
-    {
-    }
-    void setStatus(const QString& text) override
-    {
+        , m_verbose(verbose) {}
+    void setStatus(const QString& text) override {
         if (m_verbose && !text.isEmpty())
             m_err << text << Qt::endl;
     }
@@ -46,8 +43,7 @@ private:
     bool m_verbose;
 };
 
-QJsonObject rowObject(const TaskRow& row)
-{
+QJsonObject rowObject(const TaskRow& row) {
     return QJsonObject{
         {QStringLiteral("key"), row.key},
         {QStringLiteral("record"), row.record},
@@ -65,8 +61,7 @@ QJsonObject rowObject(const TaskRow& row)
 }
 
 // The rows as an aligned table: the task id, the list's six captioned columns, then icon and colour.
-void printTable(QTextStream& out, const QList<TaskRow>& rows)
-{
+void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     QList<QStringList> lines;
     QStringList header{QStringLiteral("Task")};
     for (int column = 1; column < kTaskColumns.size(); ++column)
@@ -93,8 +88,7 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows)
     }
 }
 
-int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& err, Feedback& feedback)
-{
+int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& err, Feedback& feedback) {
     QString dbErrorText;
     const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
     if (json) {
@@ -119,8 +113,7 @@ int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& e
     return kSuccess;
 }
 
-int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err)
-{
+int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err) {
     const InvokerLogPart part = readInvokerLog(paths.invokerLog(), date);
     switch (part.status) {
     case InvokerLogPart::Status::Missing:
@@ -139,8 +132,7 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvanectl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
@@ -154,8 +146,10 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     const QCommandLineOption rootOption(
         QStringLiteral("agent-root"),
-        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."), QStringLiteral("DIR"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("list: print the rows as JSON."));
+        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("list: print the rows as JSON."));
     const QCommandLineOption dateOption(QStringLiteral("date"), QStringLiteral("log: the day to show."),
                                         QStringLiteral("YYYY-MM-DD"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),

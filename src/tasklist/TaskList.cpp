@@ -23,8 +23,7 @@ const QString kUnknownMarker = QStringLiteral("Unknow;");
 const QString kActive = QStringLiteral("ACTIVE");
 } // namespace
 
-QString TaskRow::columnText(int column) const
-{
+QString TaskRow::columnText(int column) const {
     switch (column) {
     case 1:
         return application;
@@ -43,8 +42,8 @@ QString TaskRow::columnText(int column) const
     }
 }
 
-TaskRow buildTaskRow(const QString& taskId, const QString& record, const std::optional<QString>& descriptorAnswer)
-{
+TaskRow buildTaskRow(const QString& taskId, const QString& record,
+                     const std::optional<QString>& descriptorAnswer) {
     using namespace TaskRecord;
     const QStringList fields = split(record);
     TaskRow row;
@@ -89,23 +88,22 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record, const std::op
     return row;
 }
 
-QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder)
-{
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {
     QList<TaskRow> rows;
     rows.reserve(table.count());
     const QStringList& keys = table.keys();
     const QStringList& records = table.items();
     for (int i = 0; i < keys.size(); ++i) {
-        const QString operationFile = TaskRecord::field(TaskRecord::split(records.at(i)), TaskRecord::kOperationFile);
+        const QString operationFile =
+            TaskRecord::field(TaskRecord::split(records.at(i)), TaskRecord::kOperationFile);
         rows.append(buildTaskRow(keys.at(i), records.at(i), getTaskName(descriptorFolder + operationFile)));
     }
     return rows;
 }
 
-int scrollTargetRow(const QList<TaskRow>& rows)
-{
-    const bool anyGreen =
-        std::any_of(rows.cbegin(), rows.cend(), [](const TaskRow& row) { return row.colour == TaskRow::Colour::Green; });
+int scrollTargetRow(const QList<TaskRow>& rows) {
+    const bool anyGreen = std::any_of(
+        rows.cbegin(), rows.cend(), [](const TaskRow& row) { return row.colour == TaskRow::Colour::Green; });
     if (!anyGreen)
         return -1;
     for (int i = 0; i < rows.size(); ++i) {
@@ -117,8 +115,7 @@ int scrollTargetRow(const QList<TaskRow>& rows)
     return -1;
 }
 
-QString colourName(TaskRow::Colour colour)
-{
+QString colourName(TaskRow::Colour colour) {
     switch (colour) {
     case TaskRow::Colour::Red:
         return QStringLiteral("red");

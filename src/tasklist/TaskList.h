@@ -25,7 +25,8 @@ extern const QList<TaskColumn> kTaskColumns;
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
 
 // One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).
-TaskRow buildTaskRow(const QString& taskId, const QString& record, const std::optional<QString>& descriptorAnswer);
+TaskRow buildTaskRow(const QString& taskId, const QString& record,
+                     const std::optional<QString>& descriptorAnswer);
 
 // The row the list scrolls to after a run: when a row is green, the first row with a column text beginning
 // with "Active"; otherwise -1.

@@ -8,8 +8,7 @@
 namespace corvane {
 
 TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
-                              const std::function<void()>& onDatabaseMissing)
-{
+                              const std::function<void()>& onDatabaseMissing) {
     TaskListSnapshot snapshot;
     feedback.setStatus(kLoadingDatabaseStatus);
     snapshot.database = loadOperations(snapshot.table, paths.database(), kLoadOperationsQuery, dbErrorText);

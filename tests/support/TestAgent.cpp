@@ -5,12 +5,9 @@
 namespace corvane::test {
 
 TestAgent::TestAgent()
-    : fake::AgentTree(dir.path())
-{
-}
+    : fake::AgentTree(dir.path()) {}
 
-QStringList TestAgent::dump(const QString& table) const
-{
+QStringList TestAgent::dump(const QString& table) const {
     SqliteConnection db(paths().database());
     QList<QStringList> rows;
     QString error;

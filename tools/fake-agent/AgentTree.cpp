@@ -44,8 +44,7 @@ CREATE TABLE PackageState (
 )";
 
 // Binds optional texts to the numbered parameters of one statement and runs it.
-bool runBound(sqlite3* db, const char* sql, const QList<std::optional<QString>>& values, QString& error)
-{
+bool runBound(sqlite3* db, const char* sql, const QList<std::optional<QString>>& values, QString& error) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
         error = QString::fromUtf8(sqlite3_errmsg(db));
@@ -69,9 +68,7 @@ bool runBound(sqlite3* db, const char* sql, const QList<std::optional<QString>>&
 }
 
 // Opens the tree's database (creating it when asked), runs `work` and closes it.
-template <typename Work>
-bool withDatabase(const QString& path, bool create, QString& error, Work work)
-{
+template <typename Work> bool withDatabase(const QString& path, bool create, QString& error, Work work) {
     if (create && !QDir().mkpath(QFileInfo(path).absolutePath())) {
         error = QStringLiteral("Cannot create the folder of ") + path;
         return false;
@@ -88,8 +85,7 @@ bool withDatabase(const QString& path, bool create, QString& error, Work work)
     return ok;
 }
 
-bool execAll(sqlite3* db, const QByteArray& sql, QString& error)
-{
+bool execAll(sqlite3* db, const QByteArray& sql, QString& error) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
         error = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
@@ -99,29 +95,25 @@ bool execAll(sqlite3* db, const QByteArray& sql, QString& error)
     return true;
 }
 
-QString xmlEscaped(const QString& text)
-{
+QString xmlEscaped(const QString& text) {
     return text.toHtmlEscaped();
 }
 
 } // namespace
 
 AgentTree::AgentTree(const QString& root)
-    : m_paths(root)
-{
-}
+    : m_paths(root) {}
 
-bool AgentTree::createDatabase()
-{
+bool AgentTree::createDatabase() {
     QFile::remove(m_paths.database());
     return withDatabase(m_paths.database(), true, m_error,
                         [this](sqlite3* db) { return execAll(db, kSchema, m_error); });
 }
 
-bool AgentTree::addOperation(const Operation& operation)
-{
+bool AgentTree::addOperation(const Operation& operation) {
     return withDatabase(m_paths.database(), false, m_error, [&](sqlite3* db) {
-        if (!runBound(db, "INSERT INTO ClientOperations (filename) VALUES (?1)", {operation.filename}, m_error))
+        if (!runBound(db, "INSERT INTO ClientOperations (filename) VALUES (?1)", {operation.filename},
+                      m_error))
             return false;
         const QString id = QString::number(sqlite3_last_insert_rowid(db));
         if (operation.state &&
@@ -132,55 +124,50 @@ bool AgentTree::addOperation(const Operation& operation)
             return runBound(db,
                             "INSERT INTO ReschedulePolicy (operationId, periodicReschedule, rescheduleTimeT) "
                             "VALUES (?1, ?2, ?3)",
-                            {operation.filename, operation.periodicReschedule, operation.rescheduleTimeT}, m_error);
+                            {operation.filename, operation.periodicReschedule, operation.rescheduleTimeT},
+                            m_error);
         }
         return true;
     });
 }
 
-bool AgentTree::addPackageState(const QString& task, const QString& package, int state)
-{
+bool AgentTree::addPackageState(const QString& task, const QString& package, int state) {
     return withDatabase(m_paths.database(), false, m_error, [&](sqlite3* db) {
         return runBound(db, "INSERT INTO PackageState (Task, Package, State) VALUES (?1, ?2, ?3)",
                         {task, package, QString::number(state)}, m_error);
     });
 }
 
-bool AgentTree::execute(const QString& sql)
-{
+bool AgentTree::execute(const QString& sql) {
     return withDatabase(m_paths.database(), false, m_error,
                         [&](sqlite3* db) { return execAll(db, sql.toUtf8(), m_error); });
 }
 
-QByteArray AgentTree::descriptorText(const QString& packageName)
-{
+QByteArray AgentTree::descriptorText(const QString& packageName) {
     // The agent writes the package block without indentation, so the tags follow one another.
-    const QString text = QStringLiteral(
-                             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-                             "<SDClientTask version=\"2\">\r\n"
-                             "<Package><Options><Type>S</Type>\r\n"
-                             "<Name>%1</Name><Description>Distributed by the core server</Description>"
-                             "<PrimaryFile>setup.exe</PrimaryFile>\r\n"
-                             "<Arguments>/quiet /norestart</Arguments></Options>\r\n"
-                             "<Files><File size=\"1048576\">setup.exe</File></Files></Package>\r\n"
-                             "</SDClientTask>\r\n")
-                             .arg(xmlEscaped(packageName));
+    const QString text =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                       "<SDClientTask version=\"2\">\r\n"
+                       "<Package><Options><Type>S</Type>\r\n"
+                       "<Name>%1</Name><Description>Distributed by the core server</Description>"
+                       "<PrimaryFile>setup.exe</PrimaryFile>\r\n"
+                       "<Arguments>/quiet /norestart</Arguments></Options>\r\n"
+                       "<Files><File size=\"1048576\">setup.exe</File></Files></Package>\r\n"
+                       "</SDClientTask>\r\n")
+            .arg(xmlEscaped(packageName));
     return text.toUtf8();
 }
 
-qint64 AgentTree::agentTime(const QDateTime& moment)
-{
+qint64 AgentTree::agentTime(const QDateTime& moment) {
     // The agent counts wall-clock seconds, with no time zone: take the local date and time as if UTC.
     return QDateTime(moment.date(), moment.time(), Qt::UTC).toSecsSinceEpoch();
 }
 
-bool AgentTree::writeDescriptor(const QString& operationFile, const QString& packageName)
-{
+bool AgentTree::writeDescriptor(const QString& operationFile, const QString& packageName) {
     return writeFile(m_paths.descriptor(operationFile), descriptorText(packageName));
 }
 
-bool AgentTree::writeScheduledTasks(const QList<ScheduledTask>& tasks)
-{
+bool AgentTree::writeScheduledTasks(const QList<ScheduledTask>& tasks) {
     QString text = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<SDClientTasks>\r\n");
     for (const ScheduledTask& task : tasks) {
         text += QStringLiteral("  <task");
@@ -196,13 +183,11 @@ bool AgentTree::writeScheduledTasks(const QList<ScheduledTask>& tasks)
     return writeFile(m_paths.scheduledTasks(), text.toUtf8());
 }
 
-bool AgentTree::writeInvokerLog(const QByteArray& content)
-{
+bool AgentTree::writeInvokerLog(const QByteArray& content) {
     return writeFile(m_paths.invokerLog(), content);
 }
 
-bool AgentTree::writeFile(const QString& path, const QByteArray& content)
-{
+bool AgentTree::writeFile(const QString& path, const QByteArray& content) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         m_error = QStringLiteral("Cannot create the folder of ") + path;
         return false;

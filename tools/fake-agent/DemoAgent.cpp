@@ -16,13 +16,11 @@ struct DemoTask {
     qint64 scheduledIn = 0;
 };
 
-QString operationFile(const QString& id)
-{
+QString operationFile(const QString& id) {
     return QStringLiteral("SDClientTask.CORE01_%1.xml").arg(id);
 }
 
-QByteArray logLine(const QDateTime& at, const QString& text)
-{
+QByteArray logLine(const QDateTime& at, const QString& text) {
     static const char* const kDays[] = {"", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     return QStringLiteral("%1, %2 %3 %4\r\n")
         .arg(QLatin1String(kDays[at.date().dayOfWeek()]), invokerDateKey(at.date()),
@@ -30,18 +28,21 @@ QByteArray logLine(const QDateTime& at, const QString& text)
         .toLatin1();
 }
 
-QByteArray demoInvokerLog(const QDateTime& now)
-{
+QByteArray demoInvokerLog(const QDateTime& now) {
     const QDateTime today(now.date(), QTime(8, 0));
     const QDateTime yesterday = today.addDays(-1);
     QByteArray log;
-    log += logLine(yesterday.addSecs(3600), QStringLiteral("policy.client.invoker: Starting, 11 policies known"));
-    log += logLine(yesterday.addSecs(3605), QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1201.xml completed"));
+    log += logLine(yesterday.addSecs(3600),
+                   QStringLiteral("policy.client.invoker: Starting, 11 policies known"));
+    log += logLine(yesterday.addSecs(3605),
+                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1201.xml completed"));
     log += logLine(yesterday.addSecs(7200), QStringLiteral("policy.client.invoker: Nothing to do, sleeping"));
     log += logLine(today, QStringLiteral("policy.client.invoker: Starting, 12 policies known"));
-    log += logLine(today.addSecs(12), QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1203.xml is active"));
-    log += logLine(today.addSecs(47), QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1204.xml failed, "
-                                                    "error reschedule"));
+    log += logLine(today.addSecs(12),
+                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1203.xml is active"));
+    log += logLine(today.addSecs(47),
+                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1204.xml failed, "
+                                  "error reschedule"));
     log += "    return code 1603, see the package log\r\n";
     log += logLine(today.addSecs(95), QStringLiteral("policy.client.invoker: Waiting for the next run"));
     return log;
@@ -49,28 +50,42 @@ QByteArray demoInvokerLog(const QDateTime& now)
 
 } // namespace
 
-bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error)
-{
+bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error) {
     const qint64 t = AgentTree::agentTime(now);
     const QList<DemoTask> tasks = {
-        {QStringLiteral("1201"), QStringLiteral("6"), {}, {}, QStringLiteral("Office Tools 2"),
-         QStringLiteral("completed"), -86400},
-        {QStringLiteral("1202"), QStringLiteral("2"), QStringLiteral("1"), 3 * 3600, QStringLiteral("Archive Manager 9.2"),
-         QStringLiteral("pending"), 3600},
-        {QStringLiteral("1203"), QStringLiteral("4"), QStringLiteral("1"), 1, QStringLiteral("Print Drivers Pack"),
-         QStringLiteral("active"), -300},
-        {QStringLiteral("1204"), QStringLiteral("2"), QStringLiteral("0"), 1800, QStringLiteral("Finance Suite 2026"),
-         QStringLiteral("failed"), -7200},
-        {QStringLiteral("1205"), QStringLiteral("0"), {}, {},
-         QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"), QStringLiteral("pending"), 600},
+        {QStringLiteral("1201"),
+         QStringLiteral("6"),
+         {},
+         {},
+         QStringLiteral("Office Tools 2"),
+         QStringLiteral("completed"),
+         -86400},
+        {QStringLiteral("1202"), QStringLiteral("2"), QStringLiteral("1"), 3 * 3600,
+         QStringLiteral("Archive Manager 9.2"), QStringLiteral("pending"), 3600},
+        {QStringLiteral("1203"), QStringLiteral("4"), QStringLiteral("1"), 1,
+         QStringLiteral("Print Drivers Pack"), QStringLiteral("active"), -300},
+        {QStringLiteral("1204"), QStringLiteral("2"), QStringLiteral("0"), 1800,
+         QStringLiteral("Finance Suite 2026"), QStringLiteral("failed"), -7200},
+        {QStringLiteral("1205"),
+         QStringLiteral("0"),
+         {},
+         {},
+         QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"),
+         QStringLiteral("pending"),
+         600},
         {QStringLiteral("1206"), QStringLiteral("1"), {}, {}, QString(), QStringLiteral("pending"), 900},
         {QStringLiteral("1207"), {}, {}, {}, QString(), QStringLiteral("completed"), -3 * 86400},
-        {QStringLiteral("1208"), QStringLiteral("5"), {}, {}, QStringLiteral("VPN Client 5.1"),
-         QStringLiteral("undoing"), -60},
-        {QStringLiteral("1209"), QStringLiteral("3"), QStringLiteral("1"), 86400, QStringLiteral("Team Chat 4"),
-         QString(), 0},
-        {QStringLiteral("1210"), QStringLiteral("6"), QStringLiteral("1"), 7 * 86400, QStringLiteral("Web Browser 128"),
-         QStringLiteral("completed"), -2 * 86400},
+        {QStringLiteral("1208"),
+         QStringLiteral("5"),
+         {},
+         {},
+         QStringLiteral("VPN Client 5.1"),
+         QStringLiteral("undoing"),
+         -60},
+        {QStringLiteral("1209"), QStringLiteral("3"), QStringLiteral("1"), 86400,
+         QStringLiteral("Team Chat 4"), QString(), 0},
+        {QStringLiteral("1210"), QStringLiteral("6"), QStringLiteral("1"), 7 * 86400,
+         QStringLiteral("Web Browser 128"), QStringLiteral("completed"), -2 * 86400},
     };
 
     AgentTree tree(root);

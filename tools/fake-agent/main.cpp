@@ -9,15 +9,15 @@
 
 using namespace corvane;
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-fake-agent"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Writes a simulated agent below a folder.\n\n"
-                                                    "Commands:\n  init DIR   write a realistic agent tree below DIR"));
+    parser.setApplicationDescription(
+        QStringLiteral("Writes a simulated agent below a folder.\n\n"
+                       "Commands:\n  init DIR   write a realistic agent tree below DIR"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init"));
