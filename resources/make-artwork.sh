@@ -194,3 +194,6 @@ BANNER_MVG="
     -font "$FONT" -pointsize 19 -fill "$BLUE_DEEP" -gravity north -annotate +0+11 Corvane \
     -gravity northwest -fill "$TEAL" -draw "rectangle 30,41 72,42" \
     -alpha off "${OUT_OPTS[@]}" PNG24:banner.png
+
+# The Windows icon file holds both sizes of the window icon.
+"${IM[@]}" corvane-64.png corvane.png corvane.ico

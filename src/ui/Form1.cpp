@@ -1,0 +1,297 @@
+#include "Form1.h"
+
+#include "CheckRule.h"
+#include "ClientDatabase.h"
+#include "InvokerLog.h"
+#include "MessagePresenter.h"
+#include "TaskList.h"
+#include "TaskListLoader.h"
+#include "TaskListModel.h"
+#include "Twips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeView>
+
+namespace corvane {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Corvane");
+const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
+
+// Counts a piece of work that must not run under a rebuild, for as long as the scope lives.
+class BusyScope {
+public:
+    explicit BusyScope(int& counter)
+        : m_counter(counter)
+    {
+        ++m_counter;
+    }
+    ~BusyScope() { --m_counter; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    int& m_counter;
+};
+
+QFont windowFont()
+{
+    // Tahoma where the machine has it, else a sans serif of about its width.
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"), font.family()});
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+QLabel* statusPanel(QWidget* parent, const QRect& geometry)
+{
+    auto* panel = new QLabel(parent);
+    panel->setGeometry(geometry);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setIndent(2);
+    return panel;
+}
+
+} // namespace
+
+Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+    , m_paths(paths)
+    , m_messages(messages)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
+    setFont(windowFont());
+    setFixedSize(twips(11160), twips(5625));
+    createControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    for (const char* key : {"policy", "push", "launchpad"})
+        m_imageList1.insert(QLatin1String(key), QIcon(QStringLiteral(":/corvane/%1.png").arg(QLatin1String(key))));
+
+    Text1 = new QPlainTextEdit(QStringLiteral("Text1"), this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twipsRect(1800, 3240, 9255, 2150));
+    Text1->setReadOnly(true); // the next refresh would discard anything typed
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    m_model = new TaskListModel(this);
+    m_model->setIcons(m_imageList1);
+    QFont bold = font();
+    bold.setBold(true);
+    m_model->setBoldFont(bold);
+    ListView1 = new QTreeView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setGeometry(twipsRect(1800, 120, 9255, 2535));
+    ListView1->setModel(m_model);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setIconSize(QSize(18, 16));
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsMovable(false);
+    // The selection shows only while the list has the focus.
+    QPalette listPalette = ListView1->palette();
+    listPalette.setColor(QPalette::Inactive, QPalette::Highlight, Qt::transparent);
+    listPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         listPalette.color(QPalette::Inactive, QPalette::Text));
+    ListView1->setPalette(listPalette);
+    connect(m_model, &TaskListModel::itemCheck, this, &Form1::ListView1_ItemCheck);
+
+    BtnRefresh = new QPushButton(QStringLiteral("Refresh List"), this);
+    BtnRefresh->setObjectName(QStringLiteral("BtnRefresh"));
+    BtnRefresh->setGeometry(twipsRect(1920, 2760, 1095, 375));
+    connect(BtnRefresh, &QPushButton::clicked, this, &Form1::BtnRefresh_Click);
+
+    Picture1 = new QLabel(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(twipsRect(120, 120, 1695, 5415));
+    Picture1->setPixmap(QPixmap(QStringLiteral(":/corvane/banner.png")));
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label1 = new QLabel(kVersionText, Picture1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twipsRect(120, 4620, 855, 375));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setWordWrap(true);
+    QPalette greyText = Label1->palette();
+    greyText.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    Label1->setPalette(greyText);
+
+    BtnPortal = new QPushButton(QStringLiteral("Policy Sync"), this);
+    BtnPortal->setObjectName(QStringLiteral("BtnPortal"));
+    BtnPortal->setGeometry(twipsRect(5400, 2760, 1335, 375));
+
+    BtnUpdate = new QPushButton(QStringLiteral("Reinstall"), this);
+    BtnUpdate->setObjectName(QStringLiteral("BtnUpdate"));
+    BtnUpdate->setGeometry(twipsRect(9840, 2760, 1095, 375));
+    connect(BtnUpdate, &QPushButton::clicked, this, &Form1::BtnUpdate_Click);
+
+    StatusBar1 = new QWidget(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setGeometry(twipsRect(0, 5385, 11160, 240));
+    m_statusPanel1 = statusPanel(StatusBar1, twipsRect(0, 0, 7665, 240));
+    m_statusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    m_statusPanel2 = statusPanel(StatusBar1, twipsRect(7665, 0, 3495, 240));
+    m_statusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+
+    Check1 = new QCheckBox(QStringLiteral("Auto"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(twipsRect(3120, 2880, 975, 255));
+    Check1->setChecked(true);
+
+    BtnStop = new QPushButton(QStringLiteral("Stop Install"), this);
+    BtnStop->setObjectName(QStringLiteral("BtnStop"));
+    BtnStop->setGeometry(twipsRect(8640, 2760, 1095, 375));
+    connect(BtnStop, &QPushButton::clicked, this, &Form1::BtnStop_Click);
+
+    CheckViewLog = new QCheckBox(QStringLiteral("View Log"), this);
+    CheckViewLog->setObjectName(QStringLiteral("CheckViewLog"));
+    CheckViewLog->setGeometry(twipsRect(6840, 2880, 975, 255));
+
+    setTabOrder(Text1, ListView1);
+    setTabOrder(ListView1, BtnRefresh);
+    setTabOrder(BtnRefresh, BtnPortal);
+    setTabOrder(BtnPortal, BtnUpdate);
+    setTabOrder(BtnUpdate, Check1);
+    setTabOrder(Check1, BtnStop);
+    setTabOrder(BtnStop, CheckViewLog);
+    Text1->setFocus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kRefreshIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    Timer1->start();
+}
+
+void Form1::setStatus(const QString& text)
+{
+    m_statusPanel2->setText(text);
+}
+
+void Form1::showMessage(const QString& text)
+{
+    m_messages.show(text, kTitle, MessagePresenter::Icon::None);
+}
+
+void Form1::Form_Load()
+{
+    BusyScope busy(m_busy);
+    TaskListSnapshot snapshot = loadTaskList(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
+    m_table = std::move(snapshot.table);
+    m_model->setRows(snapshot.rows);
+
+    const int listWidth = ListView1->width();
+    for (int column = 0; column < kTaskColumns.size(); ++column)
+        ListView1->header()->resizeSection(column, int(listWidth * kTaskColumns.at(column).widthFraction));
+    const int target = scrollTargetRow(snapshot.rows);
+    if (target >= 0)
+        ListView1->scrollTo(m_model->index(target, 0));
+
+    readInvokerLog();
+}
+
+void Form1::onDatabaseMissing()
+{
+    BtnPortal->setEnabled(false);
+    BtnRefresh->setEnabled(false);
+    BtnUpdate->setEnabled(false);
+    Check1->setChecked(false);
+    Check1->setEnabled(false);
+    m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
+                    MessagePresenter::Icon::Critical);
+}
+
+void Form1::readInvokerLog()
+{
+    const InvokerLogPart part = corvane::readInvokerLog(m_paths.invokerLog(), QDate::currentDate());
+    if (part.status == InvokerLogPart::Status::Unreadable) {
+        // Keep what the box shows; say why it no longer follows the log.
+        m_statusPanel1->setText(QStringLiteral("Can't read the invoker log: ") + part.error);
+        return;
+    }
+    m_statusPanel1->clear();
+    QString text = part.shownText();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (Text1->toPlainText() != text)
+        Text1->setPlainText(text);
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+void Form1::BtnRefresh_Click()
+{
+    Form_Load();
+}
+
+void Form1::Timer1_Timer()
+{
+    if (Check1->isChecked() && m_busy == 0)
+        Form_Load();
+    readInvokerLog();
+}
+
+void Form1::ListView1_ItemCheck(int row)
+{
+    const CheckOutcome outcome = applyCheckRule(m_model->taskRow(row).tag, m_model->isChecked(row));
+    m_model->setChecked(row, outcome.checked);
+    if (outcome.boldApplies)
+        m_model->setBold(row, outcome.bold);
+    if (outcome.autoOff)
+        Check1->setChecked(false);
+}
+
+void Form1::BtnStop_Click()
+{
+    runAction(TaskAction::StopInstall);
+}
+
+void Form1::BtnUpdate_Click()
+{
+    runAction(TaskAction::Reinstall);
+}
+
+void Form1::runAction(TaskAction action)
+{
+    {
+        BusyScope busy(m_busy);
+        runCheckedRowWalk(m_model->checkedRows(), m_table, action, m_paths.database(), m_dbErrorText, *this);
+        Check1->setChecked(true);
+    }
+    Form_Load();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // The program ends with the main window, whatever other window is open.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window != this)
+            window->close();
+    }
+    event->accept();
+}
+
+} // namespace corvane

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "AgentPaths.h"
+#include "Feedback.h"
+#include "TaskActions.h"
+#include "TaskTable.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QTreeView;
+
+namespace corvane {
+
+class MessagePresenter;
+class TaskListModel;
+
+// The main window: the task list, the invoker log, the actions and the status line.
+class Form1 : public QWidget, public Feedback {
+    Q_OBJECT
+
+public:
+    static constexpr int kRefreshIntervalMs = 5000;
+
+    Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Feedback: the status line (second panel of the status bar) and modal messages titled "Corvane".
+    void setStatus(const QString& text) override;
+    void showMessage(const QString& text) override;
+
+    TaskListModel* taskListModel() const { return m_model; }
+    const TaskTable& taskTable() const { return m_table; }
+    // The last error text the agent database gave; nothing shows it.
+    QString dbErrorText() const { return m_dbErrorText; }
+
+public slots:
+    // Rebuilds the task table, the list and the log box from the agent's files.
+    void Form_Load();
+    void BtnRefresh_Click();
+    void BtnStop_Click();
+    void BtnUpdate_Click();
+    void Timer1_Timer();
+    void ListView1_ItemCheck(int row);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void onDatabaseMissing();
+    void readInvokerLog();
+    void runAction(TaskAction action);
+
+    AgentPaths m_paths;
+    MessagePresenter& m_messages;
+    TaskTable m_table;
+    QString m_dbErrorText;
+    // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
+    // rebuild the list then, since the actions read the rows by position.
+    int m_busy = 0;
+
+    QHash<QString, QIcon> m_imageList1;
+    TaskListModel* m_model = nullptr;
+    QPlainTextEdit* Text1 = nullptr;
+    QTreeView* ListView1 = nullptr;
+    QPushButton* BtnRefresh = nullptr;
+    QLabel* Picture1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* BtnPortal = nullptr;
+    QPushButton* BtnUpdate = nullptr;
+    QWidget* StatusBar1 = nullptr;
+    QLabel* m_statusPanel1 = nullptr;
+    QLabel* m_statusPanel2 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QPushButton* BtnStop = nullptr;
+    QCheckBox* CheckViewLog = nullptr;
+    QTimer* Timer1 = nullptr;
+};
+
+} // namespace corvane

@@ -1,0 +1,125 @@
+#include "TaskListModel.h"
+
+#include "TaskList.h"
+
+#include <QColor>
+
+namespace corvane {
+
+namespace {
+QVariant rowColour(TaskRow::Colour colour)
+{
+    switch (colour) {
+    case TaskRow::Colour::Red:
+        return QColor(220, 0, 0);
+    case TaskRow::Colour::Green:
+        return QColor(0, 170, 0);
+    case TaskRow::Colour::Grey:
+        return QColor(150, 150, 150);
+    case TaskRow::Colour::Default:
+        break;
+    }
+    return QVariant(); // the list's own text colour
+}
+
+constexpr int kApplicationColumn = 1;
+} // namespace
+
+TaskListModel::TaskListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+    m_boldFont.setBold(true);
+}
+
+void TaskListModel::setRows(const QList<TaskRow>& rows)
+{
+    beginResetModel();
+    m_rows.clear();
+    m_rows.reserve(rows.size());
+    for (const TaskRow& row : rows)
+        m_rows.append({row, false, false});
+    endResetModel();
+}
+
+void TaskListModel::setChecked(int row, bool checked)
+{
+    if (m_rows.at(row).checked == checked)
+        return;
+    m_rows[row].checked = checked;
+    emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
+}
+
+void TaskListModel::setBold(int row, bool bold)
+{
+    if (m_rows.at(row).bold == bold)
+        return;
+    m_rows[row].bold = bold;
+    emit dataChanged(index(row, kApplicationColumn), index(row, kApplicationColumn), {Qt::FontRole});
+}
+
+QList<CheckedRow> TaskListModel::checkedRows() const
+{
+    QList<CheckedRow> rows;
+    rows.reserve(m_rows.size());
+    for (const Entry& entry : m_rows)
+        rows.append({entry.task.key, entry.checked});
+    return rows;
+}
+
+int TaskListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TaskListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(kTaskColumns.size());
+}
+
+QVariant TaskListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return QVariant();
+    const Entry& entry = m_rows.at(index.row());
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return entry.task.columnText(column);
+    case Qt::CheckStateRole:
+        return column == 0 ? QVariant(entry.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
+    case Qt::DecorationRole:
+        return column == 0 ? QVariant(m_icons.value(entry.task.icon)) : QVariant();
+    case Qt::ForegroundRole:
+        return rowColour(entry.task.colour);
+    case Qt::FontRole:
+        return column == kApplicationColumn && entry.bold ? QVariant(m_boldFont) : QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kTaskColumns.size())
+        return QVariant();
+    return kTaskColumns.at(section).caption;
+}
+
+Qt::ItemFlags TaskListModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags result = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == 0)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+bool TaskListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid) || index.column() != 0)
+        return false;
+    setChecked(index.row(), value.toInt() == Qt::Checked);
+    emit itemCheck(index.row());
+    return true;
+}
+
+} // namespace corvane
