@@ -4,6 +4,7 @@
 #include "Feedback.h"
 #include "InvokerLog.h"
 #include "TaskList.h"
+#include "TaskActions.h"
 #include "TaskListLoader.h"
 
 #include <QCommandLineParser>
@@ -24,7 +25,9 @@ const QString kDescription =
     QStringLiteral("Shows and steers the software distribution of the local management agent.\n\n"
                    "Commands:\n"
                    "  list [--json]             every task, as the main window lists it\n"
-                   "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log");
+                   "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log\n"
+    "  stop TASKID...            Stop Install on the named tasks\n"
+    "  reinstall TASKID...       Reinstall the named tasks");
 
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
@@ -36,9 +39,15 @@ public:
         if (m_verbose && !text.isEmpty())
             m_err << text << Qt::endl;
     }
-    void showMessage(const QString& text) override { m_err << text << Qt::endl; }
+    void showMessage(const QString& text) override
+    {
+        ++m_messages;
+        m_err << text << Qt::endl;
+    }
+    int messages() const { return m_messages; }
 
 private:
+    int m_messages = 0;
     QTextStream& m_err;
     bool m_verbose;
 };
@@ -130,6 +139,36 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
     return kSuccess;
 }
 
+// Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
+// Rows the window would not let be checked (not a package) are refused and left alone.
+int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, ConsoleFeedback& feedback)
+{
+    QString dbErrorText;
+    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
+    if (snapshot.database.failed)
+        feedback.showMessage(QStringLiteral("Database error: ") + dbErrorText);
+
+    QList<CheckedRow> rows;
+    QStringList found;
+    for (const TaskRow& row : snapshot.rows) {
+        const QString taskId = row.key.mid(1);
+        if (!taskIds.contains(taskId))
+            continue;
+        found << taskId;
+        if (row.tag == kPolicyTag)
+            rows.append({row.key, true});
+        else
+            feedback.showMessage(
+                QStringLiteral("%1: not a package task (%2), left alone").arg(taskId, row.application));
+    }
+    for (const QString& taskId : taskIds) {
+        if (!found.contains(taskId))
+            feedback.showMessage(taskId + QStringLiteral(": ") + kTaskNotFoundMessage);
+    }
+    runCheckedRowWalk(rows, snapshot.table, action, paths.database(), dbErrorText, feedback);
+    return feedback.messages() == 0 ? kSuccess : kDataFailure;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -155,7 +194,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
     parser.addOptions({rootOption, jsonOption, dateOption, verboseOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list or log"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, log, stop or reinstall"));
 
     auto usageError = [&](const QString& why) {
         err << "corvanectl: " << why << "\n\n" << parser.helpText();
@@ -185,6 +224,13 @@ int main(int argc, char* argv[]) {
                 return usageError(QStringLiteral("--date takes a date written YYYY-MM-DD"));
         }
         return runLog(paths, date, out, err);
+    }
+    if ((command == QLatin1String("stop") || command == QLatin1String("reinstall")) && !parser.isSet(jsonOption) &&
+        !parser.isSet(dateOption)) {
+        if (args.size() < 2)
+            return usageError(command + QStringLiteral(" needs at least one task id"));
+        const TaskAction action = command == QLatin1String("stop") ? TaskAction::StopInstall : TaskAction::Reinstall;
+        return runAction(paths, action, args.mid(1), feedback);
     }
     return usageError(QStringLiteral("unknown command or arguments: ") + args.join(QLatin1Char(' ')));
 }

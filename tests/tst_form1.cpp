@@ -1,0 +1,403 @@
+// The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
+#include "Form1.h"
+#include "MessagePresenter.h"
+#include "TaskList.h"
+#include "TaskListModel.h"
+#include "TestAgent.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <functional>
+
+using namespace corvane;
+using corvane::test::TestAgent;
+
+namespace {
+
+// Answers every message at once and remembers it; `whileOpen` runs as if the technician waited.
+class RecordingPresenter : public MessagePresenter {
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        Icon icon;
+    };
+    QList<Shown> shown;
+    std::function<void()> whileOpen;
+
+    void show(const QString& text, const QString& title, Icon icon) override
+    {
+        shown.append({text, title, icon});
+        if (whileOpen)
+            whileOpen();
+    }
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const Shown& message : shown)
+            result << message.text;
+        return result;
+    }
+};
+
+template <typename T>
+T* control(const Form1& form, const char* name)
+{
+    return form.findChild<T*>(QLatin1String(name));
+}
+
+int rowOf(const TaskListModel& model, const QString& key)
+{
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.taskRow(row).key == key)
+            return row;
+    }
+    return -1;
+}
+
+// Ticks the check box of a row as a click in the list does.
+void check(TaskListModel& model, const QString& key, bool checked = true)
+{
+    model.setData(model.index(rowOf(model, key), 0), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+}
+
+QStringList dumpAll(const TestAgent& agent)
+{
+    QStringList lines;
+    for (const char* table : {"ClientOperations", "InvokerState", "ReschedulePolicy", "PackageState"})
+        lines << agent.dump(QLatin1String(table));
+    return lines;
+}
+
+const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
+
+void writeDemo(const TestAgent& agent)
+{
+    QString error;
+    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
+}
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initialState()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        QCOMPARE(form.windowTitle(), QStringLiteral("Corvane"));
+        QCOMPARE(form.size(), QSize(744, 375));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        const QList<std::pair<const char*, QRect>> layout = {
+            {"Text1", QRect(120, 216, 617, 143)},      {"ListView1", QRect(120, 8, 617, 169)},
+            {"BtnRefresh", QRect(128, 184, 73, 25)},   {"Picture1", QRect(8, 8, 113, 361)},
+            {"BtnPortal", QRect(360, 184, 89, 25)},    {"BtnUpdate", QRect(656, 184, 73, 25)},
+            {"StatusBar1", QRect(0, 359, 744, 16)},    {"Check1", QRect(208, 192, 65, 17)},
+            {"BtnStop", QRect(576, 184, 73, 25)},      {"CheckViewLog", QRect(456, 192, 65, 17)},
+            {"StatusPanel1", QRect(0, 0, 511, 16)},    {"StatusPanel2", QRect(511, 0, 233, 16)},
+        };
+        for (const auto& [name, rect] : layout) {
+            const QWidget* widget = control<QWidget>(form, name);
+            QVERIFY2(widget, name);
+            QCOMPARE(widget->geometry(), rect);
+        }
+        const auto* label = control<QLabel>(form, "Label1");
+        QCOMPARE(label->text(), QStringLiteral("v1.1 beta 1 build 116"));
+        QCOMPARE(label->parentWidget(), control<QWidget>(form, "Picture1"));
+        QCOMPARE(label->geometry(), QRect(8, 308, 57, 25));
+
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+        QVERIFY(!control<QCheckBox>(form, "CheckViewLog")->isChecked());
+        for (const char* button : {"BtnRefresh", "BtnPortal", "BtnStop", "BtnUpdate"})
+            QVERIFY2(control<QPushButton>(form, button)->isEnabled(), button);
+        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(), QString());
+        const QString log = control<QPlainTextEdit>(form, "Text1")->toPlainText();
+        QVERIFY2(log.contains(QLatin1String("Starting, 12 policies known")), qPrintable(log));
+        QVERIFY(!log.contains(QLatin1String("Starting, 11 policies known"))); // yesterday's part is not shown
+        const auto* timer = form.findChild<QTimer*>(QStringLiteral("Timer1"));
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 5000);
+
+        // Tab order, from the log box that has the focus.
+        form.activateWindow();
+        QTRY_VERIFY(control<QWidget>(form, "Text1")->hasFocus());
+        QStringList order;
+        QWidget* widget = control<QWidget>(form, "Text1");
+        for (int i = 0; i < 8; ++i) {
+            order << widget->objectName();
+            do
+                widget = widget->nextInFocusChain();
+            while (!(widget->focusPolicy() & Qt::TabFocus) || widget->objectName().isEmpty());
+        }
+        QCOMPARE(order, QStringList({QStringLiteral("Text1"), QStringLiteral("ListView1"), QStringLiteral("BtnRefresh"),
+                                     QStringLiteral("BtnPortal"), QStringLiteral("BtnUpdate"), QStringLiteral("Check1"),
+                                     QStringLiteral("BtnStop"), QStringLiteral("CheckViewLog")}));
+        QVERIFY(messages.shown.isEmpty());
+    }
+
+    void rebuildShowsEveryKindOfRow()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        QAbstractItemModelTester tester(form.taskListModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        form.Form_Load();
+        const TaskListModel& model = *form.taskListModel();
+        QCOMPARE(model.rowCount(), 12);
+        QCOMPARE(model.columnCount(), 7);
+        auto colour = [&](const char* key, int column) {
+            return model.index(rowOf(model, QLatin1String(key)), column).data(Qt::ForegroundRole);
+        };
+        QCOMPARE(colour("kCORE01_1203", 4).value<QColor>(), QColor(0, 170, 0));
+        QCOMPARE(colour("kCORE01_1204", 6).value<QColor>(), QColor(220, 0, 0));
+        QCOMPARE(colour("kCORE01_1206", 1).value<QColor>(), QColor(150, 150, 150));
+        QVERIFY(!colour("kCORE01_1201", 1).isValid());
+        const QModelIndex accented = model.index(4, 1);
+        QCOMPARE(accented.data().toString(), QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
+        QVERIFY(!model.index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+        QCOMPARE(model.index(0, 0).data().toString(), QString());
+        QCOMPARE(model.headerData(6, Qt::Horizontal).toString(), QStringLiteral("Reschedule Date"));
+
+        // Column widths follow the list's width, and a dragged column is back after the next rebuild.
+        QHeaderView* header = control<QTreeView>(form, "ListView1")->header();
+        header->resizeSection(1, 300);
+        control<QPushButton>(form, "BtnRefresh")->click();
+        for (int column = 0; column < kTaskColumns.size(); ++column)
+            QCOMPARE(header->sectionSize(column), int(617 * kTaskColumns.at(column).widthFraction));
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+    }
+
+    void greenRowIsScrolledIntoView()
+    {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.%1.xml").arg(i), i == 25 ? QStringLiteral("4") : QStringLiteral("6"),
+                                        {}, {}}));
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.25.xml"), QStringLiteral("Busy")));
+        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("25"), QStringLiteral("active"), QStringLiteral("0")}}));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.Form_Load();
+        auto* list = control<QTreeView>(form, "ListView1");
+        QTRY_VERIFY(list->viewport()->rect().intersects(list->visualRect(form.taskListModel()->index(25, 1))));
+    }
+
+    void checkRule()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        TaskListModel& model = *form.taskListModel();
+        auto* autoRefresh = control<QCheckBox>(form, "Check1");
+        const int package = rowOf(model, QStringLiteral("kCORE01_1202"));
+
+        check(model, QStringLiteral("kCORE01_1202"));
+        QVERIFY(model.isChecked(package));
+        QVERIFY(model.index(package, 1).data(Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!autoRefresh->isChecked());
+
+        check(model, QStringLiteral("kCORE01_1202"), false);
+        QVERIFY(!model.isChecked(package));
+        QVERIFY(!model.index(package, 1).data(Qt::FontRole).isValid());
+        QVERIFY(!autoRefresh->isChecked()); // unchecking does not turn it back on
+
+        autoRefresh->setChecked(true);
+        for (const char* key : {"kCORE01_1206", "kCORE01_1207", "k1311"}) { // push, launchpad, file-only
+            check(model, QLatin1String(key));
+            const int row = rowOf(model, QLatin1String(key));
+            QVERIFY2(!model.isChecked(row), key);
+            QVERIFY(!model.index(row, 1).data(Qt::FontRole).isValid());
+        }
+        QVERIFY(autoRefresh->isChecked());
+    }
+
+    void stopInstallFromTheWindow()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        TaskListModel& model = *form.taskListModel();
+        check(model, QStringLiteral("kCORE01_1203")); // Active: refused
+        check(model, QStringLiteral("kCORE01_1202")); // Waiting with a policy
+        control<QPushButton>(form, "BtnStop")->click();
+
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Can't prevent installation where package is Active")});
+        QCOMPARE(messages.shown.first().title, QStringLiteral("Corvane"));
+        QCOMPARE(messages.shown.first().icon, MessagePresenter::Icon::None);
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+        const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
+        QVERIFY(!model.isChecked(row)); // rebuilt
+        QCOMPARE(model.taskRow(row).database, QStringLiteral("Completed"));
+        QCOMPARE(model.taskRow(row).reschedule, QStringLiteral("No"));
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).database, QStringLiteral("Active"));
+        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(), QString());
+    }
+
+    void reinstallFromTheWindow()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        check(*form.taskListModel(), QStringLiteral("kCORE01_1204"));
+        control<QPushButton>(form, "BtnUpdate")->click();
+        QVERIFY(messages.shown.isEmpty());
+        const TaskRow row = form.taskListModel()->taskRow(rowOf(*form.taskListModel(), QStringLiteral("kCORE01_1204")));
+        QCOMPARE(row.database, QStringLiteral("Resume"));
+        QCOMPARE(row.rescheduleDate, QStringLiteral("Now"));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1); // 1204's package state is gone
+
+        // Nothing checked: one message, and the list is still rebuilt with Auto on.
+        control<QCheckBox>(form, "Check1")->setChecked(false);
+        control<QPushButton>(form, "BtnUpdate")->click();
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("You must have, at least, one application checked")});
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+    }
+
+    void missingDatabase()
+    {
+        TestAgent agent;
+        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
+        const QByteArray today = invokerDateKeyBytes();
+        QVERIFY(agent.writeInvokerLog(today + " first\r\n"));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+
+        QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown.first().text, QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
+        QCOMPARE(messages.shown.first().title, QStringLiteral("Error"));
+        QCOMPARE(messages.shown.first().icon, MessagePresenter::Icon::Critical);
+        for (const char* name : {"BtnPortal", "BtnRefresh", "BtnUpdate"})
+            QVERIFY2(!control<QPushButton>(form, name)->isEnabled(), name);
+        QVERIFY(control<QPushButton>(form, "BtnStop")->isEnabled());
+        QVERIFY(!control<QCheckBox>(form, "Check1")->isChecked());
+        QVERIFY(!control<QCheckBox>(form, "Check1")->isEnabled());
+        QCOMPARE(form.taskListModel()->rowCount(), 2);
+        QCOMPARE(form.taskListModel()->taskRow(0).application, QStringLiteral("Can't find SQLite Database"));
+        QVERIFY(!QFile::exists(agent.paths().database()));
+
+        // The timer still follows the log, and does not repeat the message.
+        QVERIFY(agent.writeInvokerLog(today + " first\r\n" + today + " second\r\n"));
+        form.Timer1_Timer();
+        QVERIFY(control<QPlainTextEdit>(form, "Text1")->toPlainText().endsWith(QLatin1String("second")));
+        QCOMPARE(messages.shown.size(), 1);
+    }
+
+    // A message box runs its own event loop, so ticks come while it is open: they must not rebuild the rows
+    // that the action is walking.
+    void ticksUnderAnOpenMessageDoNotRebuild()
+    {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        int rebuilds = 0;
+        connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++rebuilds; });
+        QList<int> rebuildsWhileOpen;
+        messages.whileOpen = [&] {
+            form.Timer1_Timer();
+            rebuildsWhileOpen << rebuilds;
+        };
+        check(*form.taskListModel(), QStringLiteral("kCORE01_1203")); // refused: a message mid-walk
+        check(*form.taskListModel(), QStringLiteral("kCORE01_1208"));
+        control<QCheckBox>(form, "Check1")->setChecked(true);
+        control<QPushButton>(form, "BtnStop")->click();
+        QCOMPARE(rebuildsWhileOpen, QList<int>{0});
+        QCOMPARE(rebuilds, 1); // the action's own rebuild
+        const TaskListModel& model = *form.taskListModel();
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1208"))).database, QStringLiteral("Completed"));
+    }
+
+    void closingTheMainWindowClosesTheOthers()
+    {
+        TestAgent agent;
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.show();
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        form.close();
+        QVERIFY(!other.isVisible());
+    }
+
+    // corvanectl's stop and reinstall leave the database exactly as the window's buttons do.
+    void commandLineChangesWhatTheWindowChanges_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("stop") << "stop" << "BtnStop";
+        QTest::newRow("reinstall") << "reinstall" << "BtnUpdate";
+    }
+    void commandLineChangesWhatTheWindowChanges()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, button);
+        const QStringList tasks = {QStringLiteral("CORE01_1202"), QStringLiteral("CORE01_1203"),
+                                   QStringLiteral("CORE01_1204"), QStringLiteral("CORE01_1206")};
+        TestAgent byWindow;
+        TestAgent byCommand;
+        writeDemo(byWindow);
+        writeDemo(byCommand);
+        const QStringList original = dumpAll(byWindow);
+        QCOMPARE(dumpAll(byCommand), original);
+
+        RecordingPresenter messages;
+        Form1 form(byWindow.paths(), messages);
+        form.Form_Load();
+        for (const QString& task : tasks)
+            check(*form.taskListModel(), QLatin1Char('k') + task);
+        control<QPushButton>(form, button.toLatin1().constData())->click();
+
+        QProcess ctl;
+        ctl.start(QStringLiteral(CORVANECTL_PATH),
+                  QStringList{QStringLiteral("--agent-root"), byCommand.root(), command} + tasks);
+        QVERIFY(ctl.waitForFinished(30000));
+        QCOMPARE(ctl.exitCode(), 1); // 1206 is not a package task and is refused
+        QVERIFY(QString::fromUtf8(ctl.readAllStandardError()).contains(QLatin1String("CORE01_1206")));
+        QVERIFY(dumpAll(byWindow) != original);
+        QCOMPARE(dumpAll(byCommand), dumpAll(byWindow));
+    }
+
+private:
+    static QByteArray invokerDateKeyBytes()
+    {
+        static const char* const months[] = {"", "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        const QDate today = QDate::currentDate();
+        return QByteArray::number(today.day()).rightJustified(2, '0') + ' ' + months[today.month()] + ' ' +
+               QByteArray::number(today.year());
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
