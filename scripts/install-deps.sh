@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and running the demo need, when any is missing.
+# Installs the Debian packages that building and testing need, when any is missing.
+# With --demo also what the demo needs to show the window without a display and take its screenshot.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev)
+if [ "${1:-}" = "--demo" ]; then
+  packages+=(xvfb xauth imagemagick fonts-liberation2)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
