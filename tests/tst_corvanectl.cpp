@@ -120,6 +120,46 @@ private slots:
         QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find log file"));
     }
 
+    void syncPrintsNewLinesThenTheSummary() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.writeFile(agent.paths().syncLog(), "Mon 09:00 policy.sync: earlier run [STOP]\r\n"));
+        fake::SyncOptions options;
+        options.delayMs = 30;
+        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("sync")}));
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 7); // six stamped lines, each once, then the summary
+        QCOMPARE(lines.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
+        QVERIFY(lines.at(5).endsWith(QLatin1String("[STOP]")));
+        QVERIFY(!run.out.contains(QLatin1String("earlier run")));
+        QVERIFY(!run.out.contains(QLatin1String("----"))); // unstamped lines are not shown
+    }
+
+    void syncFailures_data() {
+        QTest::addColumn<bool>("install");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no synchroniser") << false << "Can't find the policy synchroniser";
+        QTest::newRow("time-out") << true << "no end line";
+    }
+    void syncFailures() {
+        QFETCH(bool, install);
+        QFETCH(QString, reason);
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        fake::SyncOptions options;
+        options.delayMs = 10;
+        options.neverStop = true;
+        if (install)
+            QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        const Run run = corvanectl(
+            withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("1")}));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+        QVERIFY(!run.out.contains(QLatin1String("Synchronized")));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no command") << QStringList{};
@@ -128,6 +168,9 @@ private slots:
                                                  QStringLiteral("7/12/2026")};
         QTest::newRow("unknown option") << QStringList{QStringLiteral("list"), QStringLiteral("--colour")};
         QTest::newRow("extra argument") << QStringList{QStringLiteral("list"), QStringLiteral("more")};
+        QTest::newRow("stop without task") << QStringList{QStringLiteral("stop")};
+        QTest::newRow("bad timeout") << QStringList{QStringLiteral("sync"), QStringLiteral("--timeout"),
+                                                    QStringLiteral("0")};
     }
     void usageErrors() {
         QFETCH(QStringList, arguments);

@@ -1,5 +1,6 @@
 // The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
 #include "Form1.h"
+#include "Form2.h"
 #include "MessagePresenter.h"
 #include "TaskList.h"
 #include "TaskListModel.h"
@@ -35,14 +36,12 @@ public:
     QList<Shown> shown;
     std::function<void()> whileOpen;
 
-    void show(const QString& text, const QString& title, Icon icon) override
-    {
+    void show(const QString& text, const QString& title, Icon icon) override {
         shown.append({text, title, icon});
         if (whileOpen)
             whileOpen();
     }
-    QStringList texts() const
-    {
+    QStringList texts() const {
         QStringList result;
         for (const Shown& message : shown)
             result << message.text;
@@ -50,14 +49,11 @@ public:
     }
 };
 
-template <typename T>
-T* control(const Form1& form, const char* name)
-{
+template <typename T> T* control(const Form1& form, const char* name) {
     return form.findChild<T*>(QLatin1String(name));
 }
 
-int rowOf(const TaskListModel& model, const QString& key)
-{
+int rowOf(const TaskListModel& model, const QString& key) {
     for (int row = 0; row < model.rowCount(); ++row) {
         if (model.taskRow(row).key == key)
             return row;
@@ -66,13 +62,12 @@ int rowOf(const TaskListModel& model, const QString& key)
 }
 
 // Ticks the check box of a row as a click in the list does.
-void check(TaskListModel& model, const QString& key, bool checked = true)
-{
-    model.setData(model.index(rowOf(model, key), 0), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+void check(TaskListModel& model, const QString& key, bool checked = true) {
+    model.setData(model.index(rowOf(model, key), 0), checked ? Qt::Checked : Qt::Unchecked,
+                  Qt::CheckStateRole);
 }
 
-QStringList dumpAll(const TestAgent& agent)
-{
+QStringList dumpAll(const TestAgent& agent) {
     QStringList lines;
     for (const char* table : {"ClientOperations", "InvokerState", "ReschedulePolicy", "PackageState"})
         lines << agent.dump(QLatin1String(table));
@@ -81,10 +76,27 @@ QStringList dumpAll(const TestAgent& agent)
 
 const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
 
-void writeDemo(const TestAgent& agent)
-{
+void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
     QString error;
-    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
+    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error,
+                                  sync ? QStringLiteral(FAKE_AGENT_PATH) : QString(),
+                                  sync.value_or(fake::SyncOptions())),
+             qPrintable(error));
+}
+
+fake::SyncOptions syncOptions(bool neverStop = false) {
+    fake::SyncOptions options;
+    options.delayMs = 40;
+    options.neverStop = neverStop;
+    return options;
+}
+
+PolicySyncRun::Timing syncTiming(int timeoutMs = 20000) {
+    PolicySyncRun::Timing timing;
+    timing.passIntervalMs = 50;
+    timing.summaryHoldMs = 300;
+    timing.timeoutMs = timeoutMs;
+    return timing;
 }
 
 } // namespace
@@ -93,8 +105,7 @@ class TestForm1 : public QObject {
     Q_OBJECT
 
 private slots:
-    void initialState()
-    {
+    void initialState() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
@@ -107,12 +118,12 @@ private slots:
         QCOMPARE(form.size(), QSize(744, 375));
         QCOMPARE(form.minimumSize(), form.maximumSize());
         const QList<std::pair<const char*, QRect>> layout = {
-            {"Text1", QRect(120, 216, 617, 143)},      {"ListView1", QRect(120, 8, 617, 169)},
-            {"BtnRefresh", QRect(128, 184, 73, 25)},   {"Picture1", QRect(8, 8, 113, 361)},
-            {"BtnPortal", QRect(360, 184, 89, 25)},    {"BtnUpdate", QRect(656, 184, 73, 25)},
-            {"StatusBar1", QRect(0, 359, 744, 16)},    {"Check1", QRect(208, 192, 65, 17)},
-            {"BtnStop", QRect(576, 184, 73, 25)},      {"CheckViewLog", QRect(456, 192, 65, 17)},
-            {"StatusPanel1", QRect(0, 0, 511, 16)},    {"StatusPanel2", QRect(511, 0, 233, 16)},
+            {"Text1", QRect(120, 216, 617, 143)},    {"ListView1", QRect(120, 8, 617, 169)},
+            {"BtnRefresh", QRect(128, 184, 73, 25)}, {"Picture1", QRect(8, 8, 113, 361)},
+            {"BtnPortal", QRect(360, 184, 89, 25)},  {"BtnUpdate", QRect(656, 184, 73, 25)},
+            {"StatusBar1", QRect(0, 359, 744, 16)},  {"Check1", QRect(208, 192, 65, 17)},
+            {"BtnStop", QRect(576, 184, 73, 25)},    {"CheckViewLog", QRect(456, 192, 65, 17)},
+            {"StatusPanel1", QRect(0, 0, 511, 16)},  {"StatusPanel2", QRect(511, 0, 233, 16)},
         };
         for (const auto& [name, rect] : layout) {
             const QWidget* widget = control<QWidget>(form, name);
@@ -147,19 +158,20 @@ private slots:
                 widget = widget->nextInFocusChain();
             while (!(widget->focusPolicy() & Qt::TabFocus) || widget->objectName().isEmpty());
         }
-        QCOMPARE(order, QStringList({QStringLiteral("Text1"), QStringLiteral("ListView1"), QStringLiteral("BtnRefresh"),
-                                     QStringLiteral("BtnPortal"), QStringLiteral("BtnUpdate"), QStringLiteral("Check1"),
+        QCOMPARE(order, QStringList({QStringLiteral("Text1"), QStringLiteral("ListView1"),
+                                     QStringLiteral("BtnRefresh"), QStringLiteral("BtnPortal"),
+                                     QStringLiteral("BtnUpdate"), QStringLiteral("Check1"),
                                      QStringLiteral("BtnStop"), QStringLiteral("CheckViewLog")}));
         QVERIFY(messages.shown.isEmpty());
     }
 
-    void rebuildShowsEveryKindOfRow()
-    {
+    void rebuildShowsEveryKindOfRow() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
-        QAbstractItemModelTester tester(form.taskListModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(form.taskListModel(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         form.Form_Load();
         const TaskListModel& model = *form.taskListModel();
         QCOMPARE(model.rowCount(), 12);
@@ -172,7 +184,8 @@ private slots:
         QCOMPARE(colour("kCORE01_1206", 1).value<QColor>(), QColor(150, 150, 150));
         QVERIFY(!colour("kCORE01_1201", 1).isValid());
         const QModelIndex accented = model.index(4, 1);
-        QCOMPARE(accented.data().toString(), QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
+        QCOMPARE(accented.data().toString(),
+                 QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants"));
         QVERIFY(!model.index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         QCOMPARE(model.index(0, 0).data().toString(), QString());
         QCOMPARE(model.headerData(6, Qt::Horizontal).toString(), QStringLiteral("Reschedule Date"));
@@ -186,26 +199,28 @@ private slots:
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
     }
 
-    void greenRowIsScrolledIntoView()
-    {
+    void greenRowIsScrolledIntoView() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         for (int i = 0; i < 30; ++i)
-            QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.%1.xml").arg(i), i == 25 ? QStringLiteral("4") : QStringLiteral("6"),
-                                        {}, {}}));
+            QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.%1.xml").arg(i),
+                                        i == 25 ? QStringLiteral("4") : QStringLiteral("6"),
+                                        {},
+                                        {}}));
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.25.xml"), QStringLiteral("Busy")));
-        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("25"), QStringLiteral("active"), QStringLiteral("0")}}));
+        QVERIFY(agent.writeScheduledTasks(
+            {{QStringLiteral("25"), QStringLiteral("active"), QStringLiteral("0")}}));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.Form_Load();
         auto* list = control<QTreeView>(form, "ListView1");
-        QTRY_VERIFY(list->viewport()->rect().intersects(list->visualRect(form.taskListModel()->index(25, 1))));
+        QTRY_VERIFY(
+            list->viewport()->rect().intersects(list->visualRect(form.taskListModel()->index(25, 1))));
     }
 
-    void checkRule()
-    {
+    void checkRule() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
@@ -235,8 +250,7 @@ private slots:
         QVERIFY(autoRefresh->isChecked());
     }
 
-    void stopInstallFromTheWindow()
-    {
+    void stopInstallFromTheWindow() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
@@ -247,7 +261,8 @@ private slots:
         check(model, QStringLiteral("kCORE01_1202")); // Waiting with a policy
         control<QPushButton>(form, "BtnStop")->click();
 
-        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Can't prevent installation where package is Active")});
+        QCOMPARE(messages.texts(),
+                 QStringList{QStringLiteral("Can't prevent installation where package is Active")});
         QCOMPARE(messages.shown.first().title, QStringLiteral("Corvane"));
         QCOMPARE(messages.shown.first().icon, MessagePresenter::Icon::None);
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
@@ -255,12 +270,12 @@ private slots:
         QVERIFY(!model.isChecked(row)); // rebuilt
         QCOMPARE(model.taskRow(row).database, QStringLiteral("Completed"));
         QCOMPARE(model.taskRow(row).reschedule, QStringLiteral("No"));
-        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).database, QStringLiteral("Active"));
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).database,
+                 QStringLiteral("Active"));
         QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(), QString());
     }
 
-    void reinstallFromTheWindow()
-    {
+    void reinstallFromTheWindow() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
@@ -269,7 +284,8 @@ private slots:
         check(*form.taskListModel(), QStringLiteral("kCORE01_1204"));
         control<QPushButton>(form, "BtnUpdate")->click();
         QVERIFY(messages.shown.isEmpty());
-        const TaskRow row = form.taskListModel()->taskRow(rowOf(*form.taskListModel(), QStringLiteral("kCORE01_1204")));
+        const TaskRow row =
+            form.taskListModel()->taskRow(rowOf(*form.taskListModel(), QStringLiteral("kCORE01_1204")));
         QCOMPARE(row.database, QStringLiteral("Resume"));
         QCOMPARE(row.rescheduleDate, QStringLiteral("Now"));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1); // 1204's package state is gone
@@ -277,14 +293,15 @@ private slots:
         // Nothing checked: one message, and the list is still rebuilt with Auto on.
         control<QCheckBox>(form, "Check1")->setChecked(false);
         control<QPushButton>(form, "BtnUpdate")->click();
-        QCOMPARE(messages.texts(), QStringList{QStringLiteral("You must have, at least, one application checked")});
+        QCOMPARE(messages.texts(),
+                 QStringList{QStringLiteral("You must have, at least, one application checked")});
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
     }
 
-    void missingDatabase()
-    {
+    void missingDatabase() {
         TestAgent agent;
-        QVERIFY(agent.writeScheduledTasks({{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
+        QVERIFY(agent.writeScheduledTasks(
+            {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
         const QByteArray today = invokerDateKeyBytes();
         QVERIFY(agent.writeInvokerLog(today + " first\r\n"));
         RecordingPresenter messages;
@@ -292,7 +309,8 @@ private slots:
         form.Form_Load();
 
         QCOMPARE(messages.shown.size(), 1);
-        QCOMPARE(messages.shown.first().text, QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
+        QCOMPARE(messages.shown.first().text,
+                 QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
         QCOMPARE(messages.shown.first().title, QStringLiteral("Error"));
         QCOMPARE(messages.shown.first().icon, MessagePresenter::Icon::Critical);
         for (const char* name : {"BtnPortal", "BtnRefresh", "BtnUpdate"})
@@ -313,8 +331,7 @@ private slots:
 
     // A message box runs its own event loop, so ticks come while it is open: they must not rebuild the rows
     // that the action is walking.
-    void ticksUnderAnOpenMessageDoNotRebuild()
-    {
+    void ticksUnderAnOpenMessageDoNotRebuild() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
@@ -334,11 +351,11 @@ private slots:
         QCOMPARE(rebuildsWhileOpen, QList<int>{0});
         QCOMPARE(rebuilds, 1); // the action's own rebuild
         const TaskListModel& model = *form.taskListModel();
-        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1208"))).database, QStringLiteral("Completed"));
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1208"))).database,
+                 QStringLiteral("Completed"));
     }
 
-    void closingTheMainWindowClosesTheOthers()
-    {
+    void closingTheMainWindowClosesTheOthers() {
         TestAgent agent;
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
@@ -351,15 +368,15 @@ private slots:
     }
 
     // corvanectl's stop and reinstall leave the database exactly as the window's buttons do.
-    void commandLineChangesWhatTheWindowChanges_data()
-    {
+    void commandLineChangesWhatTheWindowChanges_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("button");
-        QTest::newRow("stop") << "stop" << "BtnStop";
-        QTest::newRow("reinstall") << "reinstall" << "BtnUpdate";
+        QTest::newRow("stop") << "stop"
+                              << "BtnStop";
+        QTest::newRow("reinstall") << "reinstall"
+                                   << "BtnUpdate";
     }
-    void commandLineChangesWhatTheWindowChanges()
-    {
+    void commandLineChangesWhatTheWindowChanges() {
         QFETCH(QString, command);
         QFETCH(QString, button);
         const QStringList tasks = {QStringLiteral("CORE01_1202"), QStringLiteral("CORE01_1203"),
@@ -388,10 +405,131 @@ private slots:
         QCOMPARE(dumpAll(byCommand), dumpAll(byWindow));
     }
 
+    // A real run against the stand-in synchroniser, with the log window shown: the window keeps serving
+    // events, its two sync controls stay off until the very end, and the list is rebuilt afterwards.
+    void policySyncWithTheLogShown() {
+        TestAgent agent;
+        writeDemo(agent, syncOptions());
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.setSyncTiming(syncTiming());
+        form.Form_Load();
+        form.show();
+        auto* portal = control<QPushButton>(form, "BtnPortal");
+        auto* viewLog = control<QCheckBox>(form, "CheckViewLog");
+        auto* status = control<QLabel>(form, "StatusPanel2");
+        viewLog->setChecked(true);
+        control<QCheckBox>(form, "Check1")->setChecked(false);
+        const int rowsBefore = form.taskListModel()->rowCount();
+
+        QStringList statuses;
+        int ticksDuringRun = 0;
+        bool controlsStayedOff = true;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            if (!form.isSyncRunning())
+                return;
+            ++ticksDuringRun; // the event loop runs during the sync
+            controlsStayedOff = controlsStayedOff && !portal->isEnabled() && !viewLog->isEnabled();
+            if (statuses.isEmpty() || statuses.last() != status->text())
+                statuses << status->text();
+        });
+        watcher.start(10);
+        portal->click();
+        QVERIFY(form.isSyncRunning());
+        QVERIFY(form.form2()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+
+        QVERIFY(ticksDuringRun > 10);
+        QVERIFY(controlsStayedOff);
+        QVERIFY(statuses.contains(QStringLiteral("Synchronizing policies...")));
+        QCOMPARE(statuses.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
+        QVERIFY(portal->isEnabled() && viewLog->isEnabled());
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+        QCOMPARE(form.taskListModel()->rowCount(), rowsBefore + 1); // the downloaded operation
+        const QStringList logLines = form.form2()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(logLines.size(), 6);
+        QVERIFY(logLines.last().endsWith(QLatin1String("[STOP]")));
+        QVERIFY(messages.shown.isEmpty());
+    }
+
+    void policySyncWithTheLogHidden() {
+        TestAgent agent;
+        writeDemo(agent, syncOptions());
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.setSyncTiming(syncTiming());
+        form.Form_Load();
+        control<QPushButton>(form, "BtnPortal")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QVERIFY(!form.form2()->isVisible());
+        QVERIFY(form.form2()->text().contains(QLatin1String("[STOP]")));
+    }
+
+    void policySyncThatCannotStart() {
+        TestAgent agent;
+        writeDemo(agent); // no synchroniser installed
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        control<QPushButton>(form, "BtnPortal")->click();
+        QVERIFY(!form.isSyncRunning());
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY(messages.shown.first().text.contains(agent.paths().synchroniser()));
+        QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
+        QVERIFY(control<QCheckBox>(form, "CheckViewLog")->isEnabled());
+        QVERIFY(control<QPushButton>(form, "BtnStop")->isEnabled());
+    }
+
+    void policySyncTimedOutOrAbandoned_data() {
+        QTest::addColumn<bool>("abandon");
+        QTest::newRow("time-out") << false;
+        QTest::newRow("Cancel") << true;
+    }
+    void policySyncTimedOutOrAbandoned() {
+        QFETCH(bool, abandon);
+        TestAgent agent;
+        writeDemo(agent, syncOptions(true));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.setSyncTiming(syncTiming(abandon ? 60000 : 1000));
+        form.Form_Load();
+        control<QCheckBox>(form, "Check1")->setChecked(false);
+        control<QPushButton>(form, "BtnPortal")->click();
+        auto* cancel = control<QPushButton>(form, "BtnCancelSync");
+        QVERIFY(!cancel->isHidden());
+        if (abandon) {
+            QTest::qWait(300);
+            cancel->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY2(messages.shown.first().text.contains(abandon ? QLatin1String("abandoned")
+                                                              : QLatin1String("no end line")),
+                 qPrintable(messages.shown.first().text));
+        QVERIFY(cancel->isHidden());
+        QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+    }
+
+    void logWindowFollowsItsSize() {
+        Form2 form2;
+        form2.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form2));
+        auto* text = form2.findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
+        QCOMPARE(form2.windowTitle(), QStringLiteral("Policy Sync log"));
+        QCOMPARE(text->geometry(), QRect(0, 0, 521, 249));
+        form2.resize(form2.width() + 100, form2.height() + 50);
+        QTRY_COMPARE(text->geometry(), QRect(0, 0, 621, 299));
+        form2.resize(0, 0);
+        QTRY_VERIFY(text->width() >= 0 && text->height() >= 0);
+        form2.setLines({QStringLiteral("a: one"), QStringLiteral("b: two")});
+        QCOMPARE(form2.text(), QStringLiteral("a: one\nb: two\n"));
+    }
+
 private:
-    static QByteArray invokerDateKeyBytes()
-    {
-        static const char* const months[] = {"", "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+    static QByteArray invokerDateKeyBytes() {
+        static const char* const months[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
         const QDate today = QDate::currentDate();
         return QByteArray::number(today.day()).rightJustified(2, '0') + ' ' + months[today.month()] + ' ' +

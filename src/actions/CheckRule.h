@@ -13,8 +13,7 @@ struct CheckOutcome {
     bool autoOff;     // whether automatic refresh is switched off
 };
 
-inline CheckOutcome applyCheckRule(const QString& tag, bool nowChecked)
-{
+inline CheckOutcome applyCheckRule(const QString& tag, bool nowChecked) {
     if (tag != QLatin1String("policy"))
         return {false, false, false, false};
     return {nowChecked, nowChecked, true, nowChecked};

@@ -26,36 +26,31 @@ const QString kReinstallInvoker = QStringLiteral(
 
 // The templates hold the placeholder where the quoted value goes; quotes inside the value are doubled so
 // the statement touches exactly the named operation.
-QString fill(const QString& sqlTemplate, const QString& value)
-{
+QString fill(const QString& sqlTemplate, const QString& value) {
     QString sql = sqlTemplate;
     return sql.replace(QStringLiteral("XXXXX"), sqlQuoted(value));
 }
 
-bool hasReschedulePolicy(const QStringList& fields)
-{
+bool hasReschedulePolicy(const QStringList& fields) {
     return TaskRecord::field(fields, TaskRecord::kReschedule) != QLatin1String("No");
 }
 
 } // namespace
 
-QString packageStateTask(const QString& operationFile)
-{
+QString packageStateTask(const QString& operationFile) {
     QString task = operationFile;
     task.remove(QStringLiteral(".xml"));
     task.replace(QStringLiteral("SDClientTask"), QStringLiteral("SWD.MultipleTaskProtection"));
     return task;
 }
 
-bool stopRefused(const QStringList& fields)
-{
+bool stopRefused(const QStringList& fields) {
     bool ok = false;
     const int state = TaskRecord::field(fields, TaskRecord::kInvokerState).trimmed().toInt(&ok);
     return ok && (state == 0 || state == 4);
 }
 
-QList<Statement> stopStatements(const QStringList& fields)
-{
+QList<Statement> stopStatements(const QStringList& fields) {
     const QString operationFile = TaskRecord::field(fields, TaskRecord::kOperationFile);
     QList<Statement> statements;
     if (hasReschedulePolicy(fields))
@@ -64,11 +59,11 @@ QList<Statement> stopStatements(const QStringList& fields)
     return statements;
 }
 
-QList<Statement> reinstallStatements(const QStringList& fields)
-{
+QList<Statement> reinstallStatements(const QStringList& fields) {
     const QString operationFile = TaskRecord::field(fields, TaskRecord::kOperationFile);
     QList<Statement> statements;
-    statements.append({kPackageStateStatus, kReinstallPackageState + sqlQuoted(packageStateTask(operationFile))});
+    statements.append(
+        {kPackageStateStatus, kReinstallPackageState + sqlQuoted(packageStateTask(operationFile))});
     if (hasReschedulePolicy(fields))
         statements.append({kReschedulePolicyStatus, fill(kReinstallReschedule, operationFile)});
     statements.append({kInvokerStateStatus, fill(kReinstallInvoker, operationFile)});
@@ -76,8 +71,7 @@ QList<Statement> reinstallStatements(const QStringList& fields)
 }
 
 WalkResult runCheckedRowWalk(const QList<CheckedRow>& rows, const TaskTable& table, TaskAction action,
-                             const QString& dbPath, QString& dbErrorText, Feedback& feedback)
-{
+                             const QString& dbPath, QString& dbErrorText, Feedback& feedback) {
     WalkResult result;
     auto tell = [&](const QString& text) {
         ++result.messages;
@@ -113,7 +107,8 @@ WalkResult runCheckedRowWalk(const QList<CheckedRow>& rows, const TaskTable& tab
         }
         if (!firstError.isEmpty()) {
             ++result.failedTasks;
-            tell(QStringLiteral("Task %1 was not changed, the agent database answered: %2").arg(taskId, firstError));
+            tell(QStringLiteral("Task %1 was not changed, the agent database answered: %2")
+                     .arg(taskId, firstError));
         }
     }
     if (result.lastTaskId.isEmpty())

@@ -10,8 +10,10 @@ class Feedback;
 class TaskTable;
 
 inline const QString kTaskNotFoundMessage = QStringLiteral("Error: Can't find TaskId in the Dictionary");
-inline const QString kNothingCheckedMessage = QStringLiteral("You must have, at least, one application checked");
-inline const QString kTaskActiveMessage = QStringLiteral("Can't prevent installation where package is Active");
+inline const QString kNothingCheckedMessage =
+    QStringLiteral("You must have, at least, one application checked");
+inline const QString kTaskActiveMessage =
+    QStringLiteral("Can't prevent installation where package is Active");
 
 // What an action needs of one list row: its key ("k" + task id) and whether it is checked.
 struct CheckedRow {
@@ -22,9 +24,9 @@ struct CheckedRow {
 enum class TaskAction { StopInstall, Reinstall };
 
 struct WalkResult {
-    int messages = 0;      // messages shown to the technician
-    int failedTasks = 0;   // tasks whose statements the database refused
-    QString lastTaskId;    // the last checked row's task id; empty when no row was checked
+    int messages = 0;    // messages shown to the technician
+    int failedTasks = 0; // tasks whose statements the database refused
+    QString lastTaskId;  // the last checked row's task id; empty when no row was checked
 };
 
 // Walks the rows in order and applies `action` to each checked row's task, with the status texts and

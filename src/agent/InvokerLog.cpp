@@ -1,5 +1,7 @@
 #include "InvokerLog.h"
 
+#include "TextLines.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -26,21 +28,13 @@ QString invokerDateKey(const QDate& date) {
 QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) {
     QStringList lines;
     const QByteArray key = dateKey.toLatin1();
-    qsizetype start = 0;
     bool found = false;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        if (end < 0)
-            end = content.size();
-        QByteArrayView line(content.constData() + start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
+    forEachLine(content, [&](QByteArrayView line) {
         if (!found && line.contains(QByteArrayView(key)))
             found = true;
         if (found)
             lines.append(QString::fromLatin1(line));
-        start = end + 1;
-    }
+    });
     return lines;
 }
 

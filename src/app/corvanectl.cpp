@@ -3,13 +3,15 @@
 #include "ClientDatabase.h"
 #include "Feedback.h"
 #include "InvokerLog.h"
-#include "TaskList.h"
+#include "PolicySyncRun.h"
 #include "TaskActions.h"
+#include "TaskList.h"
 #include "TaskListLoader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,8 +28,9 @@ const QString kDescription =
                    "Commands:\n"
                    "  list [--json]             every task, as the main window lists it\n"
                    "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log\n"
-    "  stop TASKID...            Stop Install on the named tasks\n"
-    "  reinstall TASKID...       Reinstall the named tasks");
+                   "  stop TASKID...            Stop Install on the named tasks\n"
+                   "  reinstall TASKID...       Reinstall the named tasks\n"
+                   "  sync [--timeout SECONDS]  Policy Sync: start the synchroniser and follow its log");
 
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
@@ -39,8 +42,7 @@ public:
         if (m_verbose && !text.isEmpty())
             m_err << text << Qt::endl;
     }
-    void showMessage(const QString& text) override
-    {
+    void showMessage(const QString& text) override {
         ++m_messages;
         m_err << text << Qt::endl;
     }
@@ -141,8 +143,8 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
 
 // Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
 // Rows the window would not let be checked (not a package) are refused and left alone.
-int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, ConsoleFeedback& feedback)
-{
+int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds,
+              ConsoleFeedback& feedback) {
     QString dbErrorText;
     const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
     if (snapshot.database.failed)
@@ -169,6 +171,42 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
     return feedback.messages() == 0 ? kSuccess : kDataFailure;
 }
 
+// Policy Sync from the command line: each new line of the synchroniser's log once, as it appears, then the
+// summary as the last line.
+int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QTextStream& err,
+            Feedback& feedback) {
+    PolicySyncRun::Timing timing;
+    timing.summaryHoldMs = 0;
+    timing.timeoutMs = timeoutSeconds * 1000;
+    PolicySyncRun run(paths, timing);
+    QEventLoop loop;
+    qsizetype printed = 0;
+    QObject::connect(&run, &PolicySyncRun::statusChanged, &loop,
+                     [&](const QString& text) { feedback.setStatus(text); });
+    QObject::connect(&run, &PolicySyncRun::passed, &loop, [&](const SyncPass& pass) {
+        // A log started afresh loses the lines already printed; only what comes after them is new.
+        if (pass.shownLines.size() < printed)
+            printed = pass.shownLines.size();
+        for (; printed < pass.shownLines.size(); ++printed)
+            out << pass.shownLines.at(printed) << Qt::endl;
+    });
+    QObject::connect(
+        &run, &PolicySyncRun::finished, &loop, [&](PolicySyncRun::Outcome outcome, const QString& message) {
+            if (outcome == PolicySyncRun::Outcome::Completed) {
+                out << syncSummary(run.lastPass().policyCount, run.lastPass().xmlCount) << Qt::endl;
+                loop.exit(kSuccess);
+            } else {
+                err << message << Qt::endl;
+                loop.exit(kDataFailure);
+            }
+        });
+    if (!run.start()) {
+        err << run.error() << Qt::endl;
+        return kDataFailure;
+    }
+    return loop.exec();
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -191,10 +229,15 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("list: print the rows as JSON."));
     const QCommandLineOption dateOption(QStringLiteral("date"), QStringLiteral("log: the day to show."),
                                         QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("sync: give up after SECONDS without an end line (default 600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
-    parser.addOptions({rootOption, jsonOption, dateOption, verboseOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, log, stop or reinstall"));
+    parser.addOptions({rootOption, jsonOption, dateOption, timeoutOption, verboseOption});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("list, log, stop, reinstall or sync"));
 
     auto usageError = [&](const QString& why) {
         err << "corvanectl: " << why << "\n\n" << parser.helpText();
@@ -225,12 +268,21 @@ int main(int argc, char* argv[]) {
         }
         return runLog(paths, date, out, err);
     }
-    if ((command == QLatin1String("stop") || command == QLatin1String("reinstall")) && !parser.isSet(jsonOption) &&
-        !parser.isSet(dateOption)) {
+    if ((command == QLatin1String("stop") || command == QLatin1String("reinstall")) &&
+        !parser.isSet(jsonOption) && !parser.isSet(dateOption)) {
         if (args.size() < 2)
             return usageError(command + QStringLiteral(" needs at least one task id"));
-        const TaskAction action = command == QLatin1String("stop") ? TaskAction::StopInstall : TaskAction::Reinstall;
+        const TaskAction action =
+            command == QLatin1String("stop") ? TaskAction::StopInstall : TaskAction::Reinstall;
         return runAction(paths, action, args.mid(1), feedback);
+    }
+    if (command == QLatin1String("sync") && args.size() == 1 && !parser.isSet(jsonOption) &&
+        !parser.isSet(dateOption)) {
+        bool ok = false;
+        const int timeout = parser.value(timeoutOption).toInt(&ok);
+        if (!ok || timeout <= 0 || timeout > 24 * 3600)
+            return usageError(QStringLiteral("--timeout takes a number of seconds from 1 to 86400"));
+        return runSync(paths, timeout, out, err, feedback);
     }
     return usageError(QStringLiteral("unknown command or arguments: ") + args.join(QLatin1Char(' ')));
 }

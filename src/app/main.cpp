@@ -8,20 +8,21 @@
 
 using namespace corvane;
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Shows and steers the local agent's software distribution."));
+    parser.setApplicationDescription(
+        QStringLiteral("Shows and steers the local agent's software distribution."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption rootOption(
         QStringLiteral("agent-root"),
-        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."), QStringLiteral("DIR"));
+        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."),
+        QStringLiteral("DIR"));
     parser.addOption(rootOption);
     parser.process(app);
 

@@ -2,6 +2,7 @@
 
 #include "CheckRule.h"
 #include "ClientDatabase.h"
+#include "Form2.h"
 #include "InvokerLog.h"
 #include "MessagePresenter.h"
 #include "TaskList.h"
@@ -31,8 +32,7 @@ const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
 class BusyScope {
 public:
     explicit BusyScope(int& counter)
-        : m_counter(counter)
-    {
+        : m_counter(counter) {
         ++m_counter;
     }
     ~BusyScope() { --m_counter; }
@@ -43,19 +43,18 @@ private:
     int& m_counter;
 };
 
-QFont windowFont()
-{
+QFont windowFont() {
     // Tahoma where the machine has it, else a sans serif of about its width.
     QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"), font.family()});
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed"), font.family()});
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);
     return font;
 }
 
-QLabel* statusPanel(QWidget* parent, const QRect& geometry)
-{
+QLabel* statusPanel(QWidget* parent, const QRect& geometry) {
     auto* panel = new QLabel(parent);
     panel->setGeometry(geometry);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -66,11 +65,10 @@ QLabel* statusPanel(QWidget* parent, const QRect& geometry)
 } // namespace
 
 Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_paths(paths)
-    , m_messages(messages)
-{
+    , m_messages(messages) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
@@ -81,10 +79,10 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* paren
 
 Form1::~Form1() = default;
 
-void Form1::createControls()
-{
+void Form1::createControls() {
     for (const char* key : {"policy", "push", "launchpad"})
-        m_imageList1.insert(QLatin1String(key), QIcon(QStringLiteral(":/corvane/%1.png").arg(QLatin1String(key))));
+        m_imageList1.insert(QLatin1String(key),
+                            QIcon(QStringLiteral(":/corvane/%1.png").arg(QLatin1String(key))));
 
     Text1 = new QPlainTextEdit(QStringLiteral("Text1"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -143,6 +141,7 @@ void Form1::createControls()
     BtnPortal = new QPushButton(QStringLiteral("Policy Sync"), this);
     BtnPortal->setObjectName(QStringLiteral("BtnPortal"));
     BtnPortal->setGeometry(twipsRect(5400, 2760, 1335, 375));
+    connect(BtnPortal, &QPushButton::clicked, this, &Form1::BtnPortal_Click);
 
     BtnUpdate = new QPushButton(QStringLiteral("Reinstall"), this);
     BtnUpdate->setObjectName(QStringLiteral("BtnUpdate"));
@@ -156,6 +155,12 @@ void Form1::createControls()
     m_statusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     m_statusPanel2 = statusPanel(StatusBar1, twipsRect(7665, 0, 3495, 240));
     m_statusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+    // The first panel holds a way out of a Policy Sync while one runs.
+    m_cancelSync = new QPushButton(QStringLiteral("Cancel"), m_statusPanel1);
+    m_cancelSync->setObjectName(QStringLiteral("BtnCancelSync"));
+    m_cancelSync->setGeometry(m_statusPanel1->width() - 62, 1, 60, m_statusPanel1->height() - 2);
+    m_cancelSync->setFocusPolicy(Qt::NoFocus);
+    m_cancelSync->hide();
 
     Check1 = new QCheckBox(QStringLiteral("Auto"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
@@ -187,18 +192,15 @@ void Form1::createControls()
     Timer1->start();
 }
 
-void Form1::setStatus(const QString& text)
-{
+void Form1::setStatus(const QString& text) {
     m_statusPanel2->setText(text);
 }
 
-void Form1::showMessage(const QString& text)
-{
+void Form1::showMessage(const QString& text) {
     m_messages.show(text, kTitle, MessagePresenter::Icon::None);
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     BusyScope busy(m_busy);
     TaskListSnapshot snapshot = loadTaskList(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
     m_table = std::move(snapshot.table);
@@ -214,8 +216,7 @@ void Form1::Form_Load()
     readInvokerLog();
 }
 
-void Form1::onDatabaseMissing()
-{
+void Form1::onDatabaseMissing() {
     BtnPortal->setEnabled(false);
     BtnRefresh->setEnabled(false);
     BtnUpdate->setEnabled(false);
@@ -225,8 +226,7 @@ void Form1::onDatabaseMissing()
                     MessagePresenter::Icon::Critical);
 }
 
-void Form1::readInvokerLog()
-{
+void Form1::readInvokerLog() {
     const InvokerLogPart part = corvane::readInvokerLog(m_paths.invokerLog(), QDate::currentDate());
     if (part.status == InvokerLogPart::Status::Unreadable) {
         // Keep what the box shows; say why it no longer follows the log.
@@ -241,20 +241,18 @@ void Form1::readInvokerLog()
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
-void Form1::BtnRefresh_Click()
-{
+void Form1::BtnRefresh_Click() {
     Form_Load();
 }
 
-void Form1::Timer1_Timer()
-{
-    if (Check1->isChecked() && m_busy == 0)
+void Form1::Timer1_Timer() {
+    // The list is not rebuilt under an action, a message or a sync, which owns the status line meanwhile.
+    if (Check1->isChecked() && m_busy == 0 && !isSyncRunning())
         Form_Load();
     readInvokerLog();
 }
 
-void Form1::ListView1_ItemCheck(int row)
-{
+void Form1::ListView1_ItemCheck(int row) {
     const CheckOutcome outcome = applyCheckRule(m_model->taskRow(row).tag, m_model->isChecked(row));
     m_model->setChecked(row, outcome.checked);
     if (outcome.boldApplies)
@@ -263,18 +261,15 @@ void Form1::ListView1_ItemCheck(int row)
         Check1->setChecked(false);
 }
 
-void Form1::BtnStop_Click()
-{
+void Form1::BtnStop_Click() {
     runAction(TaskAction::StopInstall);
 }
 
-void Form1::BtnUpdate_Click()
-{
+void Form1::BtnUpdate_Click() {
     runAction(TaskAction::Reinstall);
 }
 
-void Form1::runAction(TaskAction action)
-{
+void Form1::runAction(TaskAction action) {
     {
         BusyScope busy(m_busy);
         runCheckedRowWalk(m_model->checkedRows(), m_table, action, m_paths.database(), m_dbErrorText, *this);
@@ -283,13 +278,75 @@ void Form1::runAction(TaskAction action)
     Form_Load();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+Form2* Form1::form2() {
+    if (!m_form2)
+        m_form2 = new Form2(this);
+    return m_form2;
+}
+
+void Form1::BtnPortal_Click() {
+    if (isSyncRunning())
+        return;
+    setSyncControlsEnabled(false);
+    if (!m_sync) {
+        m_sync = new PolicySyncRun(m_paths, m_syncTiming, this);
+        connect(m_sync, &PolicySyncRun::statusChanged, this, &Form1::setStatus);
+        connect(m_sync, &PolicySyncRun::passed, this,
+                [this](const SyncPass& pass) { form2()->setLines(pass.shownLines); });
+        connect(m_sync, &PolicySyncRun::finished, this, &Form1::onSyncFinished);
+        connect(m_cancelSync, &QPushButton::clicked, m_sync, &PolicySyncRun::abandon);
+    }
+    if (!m_sync->start()) {
+        setStatus(QString());
+        showMessage(m_sync->error());
+        setSyncControlsEnabled(true);
+        return;
+    }
+    m_cancelSync->show();
+    if (CheckViewLog->isChecked())
+        form2()->show();
+}
+
+void Form1::onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message) {
+    m_cancelSync->hide();
+    if (outcome != PolicySyncRun::Outcome::Completed) {
+        BusyScope busy(m_busy);
+        showMessage(message);
+    }
+    setSyncControlsEnabled(true);
+    Check1->setChecked(true);
+    Form_Load();
+}
+
+// During a sync the window stays live, but nothing else may change the agent or the status line: the
+// sync's own controls and the other actions are off until it ends, then back as they were.
+void Form1::setSyncControlsEnabled(bool enabled) {
+    BtnPortal->setEnabled(enabled);
+    CheckViewLog->setEnabled(enabled);
+    if (!enabled) {
+        m_enabledBeforeSync.clear();
+        for (QWidget* widget : {static_cast<QWidget*>(BtnRefresh), static_cast<QWidget*>(BtnStop),
+                                static_cast<QWidget*>(BtnUpdate)}) {
+            m_enabledBeforeSync.append({widget, widget->isEnabled()});
+            widget->setEnabled(false);
+        }
+    } else {
+        for (const auto& [widget, wasEnabled] : m_enabledBeforeSync)
+            widget->setEnabled(wasEnabled);
+        m_enabledBeforeSync.clear();
+    }
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
     // The program ends with the main window, whatever other window is open.
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows) {
         if (window != this)
             window->close();
+    }
+    if (isSyncRunning()) {
+        disconnect(m_sync, nullptr, this, nullptr); // no message and no rebuild on the way out
+        m_sync->abandon();
     }
     event->accept();
 }

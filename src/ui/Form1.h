@@ -2,6 +2,7 @@
 
 #include "AgentPaths.h"
 #include "Feedback.h"
+#include "PolicySyncRun.h"
 #include "TaskActions.h"
 #include "TaskTable.h"
 
@@ -18,6 +19,7 @@ class QTreeView;
 
 namespace corvane {
 
+class Form2;
 class MessagePresenter;
 class TaskListModel;
 
@@ -39,11 +41,16 @@ public:
     const TaskTable& taskTable() const { return m_table; }
     // The last error text the agent database gave; nothing shows it.
     QString dbErrorText() const { return m_dbErrorText; }
+    // The sync log window, created hidden the first time it is needed.
+    Form2* form2();
+    bool isSyncRunning() const { return m_sync && m_sync->isRunning(); }
+    void setSyncTiming(const PolicySyncRun::Timing& timing) { m_syncTiming = timing; }
 
 public slots:
     // Rebuilds the task table, the list and the log box from the agent's files.
     void Form_Load();
     void BtnRefresh_Click();
+    void BtnPortal_Click();
     void BtnStop_Click();
     void BtnUpdate_Click();
     void Timer1_Timer();
@@ -57,6 +64,8 @@ private:
     void onDatabaseMissing();
     void readInvokerLog();
     void runAction(TaskAction action);
+    void setSyncControlsEnabled(bool enabled);
+    void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
 
     AgentPaths m_paths;
     MessagePresenter& m_messages;
@@ -65,6 +74,11 @@ private:
     // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
     // rebuild the list then, since the actions read the rows by position.
     int m_busy = 0;
+    PolicySyncRun::Timing m_syncTiming;
+    PolicySyncRun* m_sync = nullptr;
+    Form2* m_form2 = nullptr;
+    // Which of the other action controls were enabled before a sync disabled them.
+    QList<std::pair<QWidget*, bool>> m_enabledBeforeSync;
 
     QHash<QString, QIcon> m_imageList1;
     TaskListModel* m_model = nullptr;
@@ -78,6 +92,7 @@ private:
     QWidget* StatusBar1 = nullptr;
     QLabel* m_statusPanel1 = nullptr;
     QLabel* m_statusPanel2 = nullptr;
+    QPushButton* m_cancelSync = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;
     QCheckBox* CheckViewLog = nullptr;

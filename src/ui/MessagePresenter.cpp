@@ -4,8 +4,7 @@
 
 namespace corvane {
 
-void MessageBoxPresenter::show(const QString& text, const QString& title, Icon icon)
-{
+void MessageBoxPresenter::show(const QString& text, const QString& title, Icon icon) {
     QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
                     QMessageBox::Ok, m_parent);
     box.exec();

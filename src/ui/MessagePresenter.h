@@ -19,9 +19,7 @@ public:
 class MessageBoxPresenter : public MessagePresenter {
 public:
     explicit MessageBoxPresenter(QWidget* parent = nullptr)
-        : m_parent(parent)
-    {
-    }
+        : m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
     void show(const QString& text, const QString& title, Icon icon) override;
 

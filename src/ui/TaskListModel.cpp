@@ -7,8 +7,7 @@
 namespace corvane {
 
 namespace {
-QVariant rowColour(TaskRow::Colour colour)
-{
+QVariant rowColour(TaskRow::Colour colour) {
     switch (colour) {
     case TaskRow::Colour::Red:
         return QColor(220, 0, 0);
@@ -26,13 +25,11 @@ constexpr int kApplicationColumn = 1;
 } // namespace
 
 TaskListModel::TaskListModel(QObject* parent)
-    : QAbstractTableModel(parent)
-{
+    : QAbstractTableModel(parent) {
     m_boldFont.setBold(true);
 }
 
-void TaskListModel::setRows(const QList<TaskRow>& rows)
-{
+void TaskListModel::setRows(const QList<TaskRow>& rows) {
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(rows.size());
@@ -41,24 +38,21 @@ void TaskListModel::setRows(const QList<TaskRow>& rows)
     endResetModel();
 }
 
-void TaskListModel::setChecked(int row, bool checked)
-{
+void TaskListModel::setChecked(int row, bool checked) {
     if (m_rows.at(row).checked == checked)
         return;
     m_rows[row].checked = checked;
     emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
 }
 
-void TaskListModel::setBold(int row, bool bold)
-{
+void TaskListModel::setBold(int row, bool bold) {
     if (m_rows.at(row).bold == bold)
         return;
     m_rows[row].bold = bold;
     emit dataChanged(index(row, kApplicationColumn), index(row, kApplicationColumn), {Qt::FontRole});
 }
 
-QList<CheckedRow> TaskListModel::checkedRows() const
-{
+QList<CheckedRow> TaskListModel::checkedRows() const {
     QList<CheckedRow> rows;
     rows.reserve(m_rows.size());
     for (const Entry& entry : m_rows)
@@ -66,18 +60,15 @@ QList<CheckedRow> TaskListModel::checkedRows() const
     return rows;
 }
 
-int TaskListModel::rowCount(const QModelIndex& parent) const
-{
+int TaskListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-int TaskListModel::columnCount(const QModelIndex& parent) const
-{
+int TaskListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(kTaskColumns.size());
 }
 
-QVariant TaskListModel::data(const QModelIndex& index, int role) const
-{
+QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return QVariant();
     const Entry& entry = m_rows.at(index.row());
@@ -98,24 +89,23 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kTaskColumns.size())
+QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= kTaskColumns.size())
         return QVariant();
     return kTaskColumns.at(section).caption;
 }
 
-Qt::ItemFlags TaskListModel::flags(const QModelIndex& index) const
-{
+Qt::ItemFlags TaskListModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags result = QAbstractTableModel::flags(index);
     if (index.isValid() && index.column() == 0)
         result |= Qt::ItemIsUserCheckable;
     return result;
 }
 
-bool TaskListModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid) || index.column() != 0)
+bool TaskListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        index.column() != 0)
         return false;
     setChecked(index.row(), value.toInt() == Qt::Checked);
     emit itemCheck(index.row());

@@ -15,7 +15,6 @@ struct TemporaryRoot {
 class TestAgent : private TemporaryRoot, public fake::AgentTree {
 public:
     TestAgent();
-    QString root() const { return dir.path(); }
     // Every row of a table as "col|col|..." texts, ordered by rowid: for before/after comparisons.
     QStringList dump(const QString& table) const;
 };

@@ -102,7 +102,8 @@ QString xmlEscaped(const QString& text) {
 } // namespace
 
 AgentTree::AgentTree(const QString& root)
-    : m_paths(root) {}
+    : m_root(root)
+    , m_paths(root) {}
 
 bool AgentTree::createDatabase() {
     QFile::remove(m_paths.database());
@@ -185,6 +186,45 @@ bool AgentTree::writeScheduledTasks(const QList<ScheduledTask>& tasks) {
 
 bool AgentTree::writeInvokerLog(const QByteArray& content) {
     return writeFile(m_paths.invokerLog(), content);
+}
+
+bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& options) {
+    auto quoted = [](const QString& text) {
+        QString escaped = text;
+        escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+        return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+    };
+    QString command = QStringLiteral("exec %1 synchronise --agent-root %2 --delay-ms %3")
+                          .arg(quoted(program), quoted(QDir(m_root).absolutePath()))
+                          .arg(options.delayMs);
+    if (options.neverStop)
+        command += QStringLiteral(" --never-stop");
+    if (options.failAtOnce)
+        command += QStringLiteral(" --fail");
+    if (options.freshLog)
+        command += QStringLiteral(" --fresh-log");
+    const QString script = QStringLiteral("#!/bin/sh\n# Stand-in for the agent's policy synchroniser.\n") +
+                           command + QLatin1Char('\n');
+    if (!writeFile(m_paths.synchroniser(), script.toUtf8()))
+        return false;
+    QFile::setPermissions(m_paths.synchroniser(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                      QFileDevice::ExeOther);
+    return true;
+}
+
+bool AgentTree::appendFile(const QString& path, const QByteArray& content) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        m_error = QStringLiteral("Cannot create the folder of ") + path;
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(content) != content.size()) {
+        m_error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 bool AgentTree::writeFile(const QString& path, const QByteArray& content) {

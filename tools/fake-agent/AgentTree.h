@@ -26,12 +26,21 @@ struct ScheduledTask {
     std::optional<QString> time;
 };
 
+// How the stand-in synchroniser behaves.
+struct SyncOptions {
+    int delayMs = 400;       // pause between two log lines
+    bool neverStop = false;  // never writes its "[STOP]" line
+    bool failAtOnce = false; // exits at once, writing nothing
+    bool freshLog = false;   // starts the log afresh instead of appending
+};
+
 // Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,
 // the demo and `corvane-fake-agent`. Every writer returns false and sets error() when it fails.
 class AgentTree {
 public:
     explicit AgentTree(const QString& root);
 
+    QString root() const { return m_root; }
     const AgentPaths& paths() const { return m_paths; }
     QString error() const { return m_error; }
 
@@ -46,6 +55,11 @@ public:
     bool writeDescriptor(const QString& operationFile, const QString& packageName);
     bool writeScheduledTasks(const QList<ScheduledTask>& tasks);
     bool writeInvokerLog(const QByteArray& content);
+    // Installs the stand-in synchroniser at the synchroniser's path: a script that runs
+    // `program synchronise` (program: the corvane-fake-agent executable) on this tree.
+    bool installSynchroniser(const QString& program, const SyncOptions& options);
+    // Appends to a file as a writer that shares it would: open, append, close.
+    bool appendFile(const QString& path, const QByteArray& content);
     // Any file below the root, folders created as needed.
     bool writeFile(const QString& path, const QByteArray& content);
 
@@ -55,12 +69,24 @@ public:
     static qint64 agentTime(const QDateTime& moment);
 
 private:
+    QString m_root;
     AgentPaths m_paths;
     QString m_error;
 };
 
+// What the stand-in synchroniser does: appends stamped lines to the synchroniser log over a few seconds,
+// adds new operations with their descriptors, and ends with a "[STOP]" line.
+bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error);
+
+// A log line stamped as the agent stamps them: "Tue, 08 Dec 2026 16:50:01 text".
+QByteArray stampedLine(const QDateTime& at, const QString& text);
+
 // A realistic agent below `root`: a dozen tasks showing every kind of row, their descriptors, the
-// scheduled-task file and an invoker log with lines of earlier days and of `now`'s day.
-bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error);
+// scheduled-task file, an invoker log with lines of earlier days and of `now`'s day, and the log of an
+// earlier synchronisation. With a `synchroniserProgram` (corvane-fake-agent) the stand-in synchroniser is
+// installed.
+bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error,
+                    const QString& synchroniserProgram = QString(),
+                    const SyncOptions& syncOptions = SyncOptions());
 
 } // namespace corvane::fake

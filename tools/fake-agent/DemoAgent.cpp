@@ -20,37 +20,31 @@ QString operationFile(const QString& id) {
     return QStringLiteral("SDClientTask.CORE01_%1.xml").arg(id);
 }
 
-QByteArray logLine(const QDateTime& at, const QString& text) {
-    static const char* const kDays[] = {"", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-    return QStringLiteral("%1, %2 %3 %4\r\n")
-        .arg(QLatin1String(kDays[at.date().dayOfWeek()]), invokerDateKey(at.date()),
-             at.time().toString(QStringLiteral("HH:mm:ss")), text)
-        .toLatin1();
-}
-
 QByteArray demoInvokerLog(const QDateTime& now) {
     const QDateTime today(now.date(), QTime(8, 0));
     const QDateTime yesterday = today.addDays(-1);
     QByteArray log;
-    log += logLine(yesterday.addSecs(3600),
-                   QStringLiteral("policy.client.invoker: Starting, 11 policies known"));
-    log += logLine(yesterday.addSecs(3605),
-                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1201.xml completed"));
-    log += logLine(yesterday.addSecs(7200), QStringLiteral("policy.client.invoker: Nothing to do, sleeping"));
-    log += logLine(today, QStringLiteral("policy.client.invoker: Starting, 12 policies known"));
-    log += logLine(today.addSecs(12),
-                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1203.xml is active"));
-    log += logLine(today.addSecs(47),
-                   QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1204.xml failed, "
-                                  "error reschedule"));
+    log += stampedLine(yesterday.addSecs(3600),
+                       QStringLiteral("policy.client.invoker: Starting, 11 policies known"));
+    log += stampedLine(yesterday.addSecs(3605),
+                       QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1201.xml completed"));
+    log += stampedLine(yesterday.addSecs(7200),
+                       QStringLiteral("policy.client.invoker: Nothing to do, sleeping"));
+    log += stampedLine(today, QStringLiteral("policy.client.invoker: Starting, 12 policies known"));
+    log += stampedLine(today.addSecs(12),
+                       QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1203.xml is active"));
+    log += stampedLine(today.addSecs(47),
+                       QStringLiteral("policy.client.invoker: SDClientTask.CORE01_1204.xml failed, "
+                                      "error reschedule"));
     log += "    return code 1603, see the package log\r\n";
-    log += logLine(today.addSecs(95), QStringLiteral("policy.client.invoker: Waiting for the next run"));
+    log += stampedLine(today.addSecs(95), QStringLiteral("policy.client.invoker: Waiting for the next run"));
     return log;
 }
 
 } // namespace
 
-bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error) {
+bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error,
+                    const QString& synchroniserProgram, const SyncOptions& syncOptions) {
     const qint64 t = AgentTree::agentTime(now);
     const QList<DemoTask> tasks = {
         {QStringLiteral("1201"),
@@ -116,6 +110,19 @@ bool writeDemoAgent(const QString& root, const QDateTime& now, QString& error) {
     scheduled.append({QStringLiteral("1312"), QStringLiteral("active"), QString::number(t - 120)});
     ok = ok && tree.writeScheduledTasks(scheduled);
     ok = ok && tree.writeInvokerLog(demoInvokerLog(now));
+    // The synchroniser's log of an earlier run.
+    const QDateTime lastSync = now.addSecs(-3 * 3600);
+    ok =
+        ok && tree.writeFile(
+                  tree.paths().syncLog(),
+                  stampedLine(lastSync,
+                              QStringLiteral("policy.sync: Starting policy synchronisation with CORE01")) +
+                      stampedLine(lastSync.addSecs(2), QStringLiteral("policy.sync: Download information for "
+                                                                      "SDClientTask.CORE01_1210.xml")) +
+                      stampedLine(lastSync.addSecs(4), QStringLiteral("policy.sync: Policy synchronisation "
+                                                                      "finished [STOP]")));
+    if (!synchroniserProgram.isEmpty())
+        ok = ok && tree.installSynchroniser(synchroniserProgram, syncOptions);
     if (!ok)
         error = tree.error();
     return ok;

@@ -1,4 +1,4 @@
-// corvane-fake-agent: writes a simulated agent's files, for the demo and for trying Corvane by hand.
+// corvane-fake-agent: writes a simulated agent's files, and stands in for its policy synchroniser.
 #include "AgentTree.h"
 
 #include <QCommandLineParser>
@@ -15,24 +15,59 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes a simulated agent below a folder.\n\n"
-                       "Commands:\n  init DIR   write a realistic agent tree below DIR"));
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated management agent, for the demo and for trying Corvane by hand.\n\n"
+        "Commands:\n"
+        "  init DIR      write a realistic agent tree below DIR, with a stand-in synchroniser\n"
+        "  synchronise   what the stand-in synchroniser does (needs --agent-root)\n\n"
+        "The synchroniser options apply to the synchroniser that init installs, or to synchronise."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init"));
-    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("the agent root folder"));
+    const QCommandLineOption rootOption(QStringLiteral("agent-root"),
+                                        QStringLiteral("The agent's root folder."), QStringLiteral("DIR"));
+    const QCommandLineOption delayOption(
+        QStringLiteral("delay-ms"),
+        QStringLiteral("Synchroniser: pause between two log lines (default 400)."), QStringLiteral("MS"),
+        QStringLiteral("400"));
+    const QCommandLineOption neverStopOption(QStringLiteral("never-stop"),
+                                             QStringLiteral("Synchroniser: never write the [STOP] line."));
+    const QCommandLineOption failOption(QStringLiteral("fail"),
+                                        QStringLiteral("Synchroniser: exit at once."));
+    const QCommandLineOption freshOption(
+        QStringLiteral("fresh-log"),
+        QStringLiteral("Synchroniser: start its log afresh instead of appending."));
+    parser.addOptions({rootOption, delayOption, neverStopOption, failOption, freshOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     parser.process(app);
 
     QTextStream err(stderr);
+    fake::SyncOptions options;
+    bool delayOk = false;
+    options.delayMs = parser.value(delayOption).toInt(&delayOk);
+    options.neverStop = parser.isSet(neverStopOption);
+    options.failAtOnce = parser.isSet(failOption);
+    options.freshLog = parser.isSet(freshOption);
+
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 2 || args.at(0) != QLatin1String("init")) {
+    const QString command = args.value(0);
+    if (!delayOk || options.delayMs < 0 || (command == QLatin1String("init") && args.size() != 2) ||
+        (command == QLatin1String("synchronise") && (args.size() != 1 || !parser.isSet(rootOption))) ||
+        (command != QLatin1String("init") && command != QLatin1String("synchronise"))) {
         err << parser.helpText();
         return 2;
     }
-    const QString root = QDir(args.at(1)).absolutePath();
+
     QString error;
-    if (!fake::writeDemoAgent(root, QDateTime::currentDateTime(), error)) {
+    if (command == QLatin1String("synchronise")) {
+        if (!fake::runStandInSynchroniser(parser.value(rootOption), options, error)) {
+            err << "policy.sync: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+    const QString root = QDir(args.at(1)).absolutePath();
+    if (!fake::writeDemoAgent(root, QDateTime::currentDateTime(), error,
+                              QCoreApplication::applicationFilePath(), options)) {
         err << "corvane-fake-agent: " << error << '\n';
         return 1;
     }

@@ -1,0 +1,48 @@
+#include "Form2.h"
+
+#include "Twips.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+namespace corvane {
+
+Form2::Form2(QWidget* parent)
+    : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Policy Sync log"));
+    resize(twips(7800), twips(3720));
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setReadOnly(true);
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Form_Resize();
+}
+
+void Form2::setLines(const QStringList& lines) {
+    QString text;
+    for (const QString& line : lines)
+        text += line + QLatin1Char('\n');
+    if (Text1->toPlainText() != text)
+        Text1->setPlainText(text);
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+QString Form2::text() const {
+    return Text1->toPlainText();
+}
+
+void Form2::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+// The box covers the client area and one pixel past its right and bottom edges, and is never given a size
+// below zero (a minimised window may report one).
+void Form2::Form_Resize() {
+    Text1->setGeometry(0, 0, std::max(0, width() + 1), std::max(0, height() + 1));
+}
+
+} // namespace corvane

@@ -1,0 +1,80 @@
+#include "AgentTree.h"
+
+#include "InvokerLog.h"
+#include "SqliteConnection.h"
+
+#include <QFile>
+#include <QThread>
+
+namespace corvane::fake {
+
+QByteArray stampedLine(const QDateTime& at, const QString& text) {
+    static const char* const kDays[] = {"", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    return QStringLiteral("%1, %2 %3 %4\r\n")
+        .arg(QLatin1String(kDays[at.date().dayOfWeek()]), invokerDateKey(at.date()),
+             at.time().toString(QStringLiteral("HH:mm:ss")), text)
+        .toLatin1();
+}
+
+namespace {
+
+// The next free operation number of the simulated core server, above the demo's own.
+int nextOperationNumber(const AgentPaths& paths) {
+    SqliteConnection db(paths.database());
+    QList<QStringList> rows;
+    QString error;
+    db.run(
+        QStringLiteral("SELECT COUNT(*) FROM ClientOperations WHERE filename LIKE 'SDClientTask.CORE01_14%'"),
+        rows, error);
+    return 1401 + (rows.isEmpty() ? 0 : rows.first().value(0).toInt());
+}
+
+} // namespace
+
+bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error) {
+    if (options.failAtOnce) {
+        error = QStringLiteral("cannot reach the core server");
+        return false;
+    }
+    AgentTree tree(root);
+    const QString log = tree.paths().syncLog();
+    if (options.freshLog && !tree.writeFile(log, QByteArray())) {
+        error = tree.error();
+        return false;
+    }
+    auto write = [&](const QByteArray& line) {
+        QThread::msleep(ulong(options.delayMs));
+        if (!tree.appendFile(log, line))
+            error = tree.error();
+        return error.isEmpty();
+    };
+    auto stamped = [&](const QString& text) {
+        return write(stampedLine(QDateTime::currentDateTime(), text));
+    };
+
+    const int number = nextOperationNumber(tree.paths());
+    const QString newFile = QStringLiteral("SDClientTask.CORE01_%1.xml").arg(number);
+    bool ok =
+        stamped(QStringLiteral("policy.sync: Starting policy synchronisation with CORE01")) &&
+        write("---------------------------------------------\r\n") &&
+        stamped(QStringLiteral("policy.sync: Download information for %1").arg(newFile)) &&
+        stamped(QStringLiteral("policy.sync: The remote operation file %1 was downloaded").arg(newFile));
+    if (!ok)
+        return false;
+    if (!tree.writeDescriptor(newFile, QStringLiteral("Deployment Package %1").arg(number)) ||
+        !tree.addOperation({newFile, QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("1")})) {
+        error = tree.error();
+        return false;
+    }
+    ok = stamped(QStringLiteral("policy.sync: Download information for SDClientTask.CORE01_1202.xml")) &&
+         stamped(QStringLiteral(
+             "policy.sync: SDClientTask.CORE01_1202.xml is up to date, nothing was downloaded")) &&
+         write("   2 policies checked\r\n");
+    if (!ok)
+        return false;
+    if (options.neverStop)
+        return true;
+    return stamped(QStringLiteral("policy.sync: Policy synchronisation finished [STOP]"));
+}
+
+} // namespace corvane::fake
