@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev)
 if [ "${1:-}" = "--demo" ]; then
-  packages+=(xvfb xauth imagemagick fonts-liberation2)
+  packages+=(xvfb xauth imagemagick xdotool fonts-liberation2)
 fi
 
 missing=()
