@@ -213,6 +213,7 @@ private slots:
         QTest::newRow("quote") << "SDClientTask.O'Brien.xml";
         QTest::newRow("quote that would widen") << "SDClientTask.x' OR '1'='1.xml";
         QTest::newRow("comment and parenthesis") << "SDClientTask.a)--b.xml";
+        QTest::newRow("semicolon naming another operation") << "SDClientTask.before.xml;x.xml";
         QTest::newRow("percent and backslash") << "SDClientTask.50%\\off.xml";
         QTest::newRow("non-ASCII") << "SDClientTask.th\u00e8me-\u00e9t\u00e9.xml";
     }

@@ -26,7 +26,7 @@ std::optional<QString> rescheduleFields(const QString& periodic, const QString& 
     else if (periodic == QLatin1String("1"))
         text = QStringLiteral("Yes:Policy");
     else
-        text = QStringLiteral("Yes:") + periodic; // a policy kind the agent added later: show what it is
+        text = QStringLiteral("Yes:") + TaskRecord::escaped(periodic); // a policy kind unknown here: show it
     if (timeT == QLatin1String("1"))
         return text + QStringLiteral(";Now");
     const std::optional<QString> date = agentTimeText(timeT);
@@ -72,18 +72,17 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
     }
     // A row that breaks a rule the list relies on stops the load; the entries before it stay.
     for (const QStringList& row : rows) {
-        const QString operationFile = TaskRecord::field(row, 0);
-        const QString state = TaskRecord::field(row, 1);
+        const QString operationFile = row.value(0);
+        const QString state = TaskRecord::escaped(row.value(1));
         const QString taskId = taskIdFromOperationFile(operationFile);
         QString failure;
-        const std::optional<QString> reschedule =
-            rescheduleFields(TaskRecord::field(row, 2), TaskRecord::field(row, 3), failure);
+        const std::optional<QString> reschedule = rescheduleFields(row.value(2), row.value(3), failure);
         if (!reschedule) {
             errText = failure;
             result.failed = true;
             return result;
         }
-        const QString record = operationFile + QLatin1Char(';') +
+        const QString record = TaskRecord::escaped(operationFile) + QLatin1Char(';') +
                                (state.isEmpty() ? kNoInvokerState : state) + QLatin1Char(';') + *reschedule +
                                TaskRecord::kUnmergedTail;
         if (!table.add(taskId, record)) {

@@ -60,13 +60,14 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
         return false;
 
     for (const ScheduledTask& task : tasks) {
-        const QString fileFields = QLatin1Char(';') + task.state + QLatin1Char(';') + task.time;
+        const QString fileFields =
+            QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
         if (table.exists(task.id)) {
             QString record = table.item(task.id);
             record.remove(TaskRecord::kUnmergedTail);
             table.setItem(task.id, record + fileFields);
         } else {
-            table.add(task.id, task.id + QStringLiteral(";7;No;") + fileFields);
+            table.add(task.id, TaskRecord::escaped(task.id) + QStringLiteral(";7;No;") + fileFields);
         }
     }
     return true;

@@ -18,6 +18,16 @@ enum Field {
     kScheduledTime = 5,
 };
 
+// A ';' inside a field text (an operation file name may hold one) would split the record in the wrong place
+// and make an action name another operation. Writers store it as this private-use character instead, and
+// field() gives it back.
+inline constexpr QChar kStoredSemicolon = QChar(0xF03B);
+
+// A field text ready to be joined into a record.
+inline QString escaped(QString text) {
+    return text.replace(QLatin1Char(';'), kStoredSemicolon);
+}
+
 // Every field, empty ones included: the number of ';' plus one.
 inline QStringList split(const QString& record) {
     return record.split(QLatin1Char(';'));
@@ -25,9 +35,10 @@ inline QStringList split(const QString& record) {
 inline QString join(const QStringList& fields) {
     return fields.join(QLatin1Char(';'));
 }
-// Field `index` of split fields, or an empty text when the record is shorter.
+// The text of field `index` of split fields, or an empty text when the record is shorter.
 inline QString field(const QStringList& fields, int index) {
-    return index < fields.size() ? fields.at(index) : QString();
+    return index < fields.size() ? QString(fields.at(index)).replace(kStoredSemicolon, QLatin1Char(';'))
+                                 : QString();
 }
 
 // The tail of a record that the database loader wrote and the scheduled-task merge has not completed yet.
