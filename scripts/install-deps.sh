@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when any is missing.
-# With --demo also what the demo needs to show the window without a display and take its screenshot.
+#   --demo  also what the demo needs to show the window without a display and take screenshots
+#   --fuzz  also clang and its sanitizer runtime, for the libFuzzer harnesses
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev)
-if [ "${1:-}" = "--demo" ]; then
-  packages+=(xvfb xauth imagemagick xdotool fonts-liberation2)
-fi
+packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev fonts-dejavu-core)
+for flag in "$@"; do
+  case "$flag" in
+    --demo) packages+=(xvfb xauth imagemagick xdotool fonts-liberation2) ;;
+    --fuzz) packages+=(clang libclang-rt-dev) ;;
+    *) echo "install-deps.sh: unknown option $flag" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -7,19 +7,20 @@ namespace corvane {
 
 namespace {
 
-const QString kOpeningMarker = QStringLiteral("<Package><Options><Type>");
-const QString kClosingMarker = QStringLiteral("</Description><PrimaryFile>");
-const QString kNameOpen = QStringLiteral("<Name>");
-const QString kNameClose = QStringLiteral("</Name>");
+// One byte is one character, so the search runs on the bytes and only the name becomes text.
+constexpr QByteArrayView kOpeningMarker("<Package><Options><Type>");
+constexpr QByteArrayView kClosingMarker("</Description><PrimaryFile>");
+constexpr QByteArrayView kNameOpen("<Name>");
+constexpr QByteArrayView kNameClose("</Name>");
 
-// The text of `length` characters from 1-based `start`; empty when `start` lies past the end, nothing when
-// `length` is negative.
-std::optional<QString> slice(const QString& text, qsizetype start, qsizetype length) {
+// The `length` bytes from 1-based `start`; empty when `start` lies past the end, nothing when `length` is
+// negative.
+std::optional<QByteArrayView> slice(QByteArrayView text, qsizetype start, qsizetype length) {
     if (length < 0)
         return std::nullopt;
     if (start > text.size())
-        return QString();
-    return text.mid(start - 1, length);
+        return QByteArrayView();
+    return text.sliced(start - 1, std::min(length, text.size() - (start - 1)));
 }
 
 // UTF-8 è and é read one byte per character come out as two characters each; only these two are mended.
@@ -31,29 +32,27 @@ QString repairAccents(QString text) {
 
 } // namespace
 
-QString descriptorContent(const QByteArray& bytes) {
-    QString content = QString::fromLatin1(bytes);
-    content.remove(QLatin1Char('\r'));
-    content.remove(QLatin1Char('\n'));
-    return content;
+QByteArray descriptorContent(QByteArray bytes) {
+    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    return bytes;
 }
 
-std::optional<QString> taskNameFromContent(const QString& content) {
+std::optional<QString> taskNameFromContent(QByteArrayView content) {
     const qsizetype opening = content.indexOf(kOpeningMarker) + 1;
     const qsizetype closing = content.indexOf(kClosingMarker) + 1;
     if (opening == 0 || closing == 0)
         return kUnknownLaunchpadAnswer;
-    const std::optional<QString> segment = slice(content, opening, closing - opening);
+    const std::optional<QByteArrayView> segment = slice(content, opening, closing - opening);
     if (!segment)
         return std::nullopt;
     const qsizetype nameOpen = segment->indexOf(kNameOpen) + 1;
     const qsizetype nameClose = segment->indexOf(kNameClose) + 1;
     const qsizetype nameLength = kNameOpen.size();
-    const std::optional<QString> name =
+    const std::optional<QByteArrayView> name =
         slice(*segment, nameOpen + nameLength, nameClose - nameOpen - nameLength);
     if (!name)
         return std::nullopt;
-    return repairAccents(*name);
+    return repairAccents(QString::fromLatin1(*name));
 }
 
 std::optional<QString> getTaskName(const QString& xmlPath) {
@@ -63,10 +62,10 @@ std::optional<QString> getTaskName(const QString& xmlPath) {
     QFile file(xmlPath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    return taskNameFromContent(descriptorContent(bytes));
+    return taskNameFromContent(descriptorContent(std::move(bytes)));
 }
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -17,9 +19,9 @@ inline const QString kDatabaseMissingAnswer = QStringLiteral("Can't find SQLite 
 std::optional<QString> getTaskName(const QString& xmlPath);
 
 // The content of a descriptor as the name is searched in: one byte per character, line breaks dropped.
-QString descriptorContent(const QByteArray& bytes);
+QByteArray descriptorContent(QByteArray bytes);
 
 // The name in a descriptor's content, with the two accent repairs; see getTaskName.
-std::optional<QString> taskNameFromContent(const QString& content);
+std::optional<QString> taskNameFromContent(QByteArrayView content);
 
 } // namespace corvane

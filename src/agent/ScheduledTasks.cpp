@@ -23,8 +23,8 @@ struct ScheduledTask {
 constexpr int kEntityExpansionLimit = 4096;
 
 // Reads the whole document first: a broken file yields nothing rather than its first half.
-bool readScheduledTasks(QFile& file, QList<ScheduledTask>& tasks) {
-    QXmlStreamReader xml(&file);
+bool readScheduledTasks(QIODevice& device, QList<ScheduledTask>& tasks) {
+    QXmlStreamReader xml(&device);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
     if (!xml.readNextStartElement())
         return false;
@@ -55,13 +55,15 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
     if (!QFileInfo(xmlPath).isFile())
         return true;
     QFile file(xmlPath);
-    QList<ScheduledTask> tasks;
-    if (!file.open(QIODevice::ReadOnly) || !readScheduledTasks(file, tasks))
-        return false;
+    return file.open(QIODevice::ReadOnly) && mergeScheduledTasks(table, file);
+}
 
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
+    QList<ScheduledTask> tasks;
+    if (!readScheduledTasks(document, tasks))
+        return false;
     for (const ScheduledTask& task : tasks) {
-        const QString fileFields =
-            QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
+        const QString fileFields = QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
         if (table.exists(task.id)) {
             QString record = table.item(task.id);
             record.remove(TaskRecord::kUnmergedTail);

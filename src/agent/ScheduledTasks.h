@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QIODevice;
+
 namespace corvane {
 
 class TaskTable;
@@ -10,5 +12,7 @@ class TaskTable;
 // time as its last two fields, in place; a task only the file knows is appended. A file that is missing
 // or not well-formed merges nothing. Returns false when the file exists but could not be read or parsed.
 bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath);
+// The same from an open document.
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document);
 
 } // namespace corvane

@@ -1,0 +1,22 @@
+// The scheduled-task file merged into a table that the database loader filled.
+#include "FuzzInput.h"
+#include "ScheduledTasks.h"
+#include "TaskTable.h"
+
+#include <QBuffer>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    QByteArray document = fuzzBytes(data, size);
+    QBuffer buffer(&document);
+    buffer.open(QIODevice::ReadOnly);
+    corvane::TaskTable table;
+    table.add(QStringLiteral("A1"), QStringLiteral("SDClientTask.A1.xml;2;Yes:Policy;Now;n/a;n/a"));
+    table.add(QStringLiteral("1"), QStringLiteral("Database@Error;2;;;;"));
+    const QStringList keysBefore = table.keys();
+    const QStringList itemsBefore = table.items();
+    const bool merged = corvane::mergeScheduledTasks(table, buffer);
+    if (!merged) // a broken document merges nothing
+        FUZZ_REQUIRE(table.keys() == keysBefore && table.items() == itemsBefore);
+    FUZZ_REQUIRE(table.keys().mid(0, 2) == keysBefore); // entries keep their places
+    return 0;
+}
