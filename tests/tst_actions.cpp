@@ -7,8 +7,6 @@
 
 #include <QTest>
 
-#include <sqlite3.h>
-
 using namespace corvane;
 using corvane::test::TestAgent;
 
@@ -26,15 +24,6 @@ QStringList describe(const QList<Statement>& statements) {
     QStringList lines;
     for (const Statement& statement : statements)
         lines << statement.status << statement.sql;
-    return lines;
-}
-
-// The whole database as text, table by table, for before/after comparisons.
-QStringList dumpAll(const TestAgent& agent) {
-    QStringList lines;
-    for (const char* table : {"ClientOperations", "InvokerState", "ReschedulePolicy", "PackageState"})
-        lines << QLatin1String(table) + QLatin1Char(':') +
-                     agent.dump(QLatin1String(table)).join(QLatin1Char('/'));
     return lines;
 }
 
@@ -167,6 +156,7 @@ private slots:
         QCOMPARE(result.messages, 2);
         QCOMPARE(result.failedTasks, 0);
         QCOMPARE(dbErrorText, QString());
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
         QCOMPARE(agent.dump(QStringLiteral("InvokerState")),
                  QStringList({QStringLiteral("1|1|6|0|0"), QStringLiteral("2|2|4|0|0"),
                               QStringLiteral("3|3|6|0|0"), QStringLiteral("4|4|1|0|0")}));
@@ -176,7 +166,7 @@ private slots:
     void nothingCheckedGivesOneMessage() {
         TestAgent agent;
         fill(agent, {{"SDClientTask.2.xml", "2", "1"}});
-        const QStringList before = dumpAll(agent);
+        const QStringList before = agent.dumpAll();
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             Recorder recorder;
             QString dbErrorText;
@@ -185,7 +175,7 @@ private slots:
             QCOMPARE(recorder.events, QStringList{QStringLiteral(
                                           "message: You must have, at least, one application checked")});
         }
-        QCOMPARE(dumpAll(agent), before);
+        QCOMPARE(agent.dumpAll(), before);
     }
 
     void reinstallChangesExactlyItsTask() {
@@ -197,6 +187,7 @@ private slots:
         QString dbErrorText;
         runCheckedRowWalk({{QStringLiteral("k2"), true}, {QStringLiteral("k3"), true}}, loadTable(agent),
                           TaskAction::Reinstall, agent.paths().database(), dbErrorText, recorder);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")),
                  QStringList{QStringLiteral("1|SWD.MultipleTaskProtection.1|pkg|6|0")});
         QCOMPARE(agent.dump(QStringLiteral("ReschedulePolicy")),
@@ -225,7 +216,7 @@ private slots:
             QVERIFY(agent.addOperation(
                 {name, QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("86400")}));
             QVERIFY(agent.addPackageState(packageStateTask(name), QStringLiteral("pkg"), 6));
-            const QStringList before = dumpAll(agent);
+            const QStringList before = agent.dumpAll();
             const TaskTable table = loadTable(agent);
             QCOMPARE(table.count(), 3);
             Recorder recorder;
@@ -234,7 +225,7 @@ private slots:
                 runCheckedRowWalk({{QLatin1Char('k') + table.keys().at(2), true}}, table, action,
                                   agent.paths().database(), dbErrorText, recorder);
             QCOMPARE(result.messages, 0);
-            const QStringList after = dumpAll(agent);
+            const QStringList after = agent.dumpAll();
             // The two other operations' rows are exactly as they were.
             for (int t = 0; t < before.size(); ++t) {
                 const QStringList rowsBefore = before.at(t).split(QLatin1Char('/'));
@@ -242,6 +233,7 @@ private slots:
                 for (int r = 0; r < 2 && r < rowsAfter.size(); ++r)
                     QCOMPARE(rowsAfter.at(r), rowsBefore.at(r));
             }
+            QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
             if (action == TaskAction::StopInstall) {
                 QCOMPARE(agent.dump(QStringLiteral("InvokerState")).last(), QStringLiteral("3|3|6|0|0"));
                 QCOMPARE(agent.dump(QStringLiteral("ReschedulePolicy")).size(), 2);
@@ -252,32 +244,6 @@ private slots:
                     agent.dump(QStringLiteral("ReschedulePolicy")).last().contains(QLatin1String("|1|1|")));
             }
         }
-    }
-
-    // A refused statement is reported by a message naming the task; the others of the task still run.
-    void lockedDatabaseIsReportedNotHidden() {
-        TestAgent agent;
-        fill(agent, {{"SDClientTask.7.xml", "2", "1"}});
-        const TaskTable table = loadTable(agent);
-        const QStringList before = dumpAll(agent);
-        sqlite3* holder = nullptr;
-        QCOMPARE(sqlite3_open(agent.paths().database().toUtf8().constData(), &holder), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        Recorder recorder;
-        QString dbErrorText;
-        const WalkResult result =
-            runCheckedRowWalk({{QStringLiteral("k7"), true}}, table, TaskAction::StopInstall,
-                              agent.paths().database(), dbErrorText, recorder);
-        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(holder);
-        QCOMPARE(result.failedTasks, 1);
-        QCOMPARE(recorder.events.size(), 5);
-        QCOMPARE(recorder.events.at(1), QStringLiteral("status: "));
-        QVERIFY2(recorder.events.last().startsWith(QLatin1String("message: Task 7 was not changed")),
-                 qPrintable(recorder.events.last()));
-        QVERIFY(recorder.events.last().contains(QLatin1String("locked")));
-        QVERIFY(dbErrorText.contains(QLatin1String("locked")));
-        QCOMPARE(dumpAll(agent), before);
     }
 
     // The missing-database entry is not refused: its statements run, fail, and the failure is told.

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTest>
 
-#include <sqlite3.h>
+#include <memory>
 
 using namespace corvane;
 using corvane::test::TestAgent;
@@ -229,9 +229,8 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
-        sqlite3* holder = nullptr;
-        QCOMPARE(sqlite3_open(agent.paths().database().toUtf8().constData(), &holder), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        auto lock = std::make_unique<test::DatabaseLock>(agent);
+        QVERIFY(lock->isHeld());
 
         QElapsedTimer timer;
         timer.start();
@@ -244,8 +243,7 @@ private slots:
 
         TaskTable table;
         QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).failed);
-        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(holder);
+        lock.reset();
         QCOMPARE(agent.dump(QStringLiteral("InvokerState")), QStringList{QStringLiteral("1|1|2|0|0")});
     }
 };

@@ -67,13 +67,6 @@ void check(TaskListModel& model, const QString& key, bool checked = true) {
                   Qt::CheckStateRole);
 }
 
-QStringList dumpAll(const TestAgent& agent) {
-    QStringList lines;
-    for (const char* table : {"ClientOperations", "InvokerState", "ReschedulePolicy", "PackageState"})
-        lines << agent.dump(QLatin1String(table));
-    return lines;
-}
-
 const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
 
 void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
@@ -385,8 +378,8 @@ private slots:
         TestAgent byCommand;
         writeDemo(byWindow);
         writeDemo(byCommand);
-        const QStringList original = dumpAll(byWindow);
-        QCOMPARE(dumpAll(byCommand), original);
+        const QStringList original = byWindow.dumpAll();
+        QCOMPARE(byCommand.dumpAll(), original);
 
         RecordingPresenter messages;
         Form1 form(byWindow.paths(), messages);
@@ -401,8 +394,8 @@ private slots:
         QVERIFY(ctl.waitForFinished(30000));
         QCOMPARE(ctl.exitCode(), 1); // 1206 is not a package task and is refused
         QVERIFY(QString::fromUtf8(ctl.readAllStandardError()).contains(QLatin1String("CORE01_1206")));
-        QVERIFY(dumpAll(byWindow) != original);
-        QCOMPARE(dumpAll(byCommand), dumpAll(byWindow));
+        QVERIFY(byWindow.dumpAll() != original);
+        QCOMPARE(byCommand.dumpAll(), byWindow.dumpAll());
     }
 
     // A real run against the stand-in synchroniser, with the log window shown: the window keeps serving

@@ -63,7 +63,8 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
     if (!readScheduledTasks(document, tasks))
         return false;
     for (const ScheduledTask& task : tasks) {
-        const QString fileFields = QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
+        const QString fileFields =
+            QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
         if (table.exists(task.id)) {
             QString record = table.item(task.id);
             record.remove(TaskRecord::kUnmergedTail);

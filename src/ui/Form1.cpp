@@ -204,6 +204,13 @@ void Form1::Form_Load() {
     BusyScope busy(m_busy);
     TaskListSnapshot snapshot = loadTaskList(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
     m_table = std::move(snapshot.table);
+    setNotice(Notice::Database, snapshot.database.failed
+                                    ? QStringLiteral("Can't read the agent database: ") + m_dbErrorText
+                                    : QString());
+    setNotice(Notice::ScheduledTasks,
+              snapshot.scheduledTasksRead
+                  ? QString()
+                  : QStringLiteral("Can't read the scheduled-task file: ") + m_paths.scheduledTasks());
     m_model->setRows(snapshot.rows);
 
     const int listWidth = ListView1->width();
@@ -230,15 +237,26 @@ void Form1::readInvokerLog() {
     const InvokerLogPart part = corvane::readInvokerLog(m_paths.invokerLog(), QDate::currentDate());
     if (part.status == InvokerLogPart::Status::Unreadable) {
         // Keep what the box shows; say why it no longer follows the log.
-        m_statusPanel1->setText(QStringLiteral("Can't read the invoker log: ") + part.error);
+        setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + part.error);
         return;
     }
-    m_statusPanel1->clear();
+    setNotice(Notice::InvokerLog, QString());
     QString text = part.shownText();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (Text1->toPlainText() != text)
         Text1->setPlainText(text);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+void Form1::setNotice(Notice kind, const QString& text) {
+    m_notices[int(kind)] = text;
+    QStringList shown;
+    for (const QString& notice : m_notices) {
+        if (!notice.isEmpty())
+            shown << notice;
+    }
+    m_statusPanel1->setText(shown.join(QStringLiteral("  |  ")));
+    m_statusPanel1->setToolTip(shown.join(QLatin1Char('\n')));
 }
 
 void Form1::BtnRefresh_Click() {

@@ -63,6 +63,10 @@ private:
     void createControls();
     void onDatabaseMissing();
     void readInvokerLog();
+    // What keeps the list or the log box from showing the agent's state, in the first status panel until
+    // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
+    enum class Notice { Database, ScheduledTasks, InvokerLog, Count };
+    void setNotice(Notice kind, const QString& text);
     void runAction(TaskAction action);
     void setSyncControlsEnabled(bool enabled);
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
@@ -71,6 +75,7 @@ private:
     MessagePresenter& m_messages;
     TaskTable m_table;
     QString m_dbErrorText;
+    QString m_notices[int(Notice::Count)];
     // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
     // rebuild the list then, since the actions read the rows by position.
     int m_busy = 0;

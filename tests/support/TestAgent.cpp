@@ -2,6 +2,11 @@
 
 #include "SqliteConnection.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
 namespace corvane::test {
 
 TestAgent::TestAgent()
@@ -17,6 +22,50 @@ QStringList TestAgent::dump(const QString& table) const {
     for (const QStringList& row : rows)
         lines << row.join(QLatin1Char('|'));
     return lines;
+}
+
+QStringList TestAgent::dumpAll() const {
+    QStringList lines;
+    for (const char* table : {"ClientOperations", "InvokerState", "ReschedulePolicy", "PackageState"})
+        lines << QLatin1String(table) + QLatin1Char(':') + dump(QLatin1String(table)).join(QLatin1Char('/'));
+    return lines;
+}
+
+QString TestAgent::integrityCheck() const {
+    SqliteConnection db(paths().database());
+    QList<QStringList> rows;
+    QString error;
+    if (!db.run(QStringLiteral("PRAGMA integrity_check"), rows, error))
+        return error;
+    QStringList lines;
+    for (const QStringList& row : rows)
+        lines << row.join(QLatin1Char('|'));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QMap<QString, QByteArray> TestAgent::snapshot() const {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        files.insert(QDir(root()).relativeFilePath(path),
+                     QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+    }
+    return files;
+}
+
+DatabaseLock::DatabaseLock(const fake::AgentTree& agent) {
+    m_process.start(QStringLiteral(FAKE_AGENT_PATH),
+                    {QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), agent.root()});
+    m_held = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("locked");
+}
+
+DatabaseLock::~DatabaseLock() {
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(10000))
+        m_process.kill();
 }
 
 } // namespace corvane::test

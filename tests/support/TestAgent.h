@@ -2,6 +2,8 @@
 
 #include "AgentTree.h"
 
+#include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 
 namespace corvane::test {
@@ -17,6 +19,26 @@ public:
     TestAgent();
     // Every row of a table as "col|col|..." texts, ordered by rowid: for before/after comparisons.
     QStringList dump(const QString& table) const;
+    // The four agent tables' rows, table by table.
+    QStringList dumpAll() const;
+    // SQLite's own verdict on the database file: "ok" when it is sound.
+    QString integrityCheck() const;
+    // Every file below the root with a hash of its bytes: what Corvane may not change behind the agent's
+    // back.
+    QMap<QString, QByteArray> snapshot() const;
+};
+
+// Another process holding an exclusive lock on an agent database, as a busy agent does, for as long as the
+// object lives.
+class DatabaseLock {
+public:
+    explicit DatabaseLock(const fake::AgentTree& agent);
+    ~DatabaseLock();
+    bool isHeld() const { return m_held; }
+
+private:
+    QProcess m_process;
+    bool m_held = false;
 };
 
 } // namespace corvane::test

@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
+
 namespace corvane::fake {
 
 namespace {
@@ -212,6 +214,19 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
                                                       QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                                       QFileDevice::ExeOther);
     return true;
+}
+
+bool holdDatabaseLock(const QString& root, QString& error) {
+    const AgentTree tree(root);
+    return withDatabase(tree.paths().database(), false, error, [&](sqlite3* db) {
+        if (!execAll(db, "BEGIN EXCLUSIVE", error))
+            return false;
+        std::fputs("locked\n", stdout);
+        std::fflush(stdout);
+        while (std::fgetc(stdin) != EOF) {
+        }
+        return execAll(db, "ROLLBACK", error);
+    });
 }
 
 bool AgentTree::appendFile(const QString& path, const QByteArray& content) {

@@ -78,6 +78,10 @@ private:
 // adds new operations with their descriptors, and ends with a "[STOP]" line.
 bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error);
 
+// Takes an exclusive lock on the agent database below `root`, prints "locked" on standard output, and keeps
+// it until standard input closes.
+bool holdDatabaseLock(const QString& root, QString& error);
+
 // A log line stamped as the agent stamps them: "Tue, 08 Dec 2026 16:50:01 text".
 QByteArray stampedLine(const QDateTime& at, const QString& text);
 

@@ -19,7 +19,9 @@ int main(int argc, char* argv[]) {
         "A simulated management agent, for the demo and for trying Corvane by hand.\n\n"
         "Commands:\n"
         "  init DIR      write a realistic agent tree below DIR, with a stand-in synchroniser\n"
-        "  synchronise   what the stand-in synchroniser does (needs --agent-root)\n\n"
+        "  synchronise   what the stand-in synchroniser does (needs --agent-root)\n"
+        "  hold-lock     hold an exclusive lock on the agent database, as a busy agent does, until\n"
+        "                standard input closes (needs --agent-root); prints \"locked\" once it holds it\n\n"
         "The synchroniser options apply to the synchroniser that init installs, or to synchronise."));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -52,12 +54,21 @@ int main(int argc, char* argv[]) {
     const QString command = args.value(0);
     if (!delayOk || options.delayMs < 0 || (command == QLatin1String("init") && args.size() != 2) ||
         (command == QLatin1String("synchronise") && (args.size() != 1 || !parser.isSet(rootOption))) ||
-        (command != QLatin1String("init") && command != QLatin1String("synchronise"))) {
+        (command == QLatin1String("hold-lock") && (args.size() != 1 || !parser.isSet(rootOption))) ||
+        (command != QLatin1String("init") && command != QLatin1String("synchronise") &&
+         command != QLatin1String("hold-lock"))) {
         err << parser.helpText();
         return 2;
     }
 
     QString error;
+    if (command == QLatin1String("hold-lock")) {
+        if (!fake::holdDatabaseLock(parser.value(rootOption), error)) {
+            err << "corvane-fake-agent: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
     if (command == QLatin1String("synchronise")) {
         if (!fake::runStandInSynchroniser(parser.value(rootOption), options, error)) {
             err << "policy.sync: " << error << '\n';
