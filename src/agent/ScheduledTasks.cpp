@@ -65,10 +65,12 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
     for (const ScheduledTask& task : tasks) {
         const QString fileFields =
             QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
-        if (table.exists(task.id)) {
-            QString record = table.item(task.id);
-            record.remove(TaskRecord::kUnmergedTail);
-            table.setItem(task.id, record + fileFields);
+        if (QString* record = table.find(task.id)) {
+            // Edited in place, so a file that names one task many times costs what it reads, not its square.
+            // A completed record has no tail left, and every later element appends its fields once more.
+            if (record->endsWith(TaskRecord::kUnmergedTail))
+                record->chop(TaskRecord::kUnmergedTail.size());
+            record->append(fileFields);
         } else {
             table.add(task.id, TaskRecord::escaped(task.id) + QStringLiteral(";7;No;") + fileFields);
         }

@@ -16,6 +16,11 @@ QString TaskTable::item(const QString& key) const {
     return it == m_index.constEnd() ? QString() : m_values.at(*it);
 }
 
+QString* TaskTable::find(const QString& key) {
+    const auto it = m_index.constFind(key);
+    return it == m_index.constEnd() ? nullptr : &m_values[*it];
+}
+
 bool TaskTable::setItem(const QString& key, const QString& value) {
     const auto it = m_index.constFind(key);
     if (it == m_index.constEnd())

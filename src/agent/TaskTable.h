@@ -17,6 +17,8 @@ public:
     QString item(const QString& key) const;
     // Replaces the value of a present key in place; returns false for an absent key.
     bool setItem(const QString& key, const QString& value);
+    // The value under a present key, to change in place (its place in the table stays); null when absent.
+    QString* find(const QString& key);
     int count() const { return m_keys.size(); }
     const QStringList& keys() const { return m_keys; }
     const QStringList& items() const { return m_values; }

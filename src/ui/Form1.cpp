@@ -4,6 +4,7 @@
 #include "ClientDatabase.h"
 #include "Form2.h"
 #include "InvokerLog.h"
+#include "LogBox.h"
 #include "MessagePresenter.h"
 #include "TaskList.h"
 #include "TaskListLoader.h"
@@ -241,8 +242,8 @@ void Form1::readInvokerLog() {
         return;
     }
     setNotice(Notice::InvokerLog, QString());
-    QString text = part.shownText();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString text =
+        part.status == InvokerLogPart::Status::Missing ? kLogMissingText : logBoxText(part.lines, true);
     if (Text1->toPlainText() != text)
         Text1->setPlainText(text);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());

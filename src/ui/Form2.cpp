@@ -1,5 +1,6 @@
 #include "Form2.h"
 
+#include "LogBox.h"
 #include "Twips.h"
 
 #include <QPlainTextEdit>
@@ -22,9 +23,7 @@ Form2::Form2(QWidget* parent)
 }
 
 void Form2::setLines(const QStringList& lines) {
-    QString text;
-    for (const QString& line : lines)
-        text += line + QLatin1Char('\n');
+    const QString text = logBoxText(lines, false);
     if (Text1->toPlainText() != text)
         Text1->setPlainText(text);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());

@@ -1,0 +1,364 @@
+// What a live agent and its files can do to Corvane: locks, broken and hostile files, a misbehaving
+// synchroniser. Each case has one expected outcome, and nothing of the agent's is lost or changed behind its
+// back.
+#include "Form1.h"
+#include "Form2.h"
+#include "InvokerLog.h"
+#include "MessagePresenter.h"
+#include "PackageDescriptor.h"
+#include "PolicySyncRun.h"
+#include "ScheduledTasks.h"
+#include "TaskListModel.h"
+#include "TaskTable.h"
+#include "TestAgent.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace corvane;
+using corvane::test::TestAgent;
+
+namespace {
+
+class RecordingPresenter : public MessagePresenter {
+public:
+    QStringList texts;
+    void show(const QString& text, const QString&, Icon) override { texts << text; }
+};
+
+void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
+    QString error;
+    QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime(QDate::currentDate(), QTime(12, 0)), error,
+                                  sync ? QStringLiteral(FAKE_AGENT_PATH) : QString(),
+                                  sync.value_or(fake::SyncOptions())),
+             qPrintable(error));
+}
+
+int rowOf(const TaskListModel& model, const QString& key) {
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.taskRow(row).key == key)
+            return row;
+    }
+    return -1;
+}
+
+QString notice(const Form1& form) {
+    return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text();
+}
+
+// The peak resident memory of this process so far, in MB.
+qint64 peakMemoryMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+    }
+    return 0;
+}
+
+// The same document element repeated to reach `bytes`.
+QByteArray repeated(const QByteArray& head, const QByteArray& element, const QByteArray& tail,
+                    qsizetype bytes) {
+    QByteArray document = head;
+    document.reserve(bytes + tail.size());
+    while (document.size() < bytes)
+        document += element;
+    return document + tail;
+}
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The agent holds its database for longer than the busy timeout while the list refreshes.
+    void refreshWhileAnotherProcessLocksTheDatabase() {
+        TestAgent agent;
+        writeDemo(agent);
+        const QStringList before = agent.dumpAll();
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        QCOMPARE(form.taskListModel()->rowCount(), 12);
+        {
+            const test::DatabaseLock lock(agent);
+            QVERIFY(lock.isHeld());
+            QElapsedTimer timer;
+            timer.start();
+            form.Form_Load();
+            QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+        }
+        QCOMPARE(form.taskListModel()->rowCount(), 11); // the scheduled-task file's tasks still show
+        QVERIFY2(notice(form).contains(QLatin1String("Can't read the agent database: database is locked")),
+                 qPrintable(notice(form)));
+        QVERIFY(messages.texts.isEmpty()); // told in the status bar, not by a box every five seconds
+        form.Form_Load();
+        QCOMPARE(form.taskListModel()->rowCount(), 12);
+        QCOMPARE(notice(form), QString());
+        QCOMPARE(agent.dumpAll(), before);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
+    }
+
+    void actionWhileAnotherProcessLocksTheDatabase_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("statements");
+        QTest::newRow("Stop Install") << "BtnStop" << 2;
+        QTest::newRow("Reinstall") << "BtnUpdate" << 3;
+    }
+    void actionWhileAnotherProcessLocksTheDatabase() {
+        QFETCH(QString, button);
+        QFETCH(int, statements);
+        TestAgent agent;
+        writeDemo(agent);
+        const QStringList before = agent.dumpAll();
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        TaskListModel& model = *form.taskListModel();
+        model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1202")), 0), Qt::Checked,
+                      Qt::CheckStateRole);
+        QElapsedTimer timer;
+        {
+            const test::DatabaseLock lock(agent);
+            QVERIFY(lock.isHeld());
+            timer.start();
+            form.findChild<QPushButton*>(button)->click();
+        }
+        // Each statement and the closing refresh wait the busy timeout once, and no longer.
+        const qint64 limit = (statements + 1) * 2000 + 3000;
+        QVERIFY2(timer.elapsed() < limit, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(messages.texts.size(), 1);
+        QVERIFY2(messages.texts.first().startsWith(QLatin1String("Task CORE01_1202 was not changed")),
+                 qPrintable(messages.texts.first()));
+        QVERIFY(messages.texts.first().contains(QLatin1String("database is locked")));
+        QCOMPARE(agent.dumpAll(), before);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
+    }
+
+    void unusableDatabaseFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not a database") << "text";
+        QTest::newRow("truncated") << "truncated";
+        QTest::newRow("zero length") << "empty";
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("read-only") << "read-only";
+    }
+    void unusableDatabaseFile() {
+        QFETCH(QString, kind);
+        TestAgent agent;
+        writeDemo(agent);
+        const QString db = agent.paths().database();
+        if (kind == QLatin1String("text")) {
+            QVERIFY(agent.writeFile(db, "The agent keeps its operations elsewhere now.\n"));
+        } else if (kind == QLatin1String("truncated")) {
+            QFile file(db);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray head = file.read(1500);
+            file.close();
+            QVERIFY(agent.writeFile(db, head));
+        } else if (kind == QLatin1String("empty")) {
+            QVERIFY(agent.writeFile(db, QByteArray()));
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(db));
+            QVERIFY(QDir().mkpath(db));
+        } else if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), db}) != 0) {
+            QSKIP("chattr +i is not available here: a read-only database cannot be made for root");
+        }
+        const QMap<QString, QByteArray> filesBefore = agent.snapshot();
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        TaskListModel& model = *form.taskListModel();
+        QVERIFY(rowOf(model, QStringLiteral("k1311")) >= 0); // the scheduled-task file's tasks still show
+        QVERIFY(rowOf(model, QStringLiteral("k1312")) >= 0);
+
+        if (kind == QLatin1String("folder")) {
+            QCOMPARE(messages.texts, QStringList{QStringLiteral("Can't find SQLite Database in ") + db});
+        } else if (kind == QLatin1String("read-only")) {
+            QCOMPARE(model.rowCount(), 12); // readable, so listed
+            const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
+            model.setData(model.index(row, 0), Qt::Checked, Qt::CheckStateRole);
+            form.findChild<QPushButton*>(QStringLiteral("BtnStop"))->click();
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), db});
+            QCOMPARE(messages.texts.size(), 1);
+            QVERIFY2(messages.texts.first().contains(QLatin1String("readonly")),
+                     qPrintable(messages.texts.first()));
+            QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
+                     QStringLiteral("Waiting"));
+        } else {
+            QCOMPARE(model.rowCount(), 11); // every task of the scheduled-task file, as it alone knows it
+            QVERIFY(messages.texts.isEmpty());
+            QVERIFY2(notice(form).startsWith(QLatin1String("Can't read the agent database: ")),
+                     qPrintable(notice(form)));
+        }
+        QCOMPARE(agent.snapshot(), filesBefore);
+    }
+
+    void hostileScheduledTaskFile_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<bool>("wellFormed");
+        QTest::newRow("50 MB naming one task over and over")
+            << repeated("<tasks>", "<task taskid=\"A1\" state=\"active\" time=\"60\"/>\n", "</tasks>",
+                        50'000'000)
+            << true;
+        QTest::newRow("50 MB of tasks nobody else knows")
+            << repeated("<tasks>", "<task taskid=\"N\" state=\"pending\" time=\"6\"><x/></task>\n",
+                        "</tasks>", 50'000'000)
+            << true;
+        QTest::newRow("nested 10,000 levels deep")
+            << QByteArray("<tasks><task taskid=\"A1\" state=\"deep\" time=\"0\">") +
+                   QByteArray("<a>").repeated(10000) + QByteArray("</a>").repeated(10000) + "</task></tasks>"
+            << true;
+        QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE tasks [<!ENTITY l0 \"lol\">";
+        for (int i = 1; i < 30; ++i)
+            laughs += QStringLiteral("<!ENTITY l%1 \"&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;\">")
+                          .arg(i)
+                          .arg(i - 1)
+                          .toLatin1();
+        laughs += "]><tasks><task taskid=\"A1\" state=\"&l29;\" time=\"0\"/></tasks>";
+        QTest::newRow("entities that expand exponentially") << laughs << false;
+    }
+    void hostileScheduledTaskFile() {
+        QFETCH(QByteArray, document);
+        QFETCH(bool, wellFormed);
+        TestAgent agent;
+        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), document));
+        document.clear();
+        TaskTable table;
+        table.add(QStringLiteral("A1"), QStringLiteral("SDClientTask.A1.xml;2;No;;n/a;n/a"));
+        const qint64 memoryBefore = peakMemoryMb();
+        QElapsedTimer timer;
+        timer.start();
+        const bool merged = mergeScheduledTasks(table, agent.paths().scheduledTasks());
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(peakMemoryMb() - memoryBefore < 400,
+                 qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
+        QCOMPARE(merged, wellFormed);
+        if (!wellFormed) // nothing of it merged, and no expansion beyond the limit was kept
+            QCOMPARE(table.item(QStringLiteral("A1")), QStringLiteral("SDClientTask.A1.xml;2;No;;n/a;n/a"));
+        else
+            QVERIFY(table.item(QStringLiteral("A1")).startsWith(QLatin1String("SDClientTask.A1.xml;2;No;;")));
+    }
+
+    void hugeDescriptorWithoutMarkers() {
+        TestAgent agent;
+        const QString path = agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml"));
+        QVERIFY(agent.writeFile(path, QByteArray(100'000'000, 'x') + "<Name>N</Name>\r\n"));
+        const qint64 memoryBefore = peakMemoryMb();
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(getTaskName(path), std::optional<QString>(QStringLiteral("Unknow;L")));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(peakMemoryMb() - memoryBefore < 250,
+                 qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
+    }
+
+    void invokerLogWithNulsBadBytesAndAHugeLine() {
+        TestAgent agent;
+        const QByteArray key = invokerDateKey(QDate::currentDate()).toLatin1();
+        QByteArray log = "old line\r\n" + key + QByteArray(" nul\0here\r\n", 11);
+        log.append("bad utf-8 \xff\xfe\xc3\r\n");
+        log.append(QByteArray(50'000'000, 'y'));
+        log.append("\r\nlast\r\n");
+        QVERIFY(agent.writeInvokerLog(log));
+        QElapsedTimer timer;
+        timer.start();
+        const InvokerLogPart part = readInvokerLog(agent.paths().invokerLog(), QDate::currentDate());
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(part.lines.size(), 4);
+        QCOMPARE(part.lines.at(0),
+                 QString::fromLatin1(key) + QStringLiteral(" nul") + QChar(0) + QStringLiteral("here"));
+        QCOMPARE(part.lines.at(1), QStringLiteral("bad utf-8 \u00ff\u00fe\u00c3"));
+        QCOMPARE(part.lines.at(2).size(), 50'000'000);
+
+        // The window shows it without hanging.
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        timer.restart();
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(form.findChild<QPlainTextEdit*>(QStringLiteral("Text1"))
+                    ->toPlainText()
+                    .endsWith(QLatin1String("last")));
+    }
+
+    // A synchroniser that empties or deletes its log mid-run: the marker is gone, so nothing is shown or
+    // counted, and the run still ends at the new "[STOP]".
+    void synchroniserThatEmptiesOrDeletesItsLog_data() {
+        QTest::addColumn<QString>("wipe");
+        QTest::newRow("empties") << ": > \"$log\"";
+        QTest::newRow("deletes") << "rm -f \"$log\"";
+    }
+    void synchroniserThatEmptiesOrDeletesItsLog() {
+        QFETCH(QString, wipe);
+        TestAgent agent;
+        QVERIFY(agent.writeFile(agent.paths().syncLog(), "Mon 09:00 policy.sync: earlier [STOP]\r\n"));
+        const QString script =
+            QStringLiteral("#!/bin/sh\nlog='%1'\nsleep 0.2\necho 'a: Download information for x' >> "
+                           "\"$log\"\nsleep 0.3\n%2\nsleep 0.3\necho 'b: The remote operation "
+                           "file y was downloaded' >> \"$log\"\necho 'c: done [STOP]' >> \"$log\"\n")
+                .arg(agent.paths().syncLog(), wipe);
+        QVERIFY(agent.writeFile(agent.paths().synchroniser(), script.toUtf8()));
+        QFile::setPermissions(agent.paths().synchroniser(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        PolicySyncRun::Timing timing;
+        timing.passIntervalMs = 50;
+        timing.summaryHoldMs = 0;
+        timing.timeoutMs = 15000;
+        PolicySyncRun run(agent.paths(), timing);
+        QStringList statuses;
+        connect(&run, &PolicySyncRun::statusChanged, this, [&](const QString& text) { statuses << text; });
+        QSignalSpy finished(&run, &PolicySyncRun::finished);
+        QVERIFY(run.start());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.first().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Completed);
+        QCOMPARE(statuses.last(), QStringLiteral("Synchronized: 0 (0 xml downloaded)"));
+        QCOMPARE(run.lastPass().shownLines, QStringList());
+    }
+
+    // Refreshes, a sync whose synchroniser fails, and actions the database refuses leave every file of the
+    // agent exactly as it was.
+    void corvaneChangesNoFileBehindTheAgentsBack() {
+        TestAgent agent;
+        fake::SyncOptions failing;
+        failing.failAtOnce = true;
+        writeDemo(agent, failing);
+        const QMap<QString, QByteArray> before = agent.snapshot();
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        PolicySyncRun::Timing timing;
+        timing.passIntervalMs = 50;
+        timing.timeoutMs = 1000;
+        form.setSyncTiming(timing);
+        form.Form_Load();
+        form.BtnRefresh_Click();
+        form.Timer1_Timer();
+        form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 15000);
+        TaskListModel& model = *form.taskListModel();
+        model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1203")), 0), Qt::Checked,
+                      Qt::CheckStateRole);
+        form.findChild<QPushButton*>(QStringLiteral("BtnStop"))->click(); // refused: Active
+        {
+            const test::DatabaseLock lock(agent);
+            model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1201")), 0), Qt::Checked,
+                          Qt::CheckStateRole);
+            form.findChild<QPushButton*>(QStringLiteral("BtnUpdate"))->click(); // refused by the lock
+        }
+        QCOMPARE(messages.texts.size(), 3);
+        QCOMPARE(agent.snapshot(), before);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
+    }
+};
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
