@@ -6,25 +6,20 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 #include <QXmlStreamReader>
 
 namespace corvane {
 
 namespace {
 
-struct ScheduledTask {
-    QString id;
-    QString state;
-    QString time; // already converted
-};
-
 // A declared entity may expand to this many characters at most, so a small file cannot grow into gigabytes.
 constexpr int kEntityExpansionLimit = 4096;
 
-// Reads the whole document first: a broken file yields nothing rather than its first half.
-bool readScheduledTasks(QIODevice& device, QList<ScheduledTask>& tasks) {
-    QXmlStreamReader xml(&device);
+// Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
+// whether the whole document is well-formed. Nothing is kept between elements, whatever the file's size.
+template <typename Visit>
+bool forEachScheduledTask(const QByteArray& document, Visit visit) {
+    QXmlStreamReader xml(document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
     if (!xml.readNextStartElement())
         return false;
@@ -37,13 +32,13 @@ bool readScheduledTasks(QIODevice& device, QList<ScheduledTask>& tasks) {
             if (complete) {
                 const auto time = agentTimeText(attributes.value(QLatin1String("time")).toString());
                 if (time)
-                    tasks.append({attributes.value(QLatin1String("taskid")).toString(),
-                                  attributes.value(QLatin1String("state")).toString(), *time});
+                    visit(attributes.value(QLatin1String("taskid")).toString(),
+                          attributes.value(QLatin1String("state")), *time);
             }
         }
         xml.skipCurrentElement();
     }
-    // Anything after the root, or an error inside it, still spoils the whole document.
+    // Anything after the root, or an error inside it, spoils the whole document.
     while (!xml.atEnd())
         xml.readNext();
     return !xml.hasError();
@@ -59,22 +54,24 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
 }
 
 bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
-    QList<ScheduledTask> tasks;
-    if (!readScheduledTasks(document, tasks))
+    // The document is checked whole before anything is merged, so a broken file merges nothing rather than
+    // its first half; both passes read the same bytes, even if the agent rewrites the file meanwhile.
+    const QByteArray bytes = document.readAll();
+    if (!forEachScheduledTask(bytes, [](const QString&, QStringView, const QString&) {}))
         return false;
-    for (const ScheduledTask& task : tasks) {
+    forEachScheduledTask(bytes, [&](const QString& id, QStringView state, const QString& time) {
         const QString fileFields =
-            QLatin1Char(';') + TaskRecord::escaped(task.state) + QLatin1Char(';') + task.time;
-        if (QString* record = table.find(task.id)) {
+            QLatin1Char(';') + TaskRecord::escaped(state.toString()) + QLatin1Char(';') + time;
+        if (QString* record = table.find(id)) {
             // Edited in place, so a file that names one task many times costs what it reads, not its square.
             // A completed record has no tail left, and every later element appends its fields once more.
             if (record->endsWith(TaskRecord::kUnmergedTail))
                 record->chop(TaskRecord::kUnmergedTail.size());
             record->append(fileFields);
         } else {
-            table.add(task.id, TaskRecord::escaped(task.id) + QStringLiteral(";7;No;") + fileFields);
+            table.add(id, TaskRecord::escaped(id) + QStringLiteral(";7;No;") + fileFields);
         }
-    }
+    });
     return true;
 }
 

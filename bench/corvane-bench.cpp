@@ -1,0 +1,288 @@
+// corvane-bench: the cost of Corvane's refreshes and log reads, each beside the raw I/O of the same files,
+// measured in one run and printed as one Markdown table.
+#include "AgentTree.h"
+#include "ClientDatabase.h"
+#include "Feedback.h"
+#include "Form1.h"
+#include "InvokerLog.h"
+#include "MessagePresenter.h"
+#include "PolicySyncRun.h"
+#include "SqliteConnection.h"
+#include "SyncLog.h"
+#include "TaskListLoader.h"
+#include "TaskListModel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+QTextStream out(stdout);
+
+class NoFeedback : public Feedback {
+public:
+    void setStatus(const QString&) override {}
+    void showMessage(const QString&) override {}
+};
+
+class SilentMessages : public MessagePresenter {
+public:
+    void show(const QString&, const QString&, Icon) override {}
+};
+
+// Median wall time of `runs` calls, in milliseconds.
+double medianMs(int runs, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void row(const QString& what, double value, double baseline, const QString& unit = QStringLiteral("ms")) {
+    out << "| " << what << " | " << QString::number(value, 'f', value < 10 ? 3 : 1) << ' ' << unit << " | "
+        << QString::number(baseline, 'f', baseline < 10 ? 3 : 1) << ' ' << unit << " | "
+        << (baseline > 0 ? QString::number(value / baseline, 'f', 2) : QStringLiteral("-")) << " |" << Qt::endl;
+}
+
+QByteArray readPlain(const QString& path, qint64 from = 0) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    file.seek(from);
+    return file.readAll();
+}
+
+// An agent with `count` package tasks, each with its descriptor and a scheduled-task entry.
+void writeAgent(fake::AgentTree& tree, int count) {
+    tree.createDatabase();
+    QString sql = QStringLiteral("BEGIN;");
+    QList<fake::ScheduledTask> scheduled;
+    for (int i = 0; i < count; ++i) {
+        const QString file = QStringLiteral("SDClientTask.CORE01_%1.xml").arg(i);
+        sql += QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('%1');"
+                              "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (%2, %3);"
+                              "INSERT INTO ReschedulePolicy (operationId, periodicReschedule, rescheduleTimeT) "
+                              "VALUES ('%1', 1, 1700000000);")
+                   .arg(file)
+                   .arg(i + 1)
+                   .arg(i % 8);
+        tree.writeDescriptor(file, QStringLiteral("Package %1").arg(i));
+        scheduled.append({QStringLiteral("CORE01_%1").arg(i), QStringLiteral("pending"), QStringLiteral("1700000000")});
+    }
+    tree.execute(sql + QStringLiteral("COMMIT;"));
+    tree.writeScheduledTasks(scheduled);
+}
+
+double rawAgentIo(const AgentPaths& paths) {
+    return medianMs(5, [&] {
+        SqliteConnection db(paths.database());
+        QList<QStringList> rows;
+        QString error;
+        db.run(kLoadOperationsQuery, rows, error);
+        readPlain(paths.scheduledTasks());
+        for (const QStringList& r : rows)
+            readPlain(paths.descriptor(r.value(0)));
+    });
+}
+
+void benchRefresh(const QString& base) {
+    for (int count : {100, 1000, 10000}) {
+        fake::AgentTree tree(base + QStringLiteral("/refresh%1").arg(count));
+        writeAgent(tree, count);
+        const double raw = rawAgentIo(tree.paths());
+        NoFeedback feedback;
+        QString dbErrorText;
+        const double data = medianMs(5, [&] { loadTaskList(tree.paths(), dbErrorText, feedback); });
+        TaskListModel model;
+        const double withModel = medianMs(5, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
+        row(QStringLiteral("refresh, %1 tasks: data layer and rows").arg(count), data, raw);
+        row(QStringLiteral("refresh, %1 tasks: with the list model").arg(count), withModel, raw);
+    }
+}
+
+// A log of `megabytes` whose last tenth is today's.
+void writeInvokerLog(const QString& path, int megabytes, const QDate& today) {
+    QFile file(path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    const qint64 total = qint64(megabytes) * 1000 * 1000;
+    const QByteArray old = fake::stampedLine(QDateTime(today.addDays(-1), QTime(9, 0)),
+                                             QStringLiteral("policy.client.invoker: an earlier day's line of work"));
+    const QByteArray now = fake::stampedLine(QDateTime(today, QTime(9, 0)),
+                                             QStringLiteral("policy.client.invoker: today's line of work, task 1234"));
+    QByteArray block;
+    while (block.size() < 1000 * 1000)
+        block += old;
+    qint64 written = 0;
+    while (written < total * 9 / 10)
+        written += file.write(block);
+    block.clear();
+    while (block.size() < 1000 * 1000)
+        block += now;
+    while (written < total)
+        written += file.write(block);
+}
+
+void appendMegabyte(const QString& path, const QDate& today) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Append);
+    const QByteArray line = fake::stampedLine(QDateTime(today, QTime(10, 0)), QStringLiteral("policy.client.invoker: appended"));
+    QByteArray block;
+    while (block.size() < 1000 * 1000)
+        block += line;
+    file.write(block);
+}
+
+void benchInvokerLog(const QString& base) {
+    const QDate today = QDate::currentDate();
+    for (int megabytes : {10, 100, 500}) {
+        const QString path = base + QStringLiteral("/invoker%1.log").arg(megabytes);
+        writeInvokerLog(path, megabytes, today);
+        const double plain = medianMs(3, [&] { readPlain(path); });
+        const double first = medianMs(3, [&] { readInvokerLog(path, today); });
+        row(QStringLiteral("invoker log %1 MB: first read").arg(megabytes), first, plain);
+        const double idle = medianMs(3, [&] { readInvokerLog(path, today); });
+        row(QStringLiteral("invoker log %1 MB: tick, nothing new").arg(megabytes), idle, plain);
+        const qint64 before = QFileInfo(path).size();
+        appendMegabyte(path, today);
+        const double onePlain = medianMs(1, [&] { readPlain(path, before); });
+        const double afterAppend = medianMs(1, [&] { readInvokerLog(path, today); });
+        row(QStringLiteral("invoker log %1 MB: tick after 1 MB appended").arg(megabytes), afterAppend, onePlain);
+        QFile::remove(path);
+    }
+}
+
+void benchSyncLog(const QString& base) {
+    const QString path = base + QStringLiteral("/sync.log");
+    const QDate today = QDate::currentDate();
+    writeInvokerLog(path, 100, today);
+    const QString marker = syncMarkerLine(readPlain(path));
+    const double plain = medianMs(3, [&] { readPlain(path); });
+    const double first = medianMs(3, [&] { readSyncPass(readWholeFile(path), marker); });
+    row(QStringLiteral("sync pass, 100 MB log: first"), first, plain);
+    const qint64 before = QFileInfo(path).size();
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Append);
+        for (int i = 0; i < 100; ++i)
+            file.write(fake::stampedLine(QDateTime::currentDateTime(), QStringLiteral("policy.sync: Download information for x")));
+    }
+    const double newPlain = medianMs(3, [&] { readPlain(path, before); });
+    const double next = medianMs(3, [&] { readSyncPass(readWholeFile(path), marker); });
+    row(QStringLiteral("sync pass, 100 MB log: after 100 new lines"), next, newPlain);
+}
+
+// The longest delay of a 5 ms timer while `start` runs in the event loop for `ms`.
+double longestBlockMs(const std::function<void()>& start, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.elapsed();
+    qint64 worst = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
+        const qint64 now = clock.elapsed();
+        worst = std::max(worst, now - last - 5);
+        last = now;
+    });
+    probe.start(5);
+    QTimer::singleShot(20, &probe, start);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return double(std::max<qint64>(worst, 0));
+}
+
+void benchEventLoop(const QString& base) {
+    fake::AgentTree tree(base + QStringLiteral("/refresh10000"));
+    SilentMessages messages;
+    Form1 form(tree.paths(), messages);
+    form.Form_Load();
+    const double refresh = longestBlockMs([&] { form.BtnRefresh_Click(); }, 3000);
+    row(QStringLiteral("event loop blocked, refresh of 10,000 tasks"), refresh, 0);
+
+    // A sync over a 100 MB synchroniser log, with the stand-in writing its lines.
+    fake::AgentTree syncTree(base + QStringLiteral("/sync"));
+    QString error;
+    fake::writeDemoAgent(syncTree.root(), QDateTime::currentDateTime(), error,
+                         QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/fake-agent/corvane-fake-agent"));
+    writeInvokerLog(syncTree.paths().syncLog(), 100, QDate::currentDate());
+    Form1 syncForm(syncTree.paths(), messages);
+    syncForm.Form_Load();
+    const double sync = longestBlockMs([&] { syncForm.BtnPortal_Click(); }, 6000);
+    row(QStringLiteral("event loop blocked, during a sync (100 MB log)"), sync, 0);
+}
+
+// Peak memory of the window's process showing a 500 MB invoker log.
+void benchWindowMemory(const QString& base) {
+    fake::AgentTree tree(base + QStringLiteral("/memory"));
+    QString error;
+    fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error);
+    writeInvokerLog(tree.paths().invokerLog(), 500, QDate::currentDate());
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    window.setProcessEnvironment(env);
+    window.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/corvane"),
+                 {QStringLiteral("--agent-root"), tree.root()});
+    window.waitForStarted();
+    qint64 peakKb = 0;
+    for (int i = 0; i < 60; ++i) { // 12 s: the first read and a couple of ticks
+        QThread::msleep(200);
+        QFile status(QStringLiteral("/proc/%1/status").arg(window.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            break;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                peakKb = std::max(peakKb, line.mid(6).trimmed().split(' ').first().toLongLong());
+        }
+    }
+    window.kill();
+    window.waitForFinished();
+    // The target: twice today's part (a tenth of 500 MB) plus 50 MB.
+    row(QStringLiteral("window peak memory, 500 MB invoker log"), double(peakKb) / 1024, 2 * 50 + 50,
+        QStringLiteral("MB"));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QTemporaryDir dir;
+    const QString base = dir.path();
+    out << "| figure | Corvane | baseline | ratio |" << Qt::endl << "|---|---|---|---|" << Qt::endl;
+    const bool all = args.size() < 2;
+    if (all || args.contains(QStringLiteral("refresh")))
+        benchRefresh(base);
+    if (all || args.contains(QStringLiteral("invoker")))
+        benchInvokerLog(base);
+    if (all || args.contains(QStringLiteral("sync")))
+        benchSyncLog(base);
+    if (all || args.contains(QStringLiteral("eventloop"))) {
+        if (!args.contains(QStringLiteral("refresh")) && !all)
+            benchRefresh(base);
+        benchEventLoop(base);
+    }
+    if (all || args.contains(QStringLiteral("memory")))
+        benchWindowMemory(base);
+    return 0;
+}
