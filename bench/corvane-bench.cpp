@@ -60,7 +60,8 @@ double medianMs(int runs, const std::function<void()>& work) {
 void row(const QString& what, double value, double baseline, const QString& unit = QStringLiteral("ms")) {
     out << "| " << what << " | " << QString::number(value, 'f', value < 10 ? 3 : 1) << ' ' << unit << " | "
         << QString::number(baseline, 'f', baseline < 10 ? 3 : 1) << ' ' << unit << " | "
-        << (baseline > 0 ? QString::number(value / baseline, 'f', 2) : QStringLiteral("-")) << " |" << Qt::endl;
+        << (baseline > 0 ? QString::number(value / baseline, 'f', 2) : QStringLiteral("-")) << " |"
+        << Qt::endl;
 }
 
 QByteArray readPlain(const QString& path, qint64 from = 0) {
@@ -77,15 +78,17 @@ void writeAgent(fake::AgentTree& tree, int count) {
     QList<fake::ScheduledTask> scheduled;
     for (int i = 0; i < count; ++i) {
         const QString file = QStringLiteral("SDClientTask.CORE01_%1.xml").arg(i);
-        sql += QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('%1');"
-                              "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (%2, %3);"
-                              "INSERT INTO ReschedulePolicy (operationId, periodicReschedule, rescheduleTimeT) "
-                              "VALUES ('%1', 1, 1700000000);")
-                   .arg(file)
-                   .arg(i + 1)
-                   .arg(i % 8);
+        sql +=
+            QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('%1');"
+                           "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (%2, %3);"
+                           "INSERT INTO ReschedulePolicy (operationId, periodicReschedule, rescheduleTimeT) "
+                           "VALUES ('%1', 1, 1700000000);")
+                .arg(file)
+                .arg(i + 1)
+                .arg(i % 8);
         tree.writeDescriptor(file, QStringLiteral("Package %1").arg(i));
-        scheduled.append({QStringLiteral("CORE01_%1").arg(i), QStringLiteral("pending"), QStringLiteral("1700000000")});
+        scheduled.append(
+            {QStringLiteral("CORE01_%1").arg(i), QStringLiteral("pending"), QStringLiteral("1700000000")});
     }
     tree.execute(sql + QStringLiteral("COMMIT;"));
     tree.writeScheduledTasks(scheduled);
@@ -112,7 +115,8 @@ void benchRefresh(const QString& base) {
         QString dbErrorText;
         const double data = medianMs(5, [&] { loadTaskList(tree.paths(), dbErrorText, feedback); });
         TaskListModel model;
-        const double withModel = medianMs(5, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
+        const double withModel =
+            medianMs(5, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
         row(QStringLiteral("refresh, %1 tasks: data layer and rows").arg(count), data, raw);
         row(QStringLiteral("refresh, %1 tasks: with the list model").arg(count), withModel, raw);
     }
@@ -124,10 +128,12 @@ void writeInvokerLog(const QString& path, int megabytes, const QDate& today) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     const qint64 total = qint64(megabytes) * 1000 * 1000;
-    const QByteArray old = fake::stampedLine(QDateTime(today.addDays(-1), QTime(9, 0)),
-                                             QStringLiteral("policy.client.invoker: an earlier day's line of work"));
-    const QByteArray now = fake::stampedLine(QDateTime(today, QTime(9, 0)),
-                                             QStringLiteral("policy.client.invoker: today's line of work, task 1234"));
+    const QByteArray old =
+        fake::stampedLine(QDateTime(today.addDays(-1), QTime(9, 0)),
+                          QStringLiteral("policy.client.invoker: an earlier day's line of work"));
+    const QByteArray now =
+        fake::stampedLine(QDateTime(today, QTime(9, 0)),
+                          QStringLiteral("policy.client.invoker: today's line of work, task 1234"));
     QByteArray block;
     while (block.size() < 1000 * 1000)
         block += old;
@@ -144,7 +150,8 @@ void writeInvokerLog(const QString& path, int megabytes, const QDate& today) {
 void appendMegabyte(const QString& path, const QDate& today) {
     QFile file(path);
     file.open(QIODevice::WriteOnly | QIODevice::Append);
-    const QByteArray line = fake::stampedLine(QDateTime(today, QTime(10, 0)), QStringLiteral("policy.client.invoker: appended"));
+    const QByteArray line =
+        fake::stampedLine(QDateTime(today, QTime(10, 0)), QStringLiteral("policy.client.invoker: appended"));
     QByteArray block;
     while (block.size() < 1000 * 1000)
         block += line;
@@ -165,7 +172,8 @@ void benchInvokerLog(const QString& base) {
         appendMegabyte(path, today);
         const double onePlain = medianMs(1, [&] { readPlain(path, before); });
         const double afterAppend = medianMs(1, [&] { readInvokerLog(path, today); });
-        row(QStringLiteral("invoker log %1 MB: tick after 1 MB appended").arg(megabytes), afterAppend, onePlain);
+        row(QStringLiteral("invoker log %1 MB: tick after 1 MB appended").arg(megabytes), afterAppend,
+            onePlain);
         QFile::remove(path);
     }
 }
@@ -183,7 +191,8 @@ void benchSyncLog(const QString& base) {
         QFile file(path);
         file.open(QIODevice::WriteOnly | QIODevice::Append);
         for (int i = 0; i < 100; ++i)
-            file.write(fake::stampedLine(QDateTime::currentDateTime(), QStringLiteral("policy.sync: Download information for x")));
+            file.write(fake::stampedLine(QDateTime::currentDateTime(),
+                                         QStringLiteral("policy.sync: Download information for x")));
     }
     const double newPlain = medianMs(3, [&] { readPlain(path, before); });
     const double next = medianMs(3, [&] { readSyncPass(readWholeFile(path), marker); });
@@ -223,7 +232,8 @@ void benchEventLoop(const QString& base) {
     fake::AgentTree syncTree(base + QStringLiteral("/sync"));
     QString error;
     fake::writeDemoAgent(syncTree.root(), QDateTime::currentDateTime(), error,
-                         QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/fake-agent/corvane-fake-agent"));
+                         QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/../tools/fake-agent/corvane-fake-agent"));
     writeInvokerLog(syncTree.paths().syncLog(), 100, QDate::currentDate());
     Form1 syncForm(syncTree.paths(), messages);
     syncForm.Form_Load();

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
+#include <functional>
+
 namespace corvane {
 
 namespace {
@@ -17,14 +19,15 @@ constexpr int kEntityExpansionLimit = 4096;
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
 // whether the whole document is well-formed. Nothing is kept between elements, whatever the file's size.
-template <typename Visit>
-bool forEachScheduledTask(const QByteArray& document, Visit visit) {
+// Without a `visit` it only checks the document.
+using TaskVisitor = std::function<void(const QString& id, QStringView state, const QString& time)>;
+bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit) {
     QXmlStreamReader xml(document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
     if (!xml.readNextStartElement())
         return false;
     while (xml.readNextStartElement()) {
-        if (xml.qualifiedName() == QLatin1String("task")) {
+        if (visit && xml.qualifiedName() == QLatin1String("task")) {
             const QXmlStreamAttributes attributes = xml.attributes();
             const bool complete = attributes.hasAttribute(QLatin1String("taskid")) &&
                                   attributes.hasAttribute(QLatin1String("state")) &&
@@ -57,7 +60,7 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
     // The document is checked whole before anything is merged, so a broken file merges nothing rather than
     // its first half; both passes read the same bytes, even if the agent rewrites the file meanwhile.
     const QByteArray bytes = document.readAll();
-    if (!forEachScheduledTask(bytes, [](const QString&, QStringView, const QString&) {}))
+    if (!forEachScheduledTask(bytes, {}))
         return false;
     forEachScheduledTask(bytes, [&](const QString& id, QStringView state, const QString& time) {
         const QString fileFields =
