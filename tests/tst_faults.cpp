@@ -51,11 +51,14 @@ QString notice(const Form1& form) {
     return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text();
 }
 
-// Time limits allow for the sanitizers' slowdown.
+// Time limits allow for the sanitizers' slowdown; memory is not measured under them, as the address
+// sanitizer keeps freed memory resident on purpose.
 #ifdef CORVANE_SANITIZED
 constexpr int kSlowdown = 4;
+constexpr qint64 kMemoryLimitScale = 100;
 #else
 constexpr int kSlowdown = 1;
+constexpr qint64 kMemoryLimitScale = 1;
 #endif
 
 // The peak resident memory of this process so far, in MB.
@@ -246,7 +249,7 @@ private slots:
         timer.start();
         const bool merged = mergeScheduledTasks(table, agent.paths().scheduledTasks());
         QVERIFY2(timer.elapsed() < 20000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY2(peakMemoryMb() - memoryBefore < 400,
+        QVERIFY2(peakMemoryMb() - memoryBefore < 400 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
         QCOMPARE(merged, wellFormed);
         if (!wellFormed) // nothing of it merged, and no expansion beyond the limit was kept
@@ -264,7 +267,7 @@ private slots:
         timer.start();
         QCOMPARE(getTaskName(path), std::optional<QString>(QStringLiteral("Unknow;L")));
         QVERIFY2(timer.elapsed() < 10000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY2(peakMemoryMb() - memoryBefore < 250,
+        QVERIFY2(peakMemoryMb() - memoryBefore < 250 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
     }
 
