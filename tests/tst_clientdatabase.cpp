@@ -9,6 +9,8 @@
 
 #include <memory>
 
+Q_DECLARE_METATYPE(std::optional<QString>)
+
 using namespace corvane;
 using corvane::test::TestAgent;
 
@@ -248,6 +250,5 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(std::optional<QString>)
 QTEST_GUILESS_MAIN(TestClientDatabase)
 #include "tst_clientdatabase.moc"

@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+Q_DECLARE_METATYPE(std::optional<QString>)
+
 using namespace corvane;
 using corvane::test::TestAgent;
 
@@ -148,6 +150,5 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(std::optional<QString>)
 QTEST_GUILESS_MAIN(TestTaskList)
 #include "tst_tasklist.moc"
