@@ -14,7 +14,9 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QTreeView>
 
@@ -289,6 +291,33 @@ private slots:
         QCOMPARE(messages.texts(),
                  QStringList{QStringLiteral("You must have, at least, one application checked")});
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+    }
+
+    // The log box follows the log: an append adds lines to the text instead of replacing it, and the box
+    // shows what a full read shows, its end in view.
+    void logBoxFollowsTheLog() {
+        TestAgent agent;
+        const QByteArray today = invokerDateKeyBytes();
+        QVERIFY(agent.writeInvokerLog("earlier\r\n" + today + " one\r\ntwo, unfinished"));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        auto* text = control<QPlainTextEdit>(form, "Text1");
+        QCOMPARE(text->toPlainText(),
+                 QStringLiteral("\n") + QLatin1String(today) + QStringLiteral(" one\ntwo, unfinished"));
+        text->document()->firstBlock().setUserState(42); // survives only if the text is not rebuilt
+
+        QVERIFY(agent.appendFile(agent.paths().invokerLog(), " and finished\r\nthree\r\n"));
+        form.Timer1_Timer();
+        QCOMPARE(text->toPlainText(), QStringLiteral("\n") + QLatin1String(today) +
+                                          QStringLiteral(" one\ntwo, unfinished and finished\nthree"));
+        QCOMPARE(text->document()->firstBlock().userState(), 42);
+        QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
+
+        QVERIFY(agent.writeInvokerLog("replaced\r\n")); // a new file: no line of today
+        form.Timer1_Timer();
+        QCOMPARE(text->toPlainText(), QString());
     }
 
     void missingDatabase() {

@@ -1,8 +1,11 @@
 // Today's part of the invoker log.
 #include "InvokerLog.h"
+#include "InvokerLogFollower.h"
 #include "TestAgent.h"
 
+#include <QFile>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace corvane;
@@ -70,6 +73,104 @@ private slots:
         QCOMPARE(part.shownText(), QString());
         part.status = InvokerLogPart::Status::Missing;
         QCOMPARE(part.shownText(), QStringLiteral("Can't find log file"));
+    }
+
+    // Random appends (finished and unfinished lines), truncations, replacements and day changes: after every
+    // step the box that the follower's updates build equals what a full read shows.
+    void followerMatchesAFullRead() {
+        constexpr int kBoxLines = 6; // small, so the box overflows often
+        const QDate days[] = {QDate(2026, 12, 7), QDate(2026, 12, 8)};
+        const QByteArray pieces[] = {"Mon, 07 Dec 2026 08:00 a\r\n",
+                                     "Tue, 08 Dec 2026 09:00 b\n",
+                                     "no date\r\n",
+                                     "06 Dec 2026 old\n",
+                                     "\r\n",
+                                     "half a line",
+                                     " and its rest\n",
+                                     "07 Dec",
+                                     " 2026 split key\n",
+                                     "\r",
+                                     "\xe9\xff\n"};
+        for (quint32 seed = 1; seed <= 40; ++seed) {
+            QRandomGenerator random(seed);
+            TestAgent agent;
+            const QString path = agent.paths().invokerLog();
+            InvokerLogFollower follower(kBoxLines);
+            QStringList box;
+            QDate date = days[0];
+            for (int step = 0; step < 60; ++step) {
+                const int op = random.bounded(10);
+                QFile file(path);
+                if (op < 5) { // the agent appends
+                    QByteArray text;
+                    for (int i = random.bounded(1, 5); i > 0; --i)
+                        text += pieces[random.bounded(int(std::size(pieces)))];
+                    QVERIFY(agent.appendFile(path, text));
+                } else if (op == 5 && file.exists()) { // cut short
+                    QVERIFY(file.resize(random.bounded(file.size() + 1)));
+                } else if (op == 6) { // replaced by a new file
+                    QByteArray text;
+                    for (int i = random.bounded(0, 6); i > 0; --i)
+                        text += pieces[random.bounded(int(std::size(pieces)))];
+                    QVERIFY(agent.writeFile(path, text));
+                } else if (op == 7) { // midnight
+                    date = days[random.bounded(2)];
+                } else if (op == 8 && random.bounded(4) == 0) {
+                    QFile::remove(path);
+                } // else: a tick with nothing new
+
+                const qint64 pending = follower.pendingBytes(path, date);
+                const InvokerLogUpdate update = follower.update(path, date);
+                if (op >= 8 && update.kind != InvokerLogUpdate::Kind::Replaced)
+                    QCOMPARE(pending, 0);
+                switch (update.kind) {
+                case InvokerLogUpdate::Kind::Unchanged:
+                    break;
+                case InvokerLogUpdate::Kind::Replaced:
+                    if (update.status == InvokerLogPart::Status::Missing)
+                        box = QStringList{QStringLiteral("Can't find log file")};
+                    else
+                        box = (update.truncatedFront ? QStringList() : QStringList{QString()}) + update.lines;
+                    break;
+                case InvokerLogUpdate::Kind::Appended:
+                    if (update.dropLastShown)
+                        box.removeLast();
+                    box += update.lines;
+                    break;
+                }
+                while (box.size() > kBoxLines)
+                    box.removeFirst();
+
+                const InvokerLogPart full = readInvokerLog(path, date);
+                QStringList expected = full.status == InvokerLogPart::Status::Missing
+                                           ? QStringList{QStringLiteral("Can't find log file")}
+                                           : QStringList{QString()} + full.lines;
+                while (expected.size() > kBoxLines)
+                    expected.removeFirst();
+                if (box != expected)
+                    QFAIL(qPrintable(QStringLiteral("seed %1, step %2, op %3:\n box: %4\n full: %5")
+                                         .arg(seed)
+                                         .arg(step)
+                                         .arg(op)
+                                         .arg(box.join(QLatin1Char('|')), expected.join(QLatin1Char('|')))));
+            }
+        }
+    }
+
+    void followerReadsNothingWhenNothingChanged() {
+        TestAgent agent;
+        QVERIFY(agent.writeInvokerLog("07 Dec 2026 a\r\n"));
+        InvokerLogFollower follower(100);
+        QCOMPARE(follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7)).kind,
+                 InvokerLogUpdate::Kind::Replaced);
+        QCOMPARE(follower.pendingBytes(agent.paths().invokerLog(), QDate(2026, 12, 7)), 0);
+        QCOMPARE(follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7)).kind,
+                 InvokerLogUpdate::Kind::Unchanged);
+        QVERIFY(agent.appendFile(agent.paths().invokerLog(), "b\r\n"));
+        QCOMPARE(follower.pendingBytes(agent.paths().invokerLog(), QDate(2026, 12, 7)), 3);
+        const InvokerLogUpdate update = follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7));
+        QCOMPARE(update.kind, InvokerLogUpdate::Kind::Appended);
+        QCOMPARE(update.lines, QStringList{QStringLiteral("b")});
     }
 
     void missingLog() {

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <functional>
+
 namespace corvane {
 
 // Calls `visit` with each line of `content` as the agent's text readers see lines: ended by LF, a CR before
@@ -20,5 +22,18 @@ template <typename Visit> void forEachLine(const QByteArray& content, Visit visi
         start = end + 1;
     }
 }
+
+} // namespace corvane
+
+class QIODevice;
+
+namespace corvane {
+
+// Reads `device` from `offset` to its end in chunks, calling `visit(line, complete)` for each line with the
+// same line rules as forEachLine; `complete` is false for a last line with no line feed yet. Returns the
+// offset just past the last complete line (where an unfinished last line starts), or -1 when reading fails.
+// Memory stays at one chunk and one line, whatever the file's size.
+qint64 readLinesFrom(QIODevice& device, qint64 offset,
+                     const std::function<void(QByteArrayView line, bool complete)>& visit);
 
 } // namespace corvane

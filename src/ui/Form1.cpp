@@ -17,8 +17,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
 
@@ -27,6 +30,8 @@ namespace corvane {
 namespace {
 
 const QString kTitle = QStringLiteral("Corvane");
+// Reading more than this of the invoker log at once goes to a worker thread.
+constexpr qint64 kBackgroundReadBytes = 4 * 1024 * 1024;
 const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
 
 // Counts a piece of work that must not run under a rebuild, for as long as the scope lives.
@@ -69,7 +74,8 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* paren
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_paths(paths)
-    , m_messages(messages) {
+    , m_messages(messages)
+    , m_logFollower(std::make_shared<InvokerLogFollower>(kLogBoxLines)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
@@ -93,6 +99,7 @@ void Form1::createControls() {
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Text1->setMaximumBlockCount(kLogBoxLines);
 
     m_model = new TaskListModel(this);
     m_model->setIcons(m_imageList1);
@@ -235,17 +242,65 @@ void Form1::onDatabaseMissing() {
 }
 
 void Form1::readInvokerLog() {
-    const InvokerLogPart part = corvane::readInvokerLog(m_paths.invokerLog(), QDate::currentDate());
-    if (part.status == InvokerLogPart::Status::Unreadable) {
-        // Keep what the box shows; say why it no longer follows the log.
-        setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + part.error);
+    if (m_logReadRunning)
+        return; // the worker's answer is on its way
+    const QString path = m_paths.invokerLog();
+    const QDate today = QDate::currentDate();
+    if (m_logFollower->pendingBytes(path, today) < kBackgroundReadBytes) {
+        showLogUpdate(m_logFollower->update(path, today));
         return;
     }
+    // A large read (the first of a long log) must not freeze the window.
+    m_logReadRunning = true;
+    QPointer<Form1> self(this);
+    std::shared_ptr<InvokerLogFollower> follower = m_logFollower;
+    QThreadPool::globalInstance()->start([self, follower, path, today] {
+        const InvokerLogUpdate update = follower->update(path, today);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, update] {
+                if (!self)
+                    return;
+                self->m_logReadRunning = false;
+                self->showLogUpdate(update);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// Text1 follows the log: new lines are appended, and the text is replaced only when the log was replaced,
+// shrank, or the day changed.
+void Form1::showLogUpdate(const InvokerLogUpdate& update) {
+    switch (update.kind) {
+    case InvokerLogUpdate::Kind::Unchanged:
+        break;
+    case InvokerLogUpdate::Kind::Replaced:
+        if (update.status == InvokerLogPart::Status::Unreadable) {
+            // Keep what the box shows; say why it no longer follows the log.
+            setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
+            return;
+        }
+        Text1->setPlainText(
+            update.status == InvokerLogPart::Status::Missing
+                ? kLogMissingText
+                : (update.truncatedFront || update.lines.isEmpty() ? QString() : QStringLiteral("\n")) +
+                      joinedForLogBox(update.lines));
+        break;
+    case InvokerLogUpdate::Kind::Appended:
+        if (update.dropLastShown) {
+            QTextCursor cursor(Text1->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            cursor.deletePreviousChar();
+        }
+        if (Text1->document()->isEmpty())
+            Text1->setPlainText(QStringLiteral("\n") + joinedForLogBox(update.lines));
+        else if (!update.lines.isEmpty())
+            Text1->appendPlainText(joinedForLogBox(update.lines));
+        break;
+    }
     setNotice(Notice::InvokerLog, QString());
-    const QString text =
-        part.status == InvokerLogPart::Status::Missing ? kLogMissingText : logBoxText(part.lines, true);
-    if (Text1->toPlainText() != text)
-        Text1->setPlainText(text);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 

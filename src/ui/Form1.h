@@ -2,6 +2,7 @@
 
 #include "AgentPaths.h"
 #include "Feedback.h"
+#include "InvokerLogFollower.h"
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
 #include "TaskTable.h"
@@ -9,6 +10,8 @@
 #include <QHash>
 #include <QIcon>
 #include <QWidget>
+
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -63,6 +66,7 @@ private:
     void createControls();
     void onDatabaseMissing();
     void readInvokerLog();
+    void showLogUpdate(const InvokerLogUpdate& update);
     // What keeps the list or the log box from showing the agent's state, in the first status panel until
     // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
     enum class Notice { Database, ScheduledTasks, InvokerLog, Count };
@@ -76,6 +80,9 @@ private:
     TaskTable m_table;
     QString m_dbErrorText;
     QString m_notices[int(Notice::Count)];
+    // Shared with the worker that reads a large part of the log off the interface thread.
+    std::shared_ptr<InvokerLogFollower> m_logFollower;
+    bool m_logReadRunning = false;
     // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
     // rebuild the list then, since the actions read the rows by position.
     int m_busy = 0;

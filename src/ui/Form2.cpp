@@ -23,7 +23,7 @@ Form2::Form2(QWidget* parent)
 }
 
 void Form2::setLines(const QStringList& lines) {
-    const QString text = logBoxText(lines, false);
+    const QString text = lines.isEmpty() ? QString() : joinedForLogBox(lines) + QLatin1Char('\n');
     if (Text1->toPlainText() != text)
         Text1->setPlainText(text);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());

@@ -9,22 +9,23 @@ namespace corvane {
 // seconds, and nobody reads that far to the right.
 constexpr qsizetype kLogBoxLineLimit = 4000;
 
-// The text a log box shows for `lines`, one per line; each line starts with a line break when
-// `breakBefore`, else ends with one.
-inline QString logBoxText(const QStringList& lines, bool breakBefore) {
-    QString text;
-    for (const QString& line : lines) {
-        if (breakBefore)
-            text += QLatin1Char('\n');
-        if (line.size() > kLogBoxLineLimit)
-            text += line.left(kLogBoxLineLimit) +
-                    QStringLiteral(" [... %1 more characters]").arg(line.size() - kLogBoxLineLimit);
-        else
-            text += line;
-        if (!breakBefore)
-            text += QLatin1Char('\n');
-    }
-    return text;
+// How many lines the invoker log box keeps: the end of the day's log, however long the day was.
+constexpr int kLogBoxLines = 10000;
+
+inline QString cappedLine(const QString& line) {
+    if (line.size() <= kLogBoxLineLimit)
+        return line;
+    return line.left(kLogBoxLineLimit) +
+           QStringLiteral(" [... %1 more characters]").arg(line.size() - kLogBoxLineLimit);
+}
+
+// Lines as a log box shows them, one per line, without a break before the first or after the last.
+inline QString joinedForLogBox(const QStringList& lines) {
+    QStringList capped;
+    capped.reserve(lines.size());
+    for (const QString& line : lines)
+        capped << cappedLine(line);
+    return capped.join(QLatin1Char('\n'));
 }
 
 } // namespace corvane

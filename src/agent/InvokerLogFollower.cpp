@@ -1,0 +1,135 @@
+#include "InvokerLogFollower.h"
+
+#include "TextLines.h"
+
+#include <QFile>
+
+namespace corvane {
+
+InvokerLogFollower::InvokerLogFollower(int boxLines)
+    : m_boxLines(std::max(boxLines, 2)) {}
+
+InvokerLogFollower::Plan InvokerLogFollower::plan(const FileState& file, const QString& dateKey) const {
+    if (!file.isFile)
+        return m_valid && m_status == InvokerLogPart::Status::Missing ? Plan::Nothing : Plan::Missing;
+    if (!m_valid || m_status != InvokerLogPart::Status::Read || dateKey != m_dateKey ||
+        !file.sameFile(m_file))
+        return Plan::Full;
+    if (file.unchangedSince(m_file))
+        return Plan::Nothing;
+    // Grown: the agent appended. Anything else (shrunk, or rewritten at the same size) is read again.
+    return file.size > m_file.size ? Plan::Append : Plan::Full;
+}
+
+qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) const {
+    const FileState file = FileState::of(path);
+    switch (plan(file, invokerDateKey(date))) {
+    case Plan::Nothing:
+    case Plan::Missing:
+        return 0;
+    case Plan::Append:
+        return file.size - m_consumed;
+    case Plan::Full:
+        break;
+    }
+    return file.size;
+}
+
+InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& date) {
+    const QString dateKey = invokerDateKey(date);
+    const FileState file = FileState::of(path);
+    switch (plan(file, dateKey)) {
+    case Plan::Nothing:
+        return InvokerLogUpdate();
+    case Plan::Missing: {
+        *this = InvokerLogFollower(m_boxLines);
+        m_valid = true;
+        m_status = InvokerLogPart::Status::Missing;
+        InvokerLogUpdate update;
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.status = InvokerLogPart::Status::Missing;
+        return update;
+    }
+    case Plan::Full:
+        return read(path, file, dateKey, true);
+    case Plan::Append:
+        break;
+    }
+    return read(path, file, dateKey, false);
+}
+
+InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& file, const QString& dateKey,
+                                          bool fromStart) {
+    InvokerLogUpdate update;
+    QFile log(path);
+    if (fromStart) {
+        m_consumed = 0;
+        m_found = false;
+        m_unfinishedShown = false;
+        m_partLines = 0;
+    }
+    const bool wasUnfinishedShown = m_unfinishedShown;
+    if (wasUnfinishedShown)
+        --m_partLines; // it comes again, finished or longer
+
+    // Only the last lines can be shown, so only they are kept.
+    QList<QByteArray> kept;
+    qint64 newLines = 0;
+    bool found = m_found;
+    bool sawUnfinished = false;
+    bool unfinishedShown = false;
+    bool foundBeforeUnfinished = m_found;
+    const QByteArray key = dateKey.toLatin1();
+    const qint64 consumed = !log.open(QIODevice::ReadOnly)
+                                ? -1
+                                : readLinesFrom(log, m_consumed, [&](QByteArrayView line, bool complete) {
+                                      if (!complete) {
+                                          sawUnfinished = true;
+                                          foundBeforeUnfinished = found;
+                                      }
+                                      if (!found && line.contains(QByteArrayView(key)))
+                                          found = true;
+                                      if (!found)
+                                          return;
+                                      ++newLines;
+                                      unfinishedShown = !complete;
+                                      kept.append(line.toByteArray());
+                                      if (kept.size() > m_boxLines)
+                                          kept.removeFirst();
+                                  });
+    if (consumed < 0) {
+        *this = InvokerLogFollower(m_boxLines); // read it all again next time
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.status = InvokerLogPart::Status::Unreadable;
+        update.error = log.errorString();
+        return update;
+    }
+
+    m_valid = true;
+    m_status = InvokerLogPart::Status::Read;
+    m_dateKey = dateKey;
+    m_file = file;
+    m_consumed = consumed;
+    // The next read starts again at an unfinished last line, with the flag as it stood before it.
+    m_found = sawUnfinished ? foundBeforeUnfinished : found;
+    m_unfinishedShown = unfinishedShown;
+    m_partLines += newLines;
+
+    for (const QByteArray& line : std::as_const(kept))
+        update.lines.append(QString::fromLatin1(line));
+    // The box holds the leading break and the lines while they fit, else its last lines only.
+    const bool overflows = m_partLines + 1 > m_boxLines;
+    if (fromStart || newLines >= m_boxLines) {
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.truncatedFront = overflows;
+        if (!overflows)
+            return update;
+        update.lines = update.lines.mid(update.lines.size() - m_boxLines);
+        return update;
+    }
+    update.kind = InvokerLogUpdate::Kind::Appended;
+    update.dropLastShown = wasUnfinishedShown;
+    return update;
+}
+
+} // namespace corvane

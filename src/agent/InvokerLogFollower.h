@@ -1,0 +1,54 @@
+#pragma once
+
+#include "FileState.h"
+#include "InvokerLog.h"
+
+#include <QDate>
+#include <QStringList>
+
+namespace corvane {
+
+// What changed in the log box's text since the last update.
+struct InvokerLogUpdate {
+    enum class Kind {
+        Unchanged, // nothing to do; the file was not read
+        Appended,  // `lines` follow what is shown
+        Replaced,  // `lines` are the whole text now
+    };
+    Kind kind = Kind::Unchanged;
+    InvokerLogPart::Status status = InvokerLogPart::Status::Read;
+    QStringList lines;
+    bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
+    bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
+    QString error;               // Unreadable: why
+};
+
+// Follows the invoker log from tick to tick, reading only what was added: a tick with nothing new reads
+// nothing, a grown file is read from where the last read ended, and a file that shrank or was replaced, or a
+// new day, is read again in full. Applying every update gives what a full read shows: the day's part, or its
+// last `boxLines` lines (counting the leading line break) when it is longer.
+class InvokerLogFollower {
+public:
+    explicit InvokerLogFollower(int boxLines);
+
+    InvokerLogUpdate update(const QString& path, const QDate& date);
+    // How many bytes the next update would read: 0 when nothing changed.
+    qint64 pendingBytes(const QString& path, const QDate& date) const;
+
+private:
+    enum class Plan { Nothing, Missing, Full, Append };
+    Plan plan(const FileState& file, const QString& dateKey) const;
+    InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
+
+    int m_boxLines;
+    bool m_valid = false;
+    InvokerLogPart::Status m_status = InvokerLogPart::Status::Read;
+    QString m_dateKey;
+    FileState m_file;
+    qint64 m_consumed = 0;          // where the unfinished last line starts, or the end
+    bool m_found = false;           // the day's first line is among the complete lines
+    bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
+    qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included
+};
+
+} // namespace corvane
