@@ -3,6 +3,7 @@
 #include "SyncLog.h"
 #include "TestAgent.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -121,6 +122,58 @@ private slots:
         QVERIFY(!syncEnded(QStringLiteral("x: [stop]"), QString()));                   // case matters
         QVERIFY(!syncEnded(QString(), QString()));
         QCOMPARE(syncSummary(2, 1), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
+    }
+
+    // Random appends (finished and unfinished lines), truncations, replacements and deletions: after every
+    // step the follower's pass and the backward marker search equal a full pass over the whole log.
+    void followerMatchesAFullPass() {
+        const QByteArray pieces[] = {"m: marker line\r\n",
+                                     "a: Download information for p\n",
+                                     "b: The remote operation file q was downloaded\r\n",
+                                     "no colon\n",
+                                     "\r\n",
+                                     "c: half",
+                                     " of a line [STOP]\n",
+                                     "d: [STOP]\n",
+                                     "e: was downloaded\n",
+                                     ":",
+                                     "\n"};
+        const QString marker = QStringLiteral("m: marker line");
+        for (quint32 seed = 1; seed <= 40; ++seed) {
+            QRandomGenerator random(seed);
+            TestAgent agent;
+            const QString path = agent.paths().syncLog();
+            SyncLogFollower follower(marker);
+            for (int step = 0; step < 60; ++step) {
+                const int op = random.bounded(10);
+                QFile file(path);
+                if (op < 6) {
+                    QByteArray text;
+                    for (int i = random.bounded(1, 5); i > 0; --i)
+                        text += pieces[random.bounded(int(std::size(pieces)))];
+                    QVERIFY(agent.appendFile(path, text));
+                } else if (op == 6 && file.exists()) {
+                    QVERIFY(file.resize(random.bounded(file.size() + 1)));
+                } else if (op == 7) {
+                    QByteArray text;
+                    for (int i = random.bounded(0, 6); i > 0; --i)
+                        text += pieces[random.bounded(int(std::size(pieces)))];
+                    QVERIFY(agent.writeFile(path, text));
+                } else if (op == 8 && random.bounded(3) == 0) {
+                    QFile::remove(path);
+                }
+                const QByteArray content = readWholeFile(path);
+                const SyncPass expected = readSyncPass(content, marker);
+                const SyncPass pass = follower.pass(path);
+                const QString where = QStringLiteral("seed %1 step %2 op %3").arg(seed).arg(step).arg(op);
+                QVERIFY2(pass.shownLines == expected.shownLines, qPrintable(where));
+                QVERIFY2(pass.policyCount == expected.policyCount && pass.xmlCount == expected.xmlCount,
+                         qPrintable(where));
+                QVERIFY2(pass.lastStamped == expected.lastStamped, qPrintable(where));
+                QVERIFY2(lastStampedLine(path, 1 + random.bounded(9)) == syncMarkerLine(content),
+                         qPrintable(where));
+            }
+        }
     }
 
     void completedRun() {

@@ -56,16 +56,17 @@ std::optional<QString> taskNameFromContent(QByteArrayView content) {
 }
 
 std::optional<QString> getTaskName(const QString& xmlPath) {
+    // Opened straight away: asking first whether the file exists would cost every row a second look.
+    QFile file(xmlPath);
+    if (file.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return taskNameFromContent(descriptorContent(std::move(bytes)));
+    }
     if (!QFileInfo(xmlPath).isFile())
         return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
                                                                  : kUnknownPushAnswer;
-    QFile file(xmlPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return taskNameFromContent(descriptorContent(std::move(bytes)));
+    return std::nullopt; // there, but not readable
 }
 
 } // namespace corvane

@@ -1,5 +1,9 @@
 #include "PolicySyncRun.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+
 namespace corvane {
 
 PolicySyncRun::PolicySyncRun(const AgentPaths& paths, const Timing& timing, QObject* parent)
@@ -18,11 +22,13 @@ bool PolicySyncRun::start() {
     m_lastPass = SyncPass();
     emit statusChanged(kCallPolicySyncStatus);
     // The marker is taken before the synchroniser starts, so its own lines never become the marker.
-    m_markerLine = syncMarkerLine(readWholeFile(m_paths.syncLog()));
+    m_markerLine = lastStampedLine(m_paths.syncLog());
     if (!startSynchroniser(m_paths.synchroniser(), m_error))
         return false;
     m_running = true;
     m_holding = false;
+    ++m_runId;
+    m_follower = std::make_shared<SyncLogFollower>(m_markerLine);
     m_elapsed.start();
     emit statusChanged(kSynchronizingStatus);
     m_timer.start(0);
@@ -53,7 +59,25 @@ void PolicySyncRun::step() {
                 .arg(m_timing.timeoutMs / 1000));
         return;
     }
-    m_lastPass = readSyncPass(readWholeFile(m_paths.syncLog()), m_markerLine);
+    // The first pass reads the whole log, which may be long: no pass runs on the interface thread.
+    QPointer<PolicySyncRun> self(this);
+    const quint64 runId = m_runId;
+    std::shared_ptr<SyncLogFollower> follower = m_follower;
+    const QString path = m_paths.syncLog();
+    QThreadPool::globalInstance()->start([self, runId, follower, path] {
+        const SyncPass pass = follower->pass(path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, runId, pass] {
+                if (self && self->m_running && self->m_runId == runId)
+                    self->onPass(pass);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PolicySyncRun::onPass(const SyncPass& pass) {
+    m_lastPass = pass;
     if (m_lastPass.lastStamped)
         m_currentLine = *m_lastPass.lastStamped;
     emit passed(m_lastPass);
@@ -62,6 +86,7 @@ void PolicySyncRun::step() {
 
 void PolicySyncRun::end(Outcome outcome, const QString& message) {
     m_timer.stop();
+    ++m_runId;
     m_running = false;
     m_holding = false;
     if (outcome != Outcome::Completed)

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 namespace corvane {
 
 inline const QString kCallPolicySyncStatus = QStringLiteral("Call PolicySync");
@@ -48,6 +50,7 @@ signals:
 
 private:
     void step();
+    void onPass(const SyncPass& pass);
     void end(Outcome outcome, const QString& message);
 
     AgentPaths m_paths;
@@ -60,6 +63,9 @@ private:
     QString m_error;
     bool m_running = false;
     bool m_holding = false;
+    // Passes run on a worker thread, one at a time; an answer from an earlier run is dropped.
+    std::shared_ptr<SyncLogFollower> m_follower;
+    quint64 m_runId = 0;
 };
 
 // Starts the synchroniser at `path` with no arguments, minimised and without the focus, not waiting for it.

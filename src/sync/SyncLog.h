@@ -1,6 +1,9 @@
 #pragma once
 
+#include "FileState.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -30,5 +33,31 @@ QString syncSummary(int policyCount, int xmlCount);
 
 // The content of the file at `path`, read whole; a missing or unreadable file reads as empty.
 QByteArray readWholeFile(const QString& path);
+
+// The last stamped line of the file at `path`, read from its end backwards in chunks of `chunkSize`: the same
+// as syncMarkerLine of the whole content, at the cost of the log's tail only.
+QString lastStampedLine(const QString& path, qint64 chunkSize = 64 * 1024);
+
+// Follows the synchroniser's log from pass to pass: each pass reads only what was added since the last one,
+// and the whole log again when it shrank or was replaced. Every pass finds exactly what readSyncPass finds
+// over the whole content.
+class SyncLogFollower {
+public:
+    explicit SyncLogFollower(const QString& markerLine);
+    SyncPass pass(const QString& path);
+
+private:
+    // The effect of one line on a pass, as readSyncPass applies it.
+    struct State {
+        bool pastMarker = false;
+        SyncPass pass;
+    };
+    void apply(State& state, QByteArrayView bytes) const;
+
+    QString m_markerLine;
+    FileState m_file;
+    qint64 m_consumed = 0; // past the last complete line
+    State m_complete;      // what the complete lines found
+};
 
 } // namespace corvane
