@@ -5,6 +5,8 @@
 #include "Feedback.h"
 #include "Form1.h"
 #include "InvokerLog.h"
+#include "InvokerLogFollower.h"
+#include "LogBox.h"
 #include "MessagePresenter.h"
 #include "PolicySyncRun.h"
 #include "SqliteConnection.h"
@@ -32,6 +34,7 @@ using namespace corvane;
 namespace {
 
 QTextStream out(stdout);
+constexpr int kBoxLines = kLogBoxLines;
 
 class NoFeedback : public Feedback {
 public:
@@ -95,7 +98,7 @@ void writeAgent(fake::AgentTree& tree, int count) {
 }
 
 double rawAgentIo(const AgentPaths& paths) {
-    return medianMs(5, [&] {
+    return medianMs(9, [&] {
         SqliteConnection db(paths.database());
         QList<QStringList> rows;
         QString error;
@@ -113,10 +116,10 @@ void benchRefresh(const QString& base) {
         const double raw = rawAgentIo(tree.paths());
         NoFeedback feedback;
         QString dbErrorText;
-        const double data = medianMs(5, [&] { loadTaskList(tree.paths(), dbErrorText, feedback); });
+        const double data = medianMs(9, [&] { loadTaskList(tree.paths(), dbErrorText, feedback); });
         TaskListModel model;
         const double withModel =
-            medianMs(5, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
+            medianMs(9, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
         row(QStringLiteral("refresh, %1 tasks: data layer and rows").arg(count), data, raw);
         row(QStringLiteral("refresh, %1 tasks: with the list model").arg(count), withModel, raw);
     }
@@ -158,20 +161,26 @@ void appendMegabyte(const QString& path, const QDate& today) {
     file.write(block);
 }
 
+// The window follows the invoker log with a follower; a full read of the file is the baseline.
 void benchInvokerLog(const QString& base) {
     const QDate today = QDate::currentDate();
     for (int megabytes : {10, 100, 500}) {
         const QString path = base + QStringLiteral("/invoker%1.log").arg(megabytes);
         writeInvokerLog(path, megabytes, today);
         const double plain = medianMs(3, [&] { readPlain(path); });
-        const double first = medianMs(3, [&] { readInvokerLog(path, today); });
+        const double first = medianMs(3, [&] {
+            InvokerLogFollower follower(kBoxLines);
+            follower.update(path, today);
+        });
         row(QStringLiteral("invoker log %1 MB: first read").arg(megabytes), first, plain);
-        const double idle = medianMs(3, [&] { readInvokerLog(path, today); });
+        InvokerLogFollower follower(kBoxLines);
+        follower.update(path, today);
+        const double idle = medianMs(101, [&] { follower.update(path, today); });
         row(QStringLiteral("invoker log %1 MB: tick, nothing new").arg(megabytes), idle, plain);
         const qint64 before = QFileInfo(path).size();
         appendMegabyte(path, today);
         const double onePlain = medianMs(1, [&] { readPlain(path, before); });
-        const double afterAppend = medianMs(1, [&] { readInvokerLog(path, today); });
+        const double afterAppend = medianMs(1, [&] { follower.update(path, today); });
         row(QStringLiteral("invoker log %1 MB: tick after 1 MB appended").arg(megabytes), afterAppend,
             onePlain);
         QFile::remove(path);
@@ -182,10 +191,12 @@ void benchSyncLog(const QString& base) {
     const QString path = base + QStringLiteral("/sync.log");
     const QDate today = QDate::currentDate();
     writeInvokerLog(path, 100, today);
-    const QString marker = syncMarkerLine(readPlain(path));
+    const QString marker = lastStampedLine(path);
     const double plain = medianMs(3, [&] { readPlain(path); });
-    const double first = medianMs(3, [&] { readSyncPass(readWholeFile(path), marker); });
+    const double first = medianMs(3, [&] { SyncLogFollower(marker).pass(path); });
     row(QStringLiteral("sync pass, 100 MB log: first"), first, plain);
+    SyncLogFollower follower(marker);
+    follower.pass(path);
     const qint64 before = QFileInfo(path).size();
     {
         QFile file(path);
@@ -194,8 +205,8 @@ void benchSyncLog(const QString& base) {
             file.write(fake::stampedLine(QDateTime::currentDateTime(),
                                          QStringLiteral("policy.sync: Download information for x")));
     }
-    const double newPlain = medianMs(3, [&] { readPlain(path, before); });
-    const double next = medianMs(3, [&] { readSyncPass(readWholeFile(path), marker); });
+    const double newPlain = medianMs(1, [&] { readPlain(path, before); });
+    const double next = medianMs(1, [&] { follower.pass(path); });
     row(QStringLiteral("sync pass, 100 MB log: after 100 new lines"), next, newPlain);
 }
 
@@ -221,12 +232,14 @@ double longestBlockMs(const std::function<void()>& start, int ms) {
 }
 
 void benchEventLoop(const QString& base) {
-    fake::AgentTree tree(base + QStringLiteral("/refresh10000"));
     SilentMessages messages;
-    Form1 form(tree.paths(), messages);
-    form.Form_Load();
-    const double refresh = longestBlockMs([&] { form.BtnRefresh_Click(); }, 3000);
-    row(QStringLiteral("event loop blocked, refresh of 10,000 tasks"), refresh, 0);
+    {
+        fake::AgentTree tree(base + QStringLiteral("/refresh10000"));
+        Form1 form(tree.paths(), messages);
+        form.Form_Load();
+        const double refresh = longestBlockMs([&] { form.BtnRefresh_Click(); }, 3000);
+        row(QStringLiteral("event loop blocked, refresh of 10,000 tasks"), refresh, 0);
+    }
 
     // A sync over a 100 MB synchroniser log, with the stand-in writing its lines.
     fake::AgentTree syncTree(base + QStringLiteral("/sync"));

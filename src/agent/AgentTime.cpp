@@ -27,8 +27,17 @@ std::optional<QString> agentTimeText(const QString& seconds) {
         return std::nullopt;
     const QDate date = QDate::fromJulianDay(kEpochDay + day);
     const int minutes = int(secondOfDay / 60);
-    return QString::asprintf("%02d/%02d/%02d %02d:%02d", date.day(), date.month(), date.year() % 100,
-                             minutes / 60, minutes % 60);
+    // Written by hand: this runs for every reschedule date and scheduled time of every refresh.
+    const int parts[] = {date.day(), date.month(), date.year() % 100, minutes / 60, minutes % 60};
+    QString text(14, QLatin1Char(' '));
+    QChar* out = text.data();
+    for (int i = 0; i < 5; ++i) {
+        out[i * 3] = QLatin1Char(char('0' + parts[i] / 10));
+        out[i * 3 + 1] = QLatin1Char(char('0' + parts[i] % 10));
+        if (i < 4)
+            out[i * 3 + 2] = QLatin1Char(i < 2 ? '/' : i == 2 ? ' ' : ':');
+    }
+    return text;
 }
 
 } // namespace corvane

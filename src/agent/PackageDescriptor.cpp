@@ -25,6 +25,8 @@ std::optional<QByteArrayView> slice(QByteArrayView text, qsizetype start, qsizet
 
 // UTF-8 è and é read one byte per character come out as two characters each; only these two are mended.
 QString repairAccents(QString text) {
+    if (!text.contains(QChar(0xC3)))
+        return text;
     text.replace(QStringLiteral("\u00C3\u00A8"), QStringLiteral("\u00E8"));
     text.replace(QStringLiteral("\u00C3\u00A9"), QStringLiteral("\u00E9"));
     return text;

@@ -19,7 +19,6 @@ constexpr int kEntityExpansionLimit = 4096;
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
 // whether the whole document is well-formed. Nothing is kept between elements, whatever the file's size.
-// Without a `visit` it only checks the document.
 using TaskVisitor = std::function<void(const QString& id, QStringView state, const QString& time)>;
 bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit) {
     QXmlStreamReader xml(document);
@@ -27,7 +26,7 @@ bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit) 
     if (!xml.readNextStartElement())
         return false;
     while (xml.readNextStartElement()) {
-        if (visit && xml.qualifiedName() == QLatin1String("task")) {
+        if (xml.qualifiedName() == QLatin1String("task")) {
             const QXmlStreamAttributes attributes = xml.attributes();
             const bool complete = attributes.hasAttribute(QLatin1String("taskid")) &&
                                   attributes.hasAttribute(QLatin1String("state")) &&
@@ -57,12 +56,32 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
 }
 
 bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
-    // The document is checked whole before anything is merged, so a broken file merges nothing rather than
-    // its first half; both passes read the same bytes, even if the agent rewrites the file meanwhile.
+    // Nothing is merged before the whole document has been read and found well-formed, so a broken file
+    // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
+    // file with very many is read a second time instead, merging as it goes, so memory stays flat.
+    constexpr qsizetype kKeptTasks = 20000;
+    struct Task {
+        QString id;
+        QString state;
+        QString time;
+    };
     const QByteArray bytes = document.readAll();
-    if (!forEachScheduledTask(bytes, {}))
+    QList<Task> tasks;
+    bool tooMany = false;
+    const bool wellFormed =
+        forEachScheduledTask(bytes, [&](const QString& id, QStringView state, const QString& time) {
+            if (tooMany)
+                return;
+            if (tasks.size() == kKeptTasks) {
+                tooMany = true;
+                tasks.clear();
+                return;
+            }
+            tasks.append({id, state.toString(), time});
+        });
+    if (!wellFormed)
         return false;
-    forEachScheduledTask(bytes, [&](const QString& id, QStringView state, const QString& time) {
+    auto merge = [&table](const QString& id, QStringView state, const QString& time) {
         const QString fileFields =
             QLatin1Char(';') + TaskRecord::escaped(state.toString()) + QLatin1Char(';') + time;
         if (QString* record = table.find(id)) {
@@ -74,7 +93,11 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
         } else {
             table.add(id, TaskRecord::escaped(id) + QStringLiteral(";7;No;") + fileFields);
         }
-    });
+    };
+    if (tooMany)
+        forEachScheduledTask(bytes, merge);
+    for (const Task& task : std::as_const(tasks))
+        merge(task.id, task.state, task.time);
     return true;
 }
 

@@ -37,8 +37,15 @@ inline QString join(const QStringList& fields) {
 }
 // The text of field `index` of split fields, or an empty text when the record is shorter.
 inline QString field(const QStringList& fields, int index) {
-    return index < fields.size() ? QString(fields.at(index)).replace(kStoredSemicolon, QLatin1Char(';'))
-                                 : QString();
+    if (index >= fields.size())
+        return QString();
+    const QString& text = fields.at(index);
+    return text.contains(kStoredSemicolon) ? QString(text).replace(kStoredSemicolon, QLatin1Char(';')) : text;
+}
+
+// The text of a record's first field, the operation file, without splitting the rest.
+inline QString firstField(const QString& record) {
+    return field(QStringList{record.left(record.indexOf(QLatin1Char(';')))}, 0);
 }
 
 // The tail of a record that the database loader wrote and the scheduled-task merge has not completed yet.

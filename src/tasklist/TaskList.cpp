@@ -94,8 +94,7 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
     const QStringList& keys = table.keys();
     const QStringList& records = table.items();
     for (int i = 0; i < keys.size(); ++i) {
-        const QString operationFile =
-            TaskRecord::field(TaskRecord::split(records.at(i)), TaskRecord::kOperationFile);
+        const QString operationFile = TaskRecord::firstField(records.at(i));
         rows.append(buildTaskRow(keys.at(i), records.at(i), getTaskName(descriptorFolder + operationFile)));
     }
     return rows;

@@ -219,12 +219,12 @@ void Form1::Form_Load() {
               snapshot.scheduledTasksRead
                   ? QString()
                   : QStringLiteral("Can't read the scheduled-task file: ") + m_paths.scheduledTasks());
-    m_model->setRows(snapshot.rows);
+    const int target = scrollTargetRow(snapshot.rows);
+    m_model->setRows(std::move(snapshot.rows));
 
     const int listWidth = ListView1->width();
     for (int column = 0; column < kTaskColumns.size(); ++column)
         ListView1->header()->resizeSection(column, int(listWidth * kTaskColumns.at(column).widthFraction));
-    const int target = scrollTargetRow(snapshot.rows);
     if (target >= 0)
         ListView1->scrollTo(m_model->index(target, 0));
 

@@ -29,34 +29,32 @@ TaskListModel::TaskListModel(QObject* parent)
     m_boldFont.setBold(true);
 }
 
-void TaskListModel::setRows(const QList<TaskRow>& rows) {
+void TaskListModel::setRows(QList<TaskRow> rows) {
     beginResetModel();
-    m_rows.clear();
-    m_rows.reserve(rows.size());
-    for (const TaskRow& row : rows)
-        m_rows.append({row, false, false});
+    m_rows = std::move(rows);
+    m_marks = QList<Marks>(m_rows.size());
     endResetModel();
 }
 
 void TaskListModel::setChecked(int row, bool checked) {
-    if (m_rows.at(row).checked == checked)
+    if (m_marks.at(row).checked == checked)
         return;
-    m_rows[row].checked = checked;
+    m_marks[row].checked = checked;
     emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
 }
 
 void TaskListModel::setBold(int row, bool bold) {
-    if (m_rows.at(row).bold == bold)
+    if (m_marks.at(row).bold == bold)
         return;
-    m_rows[row].bold = bold;
+    m_marks[row].bold = bold;
     emit dataChanged(index(row, kApplicationColumn), index(row, kApplicationColumn), {Qt::FontRole});
 }
 
 QList<CheckedRow> TaskListModel::checkedRows() const {
     QList<CheckedRow> rows;
     rows.reserve(m_rows.size());
-    for (const Entry& entry : m_rows)
-        rows.append({entry.task.key, entry.checked});
+    for (int row = 0; row < m_rows.size(); ++row)
+        rows.append({m_rows.at(row).key, m_marks.at(row).checked});
     return rows;
 }
 
@@ -71,19 +69,20 @@ int TaskListModel::columnCount(const QModelIndex& parent) const {
 QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return QVariant();
-    const Entry& entry = m_rows.at(index.row());
+    const TaskRow& task = m_rows.at(index.row());
+    const Marks& marks = m_marks.at(index.row());
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        return entry.task.columnText(column);
+        return task.columnText(column);
     case Qt::CheckStateRole:
-        return column == 0 ? QVariant(entry.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
+        return column == 0 ? QVariant(marks.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::DecorationRole:
-        return column == 0 ? QVariant(m_icons.value(entry.task.icon)) : QVariant();
+        return column == 0 ? QVariant(m_icons.value(task.icon)) : QVariant();
     case Qt::ForegroundRole:
-        return rowColour(entry.task.colour);
+        return rowColour(task.colour);
     case Qt::FontRole:
-        return column == kApplicationColumn && entry.bold ? QVariant(m_boldFont) : QVariant();
+        return column == kApplicationColumn && marks.bold ? QVariant(m_boldFont) : QVariant();
     default:
         return QVariant();
     }

@@ -19,13 +19,13 @@ public:
     explicit TaskListModel(QObject* parent = nullptr);
 
     // Replaces every row; all come unchecked and not bold.
-    void setRows(const QList<TaskRow>& rows);
-    const TaskRow& taskRow(int row) const { return m_rows.at(row).task; }
+    void setRows(QList<TaskRow> rows);
+    const TaskRow& taskRow(int row) const { return m_rows.at(row); }
 
-    bool isChecked(int row) const { return m_rows.at(row).checked; }
+    bool isChecked(int row) const { return m_marks.at(row).checked; }
     // Changes a check mark without telling itemCheck: for the check rule's own corrections.
     void setChecked(int row, bool checked);
-    bool isBold(int row) const { return m_rows.at(row).bold; }
+    bool isBold(int row) const { return m_marks.at(row).bold; }
     void setBold(int row, bool bold);
     // Every row's key and check mark, in list order.
     QList<CheckedRow> checkedRows() const;
@@ -45,12 +45,13 @@ signals:
     void itemCheck(int row);
 
 private:
-    struct Entry {
-        TaskRow task;
+    struct Marks {
         bool checked = false;
         bool bold = false;
     };
-    QList<Entry> m_rows;
+    QList<TaskRow> m_rows;
+    QList<Marks> m_marks; // one per row
+
     QHash<QString, QIcon> m_icons;
     QFont m_boldFont;
 };
