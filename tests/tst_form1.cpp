@@ -215,6 +215,32 @@ private slots:
             list->viewport()->rect().intersects(list->visualRect(form.taskListModel()->index(25, 1))));
     }
 
+    // A long list is built a slice at a time: the window serves events meanwhile, the old rows stay until the
+    // new ones replace them together, and a timer tick does not start another build.
+    void longListIsBuiltInSlices() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QString sql = QStringLiteral("BEGIN;");
+        for (int i = 0; i < 2500; ++i)
+            sql += QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.%1.xml');")
+                       .arg(i);
+        QVERIFY(agent.execute(sql + QStringLiteral("COMMIT;")));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        int resets = 0;
+        connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
+        form.Form_Load();
+        QCOMPARE(form.taskListModel()->rowCount(), 0); // not yet: the descriptors are still being read
+        bool servedMeanwhile = false;
+        QTimer::singleShot(0, this, [&] { servedMeanwhile = form.taskListModel()->rowCount() == 0; });
+        form.Timer1_Timer();
+        QTRY_COMPARE(form.taskListModel()->rowCount(), 2500);
+        QVERIFY(servedMeanwhile);
+        QCOMPARE(resets, 1);
+        QCOMPARE(form.taskTable().count(), 2500);
+        QCOMPARE(form.taskListModel()->taskRow(2499).key, QStringLiteral("k2499"));
+    }
+
     void checkRule() {
         TestAgent agent;
         writeDemo(agent);

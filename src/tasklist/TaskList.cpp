@@ -88,15 +88,17 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
     return row;
 }
 
+TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder) {
+    const QString& record = table.items().at(index);
+    return buildTaskRow(table.keys().at(index), record,
+                        getTaskName(descriptorFolder + TaskRecord::firstField(record)));
+}
+
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {
     QList<TaskRow> rows;
     rows.reserve(table.count());
-    const QStringList& keys = table.keys();
-    const QStringList& records = table.items();
-    for (int i = 0; i < keys.size(); ++i) {
-        const QString operationFile = TaskRecord::firstField(records.at(i));
-        rows.append(buildTaskRow(keys.at(i), records.at(i), getTaskName(descriptorFolder + operationFile)));
-    }
+    for (int i = 0; i < table.count(); ++i)
+        rows.append(buildTaskRowAt(table, i, descriptorFolder));
     return rows;
 }
 

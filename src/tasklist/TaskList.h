@@ -23,6 +23,8 @@ extern const QList<TaskColumn> kTaskColumns;
 // One row per table entry, in table order; each package name is read from its descriptor below
 // `descriptorFolder` (which ends with a separator).
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
+// The row of entry `index`, its package name read from its descriptor.
+TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder);
 
 // One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).
 TaskRow buildTaskRow(const QString& taskId, const QString& record,

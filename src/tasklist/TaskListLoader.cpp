@@ -9,6 +9,13 @@ namespace corvane {
 
 TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
                               const std::function<void()>& onDatabaseMissing) {
+    TaskListSnapshot snapshot = loadTaskTable(paths, dbErrorText, feedback, onDatabaseMissing);
+    snapshot.rows = buildTaskRows(snapshot.table, paths.descriptorFolder());
+    return snapshot;
+}
+
+TaskListSnapshot loadTaskTable(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
+                               const std::function<void()>& onDatabaseMissing) {
     TaskListSnapshot snapshot;
     feedback.setStatus(kLoadingDatabaseStatus);
     snapshot.database = loadOperations(snapshot.table, paths.database(), kLoadOperationsQuery, dbErrorText);
@@ -19,8 +26,6 @@ TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Fee
     feedback.setStatus(kLoadingScheduledTasksStatus);
     snapshot.scheduledTasksRead = mergeScheduledTasks(snapshot.table, paths.scheduledTasks());
     feedback.setStatus(QString());
-
-    snapshot.rows = buildTaskRows(snapshot.table, paths.descriptorFolder());
     return snapshot;
 }
 

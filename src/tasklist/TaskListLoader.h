@@ -29,5 +29,8 @@ struct TaskListSnapshot {
 // before the rest is read. Database errors land in `dbErrorText`.
 TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
                               const std::function<void()>& onDatabaseMissing = {});
+// The same without the rows: the table from the database and the scheduled-task file.
+TaskListSnapshot loadTaskTable(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
+                               const std::function<void()>& onDatabaseMissing = {});
 
 } // namespace corvane

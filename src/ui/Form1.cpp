@@ -32,6 +32,8 @@ namespace {
 const QString kTitle = QStringLiteral("Corvane");
 // Reading more than this of the invoker log at once goes to a worker thread.
 constexpr qint64 kBackgroundReadBytes = 4 * 1024 * 1024;
+// Descriptors read between two turns of the event loop while a long list is built (about 10 ms).
+constexpr int kRowsPerSlice = 1000;
 const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
 
 // Counts a piece of work that must not run under a rebuild, for as long as the scope lives.
@@ -209,9 +211,9 @@ void Form1::showMessage(const QString& text) {
 }
 
 void Form1::Form_Load() {
+    const quint64 load = ++m_loadNumber; // a newer run supersedes a long list still being built
     BusyScope busy(m_busy);
-    TaskListSnapshot snapshot = loadTaskList(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
-    m_table = std::move(snapshot.table);
+    TaskListSnapshot snapshot = loadTaskTable(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
     setNotice(Notice::Database, snapshot.database.failed
                                     ? QStringLiteral("Can't read the agent database: ") + m_dbErrorText
                                     : QString());
@@ -219,8 +221,33 @@ void Form1::Form_Load() {
               snapshot.scheduledTasksRead
                   ? QString()
                   : QStringLiteral("Can't read the scheduled-task file: ") + m_paths.scheduledTasks());
-    const int target = scrollTargetRow(snapshot.rows);
-    m_model->setRows(std::move(snapshot.rows));
+    m_pendingLoad = std::make_unique<TaskListSnapshot>(std::move(snapshot));
+    if (m_pendingLoad->table.count() <= kRowsPerSlice) {
+        buildRows(load);
+        return;
+    }
+    // A long list reads its descriptors a slice at a time, so the window keeps serving events. The old rows
+    // and table stay, and stay consistent for the actions, until the new ones replace them together.
+    m_loadInFlight = true;
+    QTimer::singleShot(0, this, [this, load] { buildRows(load); });
+}
+
+void Form1::buildRows(quint64 load) {
+    if (load != m_loadNumber || !m_pendingLoad)
+        return;
+    TaskListSnapshot& pending = *m_pendingLoad;
+    const int end = std::min(int(pending.rows.size()) + kRowsPerSlice, pending.table.count());
+    for (int i = int(pending.rows.size()); i < end; ++i)
+        pending.rows.append(buildTaskRowAt(pending.table, i, m_paths.descriptorFolder()));
+    if (end < pending.table.count()) {
+        QTimer::singleShot(0, this, [this, load] { buildRows(load); });
+        return;
+    }
+    m_loadInFlight = false;
+    m_table = std::move(pending.table);
+    const int target = scrollTargetRow(pending.rows);
+    m_model->setRows(std::move(pending.rows));
+    m_pendingLoad.reset();
 
     const int listWidth = ListView1->width();
     for (int column = 0; column < kTaskColumns.size(); ++column)
@@ -321,7 +348,7 @@ void Form1::BtnRefresh_Click() {
 
 void Form1::Timer1_Timer() {
     // The list is not rebuilt under an action, a message or a sync, which owns the status line meanwhile.
-    if (Check1->isChecked() && m_busy == 0 && !isSyncRunning())
+    if (Check1->isChecked() && m_busy == 0 && !m_loadInFlight && !isSyncRunning())
         Form_Load();
     readInvokerLog();
 }

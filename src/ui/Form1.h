@@ -5,6 +5,7 @@
 #include "InvokerLogFollower.h"
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
+#include "TaskListLoader.h"
 #include "TaskTable.h"
 
 #include <QHash>
@@ -64,6 +65,7 @@ protected:
 
 private:
     void createControls();
+    void buildRows(quint64 load);
     void onDatabaseMissing();
     void readInvokerLog();
     void showLogUpdate(const InvokerLogUpdate& update);
@@ -82,6 +84,10 @@ private:
     QString m_notices[int(Notice::Count)];
     // Shared with the worker that reads a large part of the log off the interface thread.
     std::shared_ptr<InvokerLogFollower> m_logFollower;
+    // The run of Form_Load whose rows are being built, and what it read.
+    quint64 m_loadNumber = 0;
+    std::unique_ptr<TaskListSnapshot> m_pendingLoad;
+    bool m_loadInFlight = false;
     bool m_logReadRunning = false;
     // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
     // rebuild the list then, since the actions read the rows by position.
