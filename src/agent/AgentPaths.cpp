@@ -36,6 +36,13 @@ AgentPaths::AgentPaths(const QString& root) {
     m_syncLog = place(kSyncLog);
 }
 
+QCommandLineOption AgentPaths::rootOption() {
+    return QCommandLineOption(
+        QStringLiteral("agent-root"),
+        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."),
+        QStringLiteral("DIR"));
+}
+
 QString AgentPaths::belowRoot(const QString& root, const QString& windowsPath) {
     QString relative = windowsPath;
     if (relative.size() >= 3 && relative.at(1) == QLatin1Char(':') && relative.at(2) == QLatin1Char('\\'))

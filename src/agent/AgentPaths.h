@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QString>
 
 namespace corvane {
@@ -22,6 +23,9 @@ public:
     QString invokerLog() const { return m_invokerLog; }
     QString synchroniser() const { return m_synchroniser; }
     QString syncLog() const { return m_syncLog; }
+
+    // The --agent-root DIR option that both executables take.
+    static QCommandLineOption rootOption();
 
     // Maps one fixed Windows path below `root` (drive dropped, backslashes turned into '/').
     static QString belowRoot(const QString& root, const QString& windowsPath);

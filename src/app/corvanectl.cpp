@@ -221,10 +221,7 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(kDescription);
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption rootOption(
-        QStringLiteral("agent-root"),
-        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."),
-        QStringLiteral("DIR"));
+    const QCommandLineOption rootOption = AgentPaths::rootOption();
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("list: print the rows as JSON."));
     const QCommandLineOption dateOption(QStringLiteral("date"), QStringLiteral("log: the day to show."),

@@ -19,10 +19,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Shows and steers the local agent's software distribution."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption rootOption(
-        QStringLiteral("agent-root"),
-        QStringLiteral("Find the agent's files below DIR instead of at their fixed places."),
-        QStringLiteral("DIR"));
+    const QCommandLineOption rootOption = AgentPaths::rootOption();
     parser.addOption(rootOption);
     parser.process(app);
 
