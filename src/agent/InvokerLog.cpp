@@ -44,16 +44,22 @@ InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
         part.status = InvokerLogPart::Status::Missing;
         return part;
     }
+    // Read in chunks: only the day's part is kept, however long the log is.
     QFile file(logPath);
-    QByteArray content;
-    if (file.open(QIODevice::ReadOnly))
-        content = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    const QByteArray key = invokerDateKey(date).toLatin1();
+    bool found = false;
+    const bool read =
+        file.open(QIODevice::ReadOnly) && readLinesFrom(file, 0, [&](QByteArrayView line, bool) {
+                                              if (!found && line.contains(QByteArrayView(key)))
+                                                  found = true;
+                                              if (found)
+                                                  part.lines.append(QString::fromLatin1(line));
+                                          }) >= 0;
+    if (!read) {
         part.status = InvokerLogPart::Status::Unreadable;
         part.error = file.errorString();
-        return part;
+        part.lines.clear();
     }
-    part.lines = linesFromDateKey(content, invokerDateKey(date));
     return part;
 }
 
