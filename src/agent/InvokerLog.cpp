@@ -2,6 +2,7 @@
 
 #include "TextLines.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -25,16 +26,26 @@ QString invokerDateKey(const QDate& date) {
     return QString::asprintf("%02d %s %04d", date.day(), kMonthNames[date.month()], date.year());
 }
 
-QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) {
-    QStringList lines;
+namespace {
+// The day's part of a log read from `device` in chunks: only that part is kept, however long the log is.
+bool readDayPart(QIODevice& device, const QString& dateKey, QStringList& lines) {
     const QByteArray key = dateKey.toLatin1();
     bool found = false;
-    forEachLine(content, [&](QByteArrayView line) {
-        if (!found && line.contains(QByteArrayView(key)))
-            found = true;
-        if (found)
-            lines.append(QString::fromLatin1(line));
-    });
+    return readLinesFrom(device, 0, [&](QByteArrayView line, bool) {
+               if (!found && line.contains(QByteArrayView(key)))
+                   found = true;
+               if (found)
+                   lines.append(QString::fromLatin1(line));
+           }) >= 0;
+}
+} // namespace
+
+QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) {
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    QStringList lines;
+    readDayPart(buffer, dateKey, lines);
     return lines;
 }
 
@@ -44,17 +55,8 @@ InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
         part.status = InvokerLogPart::Status::Missing;
         return part;
     }
-    // Read in chunks: only the day's part is kept, however long the log is.
     QFile file(logPath);
-    const QByteArray key = invokerDateKey(date).toLatin1();
-    bool found = false;
-    const bool read =
-        file.open(QIODevice::ReadOnly) && readLinesFrom(file, 0, [&](QByteArrayView line, bool) {
-                                              if (!found && line.contains(QByteArrayView(key)))
-                                                  found = true;
-                                              if (found)
-                                                  part.lines.append(QString::fromLatin1(line));
-                                          }) >= 0;
+    const bool read = file.open(QIODevice::ReadOnly) && readDayPart(file, invokerDateKey(date), part.lines);
     if (!read) {
         part.status = InvokerLogPart::Status::Unreadable;
         part.error = file.errorString();
