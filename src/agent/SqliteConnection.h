@@ -22,8 +22,6 @@ public:
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
     bool isOpen() const { return m_db != nullptr; }
-    // Why the open failed; empty when it succeeded.
-    QString openError() const { return m_openError; }
 
     // Runs one SQL statement and returns its rows, every value as text (NULL as an empty text).
     // On failure returns false and puts SQLite's message in `error`; `rows` then holds nothing.

@@ -43,8 +43,6 @@ public:
 
     TaskListModel* taskListModel() const { return m_model; }
     const TaskTable& taskTable() const { return m_table; }
-    // The last error text the agent database gave; nothing shows it.
-    QString dbErrorText() const { return m_dbErrorText; }
     // The sync log window, created hidden the first time it is needed.
     Form2* form2();
     bool isSyncRunning() const { return m_sync && m_sync->isRunning(); }

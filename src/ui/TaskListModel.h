@@ -25,7 +25,6 @@ public:
     bool isChecked(int row) const { return m_marks.at(row).checked; }
     // Changes a check mark without telling itemCheck: for the check rule's own corrections.
     void setChecked(int row, bool checked);
-    bool isBold(int row) const { return m_marks.at(row).bold; }
     void setBold(int row, bool bold);
     // Every row's key and check mark, in list order.
     QList<CheckedRow> checkedRows() const;
