@@ -2,6 +2,8 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -13,9 +15,12 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     if (!device.seek(offset))
         return -1;
     QByteArray pending; // the start of a line that runs on into the next chunk
-    QByteArray chunk(kChunkSize, Qt::Uninitialized);
+    // No larger than what is left to read, so a tick that reads a few new bytes allocates a few bytes.
+    const qint64 chunkSize =
+        device.isSequential() ? kChunkSize : std::clamp<qint64>(device.size() - offset, 1, kChunkSize);
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
     for (;;) {
-        const qint64 got = device.read(chunk.data(), kChunkSize);
+        const qint64 got = device.read(chunk.data(), chunkSize);
         if (got < 0)
             return -1;
         if (got == 0)
