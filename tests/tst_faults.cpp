@@ -8,6 +8,7 @@
 #include "PackageDescriptor.h"
 #include "PolicySyncRun.h"
 #include "ScheduledTasks.h"
+#include "TaskListHelpers.h"
 #include "TaskListModel.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
@@ -21,6 +22,8 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::check;
+using corvane::test::rowOf;
 using corvane::test::TestAgent;
 
 namespace {
@@ -37,14 +40,6 @@ void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& s
                                   sync ? QStringLiteral(FAKE_AGENT_PATH) : QString(),
                                   sync.value_or(fake::SyncOptions())),
              qPrintable(error));
-}
-
-int rowOf(const TaskListModel& model, const QString& key) {
-    for (int row = 0; row < model.rowCount(); ++row) {
-        if (model.taskRow(row).key == key)
-            return row;
-    }
-    return -1;
 }
 
 QString notice(const Form1& form) {
@@ -133,8 +128,7 @@ private slots:
         Form1 form(agent.paths(), messages);
         form.Form_Load();
         TaskListModel& model = *form.taskListModel();
-        model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1202")), 0), Qt::Checked,
-                      Qt::CheckStateRole);
+        check(model, QStringLiteral("kCORE01_1202"));
         QElapsedTimer timer;
         {
             const test::DatabaseLock lock(agent);
@@ -355,13 +349,11 @@ private slots:
         form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 15000);
         TaskListModel& model = *form.taskListModel();
-        model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1203")), 0), Qt::Checked,
-                      Qt::CheckStateRole);
+        check(model, QStringLiteral("kCORE01_1203"));
         form.findChild<QPushButton*>(QStringLiteral("BtnStop"))->click(); // refused: Active
         {
             const test::DatabaseLock lock(agent);
-            model.setData(model.index(rowOf(model, QStringLiteral("kCORE01_1201")), 0), Qt::Checked,
-                          Qt::CheckStateRole);
+            check(model, QStringLiteral("kCORE01_1201"));
             form.findChild<QPushButton*>(QStringLiteral("BtnUpdate"))->click(); // refused by the lock
         }
         QCOMPARE(messages.texts.size(), 3);

@@ -3,6 +3,7 @@
 #include "Form2.h"
 #include "MessagePresenter.h"
 #include "TaskList.h"
+#include "TaskListHelpers.h"
 #include "TaskListModel.h"
 #include "TestAgent.h"
 
@@ -23,6 +24,8 @@
 #include <functional>
 
 using namespace corvane;
+using corvane::test::check;
+using corvane::test::rowOf;
 using corvane::test::TestAgent;
 
 namespace {
@@ -53,20 +56,6 @@ public:
 
 template <typename T> T* control(const Form1& form, const char* name) {
     return form.findChild<T*>(QLatin1String(name));
-}
-
-int rowOf(const TaskListModel& model, const QString& key) {
-    for (int row = 0; row < model.rowCount(); ++row) {
-        if (model.taskRow(row).key == key)
-            return row;
-    }
-    return -1;
-}
-
-// Ticks the check box of a row as a click in the list does.
-void check(TaskListModel& model, const QString& key, bool checked = true) {
-    model.setData(model.index(rowOf(model, key), 0), checked ? Qt::Checked : Qt::Unchecked,
-                  Qt::CheckStateRole);
 }
 
 const QDateTime kNow(QDate::currentDate(), QTime(12, 0));

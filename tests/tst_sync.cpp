@@ -24,6 +24,20 @@ PolicySyncRun::Timing fastTiming(int timeoutMs = 20000) {
     return timing;
 }
 
+// An agent whose synchroniser log ends with an earlier run, and the stand-in synchroniser with `options`.
+void prepareAgent(TestAgent& agent, fake::SyncOptions options, bool earlierRun = true) {
+    QVERIFY(agent.createDatabase());
+    if (earlierRun)
+        QVERIFY(agent.writeFile(agent.paths().syncLog(), kEarlierRun));
+    QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+}
+
+fake::SyncOptions delayed(int delayMs) {
+    fake::SyncOptions options;
+    options.delayMs = delayMs;
+    return options;
+}
+
 // Runs a sync to its end and returns how it ended.
 struct Finished {
     PolicySyncRun::Outcome outcome;
@@ -178,11 +192,7 @@ private slots:
 
     void completedRun() {
         TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), kEarlierRun));
-        fake::SyncOptions options;
-        options.delayMs = 30;
-        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        prepareAgent(agent, delayed(30));
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
         QCOMPARE(result.pass.policyCount, 2);
@@ -198,12 +208,9 @@ private slots:
 
     void freshLogMeansNoMarker() {
         TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), kEarlierRun));
-        fake::SyncOptions options;
-        options.delayMs = 30;
+        fake::SyncOptions options = delayed(30);
         options.freshLog = true;
-        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        prepareAgent(agent, options);
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
         QCOMPARE(result.pass.shownLines, QStringList());
@@ -212,10 +219,7 @@ private slots:
 
     void missingLogBeforeTheRun() {
         TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        fake::SyncOptions options;
-        options.delayMs = 30;
-        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        prepareAgent(agent, delayed(30), false);
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
         QCOMPARE(result.statuses.last(), QStringLiteral("Synchronized: 0 (0 xml downloaded)"));
@@ -231,13 +235,10 @@ private slots:
         QFETCH(bool, neverStop);
         QFETCH(bool, failAtOnce);
         TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), kEarlierRun));
-        fake::SyncOptions options;
-        options.delayMs = 10;
+        fake::SyncOptions options = delayed(10);
         options.neverStop = neverStop;
         options.failAtOnce = failAtOnce;
-        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        prepareAgent(agent, options);
         const Finished result = runToEnd(agent, fastTiming(1500));
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::TimedOut);
         QVERIFY2(result.message.contains(QLatin1String("no end line")), qPrintable(result.message));
@@ -258,11 +259,9 @@ private slots:
 
     void abandonEndsAtOnce() {
         TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        fake::SyncOptions options;
-        options.delayMs = 10;
+        fake::SyncOptions options = delayed(10);
         options.neverStop = true;
-        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        prepareAgent(agent, options, false);
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
         QVERIFY(run.start());
