@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     table.add(QStringLiteral("1"), QStringLiteral("Database@Error;2;;;;"));
     const QStringList keysBefore = table.keys();
     const QStringList itemsBefore = table.items();
-    const bool merged = corvane::mergeScheduledTasks(table, buffer);
+    QString error;
+    const bool merged = corvane::mergeScheduledTasks(table, buffer, error);
     if (!merged) // a broken document merges nothing
         FUZZ_REQUIRE(table.keys() == keysBefore && table.items() == itemsBefore);
     FUZZ_REQUIRE(table.keys().mid(0, 2) == keysBefore); // entries keep their places

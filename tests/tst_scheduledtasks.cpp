@@ -3,6 +3,7 @@
 #include "TaskTable.h"
 #include "TestAgent.h"
 
+#include <QDir>
 #include <QTest>
 
 using namespace corvane;
@@ -80,16 +81,22 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), xml));
         TaskTable table = loadedTable();
-        mergeScheduledTasks(table, agent.paths().scheduledTasks());
+        QString error;
+        mergeScheduledTasks(table, agent.paths().scheduledTasks(), error);
         QCOMPARE(entries(table), expected);
     }
 
     void brokenFileIsReported() {
         TestAgent agent;
         TaskTable table = loadedTable();
-        QVERIFY(mergeScheduledTasks(table, agent.paths().scheduledTasks())); // missing: nothing to report
-        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), "<r><task"));
-        QVERIFY(!mergeScheduledTasks(table, agent.paths().scheduledTasks()));
+        QString error;
+        QVERIFY(
+            mergeScheduledTasks(table, agent.paths().scheduledTasks(), error)); // missing: nothing to report
+        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), "<r>\n<task"));
+        QVERIFY(!mergeScheduledTasks(table, agent.paths().scheduledTasks(), error));
+        // The reason names the file and where it breaks, not just the path.
+        QVERIFY2(error.contains(QDir::toNativeSeparators(agent.paths().scheduledTasks())), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("line 2")), qPrintable(error));
     }
 
     // The missing-database entry has no unmerged tail: a task "1" appends two fields behind its empty ones.
@@ -99,7 +106,8 @@ private slots:
             {{QStringLiteral("1"), QStringLiteral("active"), QStringLiteral("0")}}));
         TaskTable table;
         table.add(QStringLiteral("1"), QStringLiteral("Database@Error;2;;;;"));
-        mergeScheduledTasks(table, agent.paths().scheduledTasks());
+        QString error;
+        mergeScheduledTasks(table, agent.paths().scheduledTasks(), error);
         QCOMPARE(table.item(QStringLiteral("1")),
                  QStringLiteral("Database@Error;2;;;;;active;01/01/70 00:00"));
     }

@@ -1,10 +1,10 @@
 #include "InvokerLog.h"
 
+#include "AgentFile.h"
 #include "TextLines.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 
 namespace corvane {
 
@@ -51,13 +51,19 @@ QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) 
 
 InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
     InvokerLogPart part;
-    if (!QFileInfo(logPath).isFile()) {
+    QFile file;
+    switch (openAgentFile(file, logPath, part.error)) {
+    case AgentFileStatus::Missing:
         part.status = InvokerLogPart::Status::Missing;
+        part.error.clear();
         return part;
+    case AgentFileStatus::Unreadable:
+        part.status = InvokerLogPart::Status::Unreadable;
+        return part;
+    case AgentFileStatus::Read:
+        break;
     }
-    QFile file(logPath);
-    const bool read = file.open(QIODevice::ReadOnly) && readDayPart(file, invokerDateKey(date), part.lines);
-    if (!read) {
+    if (!readDayPart(file, invokerDateKey(date), part.lines)) {
         part.status = InvokerLogPart::Status::Unreadable;
         part.error = file.errorString();
         part.lines.clear();

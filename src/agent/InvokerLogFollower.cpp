@@ -1,5 +1,6 @@
 #include "InvokerLogFollower.h"
 
+#include "AgentFile.h"
 #include "TextLines.h"
 
 #include <QFile>
@@ -10,7 +11,8 @@ InvokerLogFollower::InvokerLogFollower(int boxLines)
     : m_boxLines(std::max(boxLines, 2)) {}
 
 InvokerLogFollower::Plan InvokerLogFollower::plan(const FileState& file, const QString& dateKey) const {
-    if (!file.isFile)
+    // Something there that is no regular file is read, and refused, as the reader's own error.
+    if (!file.exists)
         return m_valid && m_status == InvokerLogPart::Status::Missing ? Plan::Nothing : Plan::Missing;
     if (!m_valid || m_status != InvokerLogPart::Status::Read || dateKey != m_dateKey ||
         !file.sameFile(m_file))
@@ -61,7 +63,17 @@ InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& da
 InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& file, const QString& dateKey,
                                           bool fromStart) {
     InvokerLogUpdate update;
-    QFile log(path);
+    QFile log;
+    QString openError;
+    const AgentFileStatus opened = openAgentFile(log, path, openError);
+    if (opened == AgentFileStatus::Missing) {
+        *this = InvokerLogFollower(m_boxLines);
+        m_valid = true;
+        m_status = InvokerLogPart::Status::Missing;
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.status = InvokerLogPart::Status::Missing;
+        return update;
+    }
     if (fromStart) {
         m_consumed = 0;
         m_found = false;
@@ -80,7 +92,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     bool unfinishedShown = false;
     bool foundBeforeUnfinished = m_found;
     const QByteArray key = dateKey.toLatin1();
-    const qint64 consumed = !log.open(QIODevice::ReadOnly)
+    const qint64 consumed = opened != AgentFileStatus::Read
                                 ? -1
                                 : readLinesFrom(log, m_consumed, [&](QByteArrayView line, bool complete) {
                                       if (!complete) {
@@ -101,7 +113,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
         update.kind = InvokerLogUpdate::Kind::Replaced;
         update.status = InvokerLogPart::Status::Unreadable;
-        update.error = log.errorString();
+        update.error = opened == AgentFileStatus::Read ? log.errorString() : openError;
         return update;
     }
 

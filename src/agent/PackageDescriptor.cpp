@@ -1,11 +1,14 @@
 #include "PackageDescriptor.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "AgentFile.h"
 
 namespace corvane {
 
 namespace {
+
+// A descriptor is a few kilobytes of XML. The bound is far above any real one (a package name of tens of
+// megabytes still reads whole) and keeps a device, or a file that never ends, from filling the memory.
+constexpr qint64 kMaxDescriptorBytes = 64 * 1024 * 1024;
 
 // One byte is one character, so the search runs on the bytes and only the name becomes text.
 constexpr QByteArrayView kOpeningMarker("<Package><Options><Type>");
@@ -59,15 +62,17 @@ std::optional<QString> taskNameFromContent(QByteArrayView content) {
 
 std::optional<QString> getTaskName(const QString& xmlPath) {
     // Opened straight away: asking first whether the file exists would cost every row a second look.
-    QFile file(xmlPath);
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return taskNameFromContent(descriptorContent(std::move(bytes)));
-    }
-    if (!QFileInfo(xmlPath).isFile())
+    QByteArray bytes;
+    QString error;
+    switch (readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, error)) {
+    case AgentFileStatus::Read:
+        return taskNameFromContent(descriptorContent(std::move(bytes)));
+    case AgentFileStatus::Missing:
         return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
                                                                  : kUnknownPushAnswer;
+    case AgentFileStatus::Unreadable:
+        break;
+    }
     return std::nullopt; // there, but not readable
 }
 

@@ -4,8 +4,10 @@
 #include "TaskRecord.h"
 #include "TaskTable.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "AgentFile.h"
+
+#include <QDir>
+#include <QIODevice>
 #include <QXmlStreamReader>
 
 #include <functional>
@@ -14,17 +16,29 @@ namespace corvane {
 
 namespace {
 
+// A real file holds hundreds of tasks in kilobytes. The bound leaves room for an agent with millions of
+// tasks while keeping a file that never ends out of memory.
+constexpr qint64 kMaxScheduledTasksBytes = 512 * 1024 * 1024;
+
 // A declared entity may expand to this many characters at most, so a small file cannot grow into gigabytes.
 constexpr int kEntityExpansionLimit = 4096;
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
-// whether the whole document is well-formed. Nothing is kept between elements, whatever the file's size.
+// whether the whole document is well-formed (if not, why in `errText`). Nothing is kept between elements,
+// whatever the file's size.
 using TaskVisitor = std::function<void(const QString& id, QStringView state, const QString& time)>;
-bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit) {
+bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit, QString& errText) {
     QXmlStreamReader xml(document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
-    if (!xml.readNextStartElement())
+    const auto notWellFormed = [&xml, &errText] {
+        errText = xml.hasError() ? QStringLiteral("not well-formed XML at line %1: %2")
+                                       .arg(xml.lineNumber())
+                                       .arg(xml.errorString())
+                                 : QStringLiteral("no root element");
         return false;
+    };
+    if (!xml.readNextStartElement())
+        return notWellFormed();
     while (xml.readNextStartElement()) {
         if (xml.qualifiedName() == QLatin1String("task")) {
             const QXmlStreamAttributes attributes = xml.attributes();
@@ -43,19 +57,43 @@ bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit) 
     // Anything after the root, or an error inside it, spoils the whole document.
     while (!xml.atEnd())
         xml.readNext();
-    return !xml.hasError();
+    return !xml.hasError() || notWellFormed();
 }
+
+// Merges a whole document; see mergeScheduledTasks.
+bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText);
 
 } // namespace
 
-bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath) {
-    if (!QFileInfo(xmlPath).isFile())
+bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errText) {
+    QByteArray document;
+    switch (readAgentFile(xmlPath, kMaxScheduledTasksBytes, document, errText)) {
+    case AgentFileStatus::Missing:
+        errText.clear();
         return true;
-    QFile file(xmlPath);
-    return file.open(QIODevice::ReadOnly) && mergeScheduledTasks(table, file);
+    case AgentFileStatus::Unreadable:
+        return false;
+    case AgentFileStatus::Read:
+        break;
+    }
+    if (!mergeDocument(table, document, errText)) {
+        errText = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), errText);
+        return false;
+    }
+    return true;
 }
 
-bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText) {
+    const QByteArray bytes = document.read(kMaxScheduledTasksBytes + 1);
+    if (bytes.size() > kMaxScheduledTasksBytes) {
+        errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
+        return false;
+    }
+    return mergeDocument(table, bytes, errText);
+}
+
+namespace {
+bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText) {
     // Nothing is merged before the whole document has been read and found well-formed, so a broken file
     // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
     // file with very many is read a second time instead, merging as it goes, so memory stays flat.
@@ -65,11 +103,11 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
         QString state;
         QString time;
     };
-    const QByteArray bytes = document.readAll();
     QList<Task> tasks;
     bool tooMany = false;
-    const bool wellFormed =
-        forEachScheduledTask(bytes, [&](const QString& id, QStringView state, const QString& time) {
+    const bool wellFormed = forEachScheduledTask(
+        bytes,
+        [&](const QString& id, QStringView state, const QString& time) {
             if (tooMany)
                 return;
             if (tasks.size() == kKeptTasks) {
@@ -78,7 +116,8 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
                 return;
             }
             tasks.append({id, state.toString(), time});
-        });
+        },
+        errText);
     if (!wellFormed)
         return false;
     auto merge = [&table](const QString& id, QStringView state, const QString& time) {
@@ -95,10 +134,11 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document) {
         }
     };
     if (tooMany)
-        forEachScheduledTask(bytes, merge);
+        forEachScheduledTask(bytes, merge, errText);
     for (const Task& task : std::as_const(tasks))
         merge(task.id, task.state, task.time);
     return true;
 }
+} // namespace
 
 } // namespace corvane

@@ -14,13 +14,23 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
                      const std::function<void(QByteArrayView line, bool complete)>& visit) {
     if (!device.seek(offset))
         return -1;
-    QByteArray pending; // the start of a line that runs on into the next chunk
+    // A file is read up to the size it had when the read began: a writer faster than this reader cannot
+    // keep it reading forever, and what it adds meanwhile is read next time.
+    const qint64 end = device.isSequential() ? -1 : device.size();
+    QByteArray pending; // the start of a line that runs on into the next chunk, at most kMaxLineBytes
+    qint64 pendingStart = offset; // where that line starts in the device
     // No larger than what is left to read, so a tick that reads a few new bytes allocates a few bytes.
-    const qint64 chunkSize =
-        device.isSequential() ? kChunkSize : std::clamp<qint64>(device.size() - offset, 1, kChunkSize);
+    const qint64 chunkSize = end < 0 ? kChunkSize : std::clamp<qint64>(end - offset, 1, kChunkSize);
     QByteArray chunk(chunkSize, Qt::Uninitialized);
+    const auto appendCapped = [&pending](QByteArrayView bytes) {
+        pending.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxLineBytes - pending.size())));
+    };
+    qint64 position = offset;
     for (;;) {
-        const qint64 got = device.read(chunk.data(), chunkSize);
+        const qint64 wanted = end < 0 ? chunkSize : std::min(chunkSize, end - position);
+        if (wanted <= 0)
+            break;
+        const qint64 got = device.read(chunk.data(), wanted);
         if (got < 0)
             return -1;
         if (got == 0)
@@ -28,24 +38,28 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
         QByteArrayView data(chunk.constData(), got);
         qsizetype start = 0;
         for (;;) {
-            const qsizetype end = data.indexOf('\n', start);
-            if (end < 0)
+            const qsizetype lineEnd = data.indexOf('\n', start);
+            if (lineEnd < 0)
                 break;
-            QByteArrayView line = data.sliced(start, end - start);
-            if (!pending.isEmpty()) {
-                pending.append(line);
+            QByteArrayView line = data.sliced(start, lineEnd - start);
+            if (pendingStart < position) { // the line began in an earlier chunk
+                appendCapped(line);
                 line = pending;
+            } else if (line.size() > kMaxLineBytes) {
+                line.truncate(kMaxLineBytes);
             }
             if (line.endsWith('\r'))
                 line.chop(1);
             visit(line, true);
             pending.clear();
-            start = end + 1;
+            start = lineEnd + 1;
+            pendingStart = position + start;
         }
-        pending.append(data.sliced(start));
+        appendCapped(data.sliced(start));
+        position += got;
     }
     // Everything read counts as consumed but the unfinished tail.
-    const qint64 consumed = device.pos() - pending.size();
+    const qint64 consumed = pendingStart;
     if (!pending.isEmpty()) {
         QByteArrayView line(pending);
         if (line.endsWith('\r'))

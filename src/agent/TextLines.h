@@ -29,10 +29,16 @@ class QIODevice;
 
 namespace corvane {
 
-// Reads `device` from `offset` to its end in chunks, calling `visit(line, complete)` for each line with the
-// same line rules as forEachLine; `complete` is false for a last line with no line feed yet. Returns the
-// offset just past the last complete line (where an unfinished last line starts), or -1 when reading fails.
-// Memory stays at one chunk and one line, whatever the file's size.
+// A line longer than this is cut to it by readLinesFrom, the rest of it up to its line feed dropped: a file
+// with no line feed in gigabytes must not be held in memory as one line. No log line a person reads is
+// a fraction of this long.
+constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+
+// Reads `device` from `offset` to the end it has when the read begins, in chunks, calling `visit(line,
+// complete)` for each line with the same line rules as forEachLine; `complete` is false for a last line with
+// no line feed yet. Returns the offset just past the last complete line (where an unfinished last line
+// starts), or -1 when reading fails. Memory stays at one chunk and one line of at most kMaxLineBytes,
+// whatever the file's size.
 qint64 readLinesFrom(QIODevice& device, qint64 offset,
                      const std::function<void(QByteArrayView line, bool complete)>& visit);
 

@@ -120,7 +120,8 @@ int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& e
         return kDataFailure;
     }
     if (!snapshot.scheduledTasksRead)
-        err << "Warning: the scheduled-task file could not be read: " << paths.scheduledTasks() << Qt::endl;
+        err << "Warning: the scheduled-task file could not be read: " << snapshot.scheduledTasksError
+            << Qt::endl;
     return kSuccess;
 }
 

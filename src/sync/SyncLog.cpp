@@ -1,5 +1,6 @@
 #include "SyncLog.h"
 
+#include "AgentFile.h"
 #include "TextLines.h"
 
 #include <QFile>
@@ -60,15 +61,17 @@ QString syncSummary(int policyCount, int xmlCount) {
 }
 
 QByteArray readWholeFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString error;
+    if (openAgentFile(file, path, error) != AgentFileStatus::Read)
         return QByteArray();
     return file.readAll();
 }
 
 QString lastStampedLine(const QString& path, qint64 chunkSize) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString error;
+    if (openAgentFile(file, path, error) != AgentFileStatus::Read)
         return QString();
     QByteArray tail; // the file's last bytes, grown backwards until they hold a whole stamped line
     qint64 start = file.size();
@@ -110,8 +113,9 @@ SyncPass SyncLogFollower::pass(const QString& path) {
         m_complete = State();
     }
     m_file = file;
-    QFile log(path);
-    if (!file.isFile || !log.open(QIODevice::ReadOnly)) {
+    QFile log;
+    QString error;
+    if (!file.isFile || openAgentFile(log, path, error) != AgentFileStatus::Read) {
         m_file = FileState();
         return m_complete.pass;
     }

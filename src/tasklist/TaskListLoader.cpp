@@ -24,7 +24,8 @@ TaskListSnapshot loadTaskTable(const AgentPaths& paths, QString& dbErrorText, Fe
     feedback.setStatus(QString());
 
     feedback.setStatus(kLoadingScheduledTasksStatus);
-    snapshot.scheduledTasksRead = mergeScheduledTasks(snapshot.table, paths.scheduledTasks());
+    snapshot.scheduledTasksRead =
+        mergeScheduledTasks(snapshot.table, paths.scheduledTasks(), snapshot.scheduledTasksError);
     feedback.setStatus(QString());
     return snapshot;
 }

@@ -22,6 +22,7 @@ struct TaskListSnapshot {
     QList<TaskRow> rows;
     LoadResult database;
     bool scheduledTasksRead = true; // false when the file exists but could not be read or parsed
+    QString scheduledTasksError;    // why, when it could not
 };
 
 // Reads the agent's database and scheduled-task file into a new task table and builds its rows, showing

@@ -220,7 +220,7 @@ void Form1::Form_Load() {
     setNotice(Notice::ScheduledTasks,
               snapshot.scheduledTasksRead
                   ? QString()
-                  : QStringLiteral("Can't read the scheduled-task file: ") + m_paths.scheduledTasks());
+                  : QStringLiteral("Can't read the scheduled-task file: ") + snapshot.scheduledTasksError);
     m_pendingLoad = std::make_unique<TaskListSnapshot>(std::move(snapshot));
     if (m_pendingLoad->table.count() <= kRowsPerSlice) {
         buildRows(load);

@@ -1,0 +1,183 @@
+// The agent's files as untrusted input: whatever stands at an agent path (a FIFO, a device, a file that never
+// ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
+// what it could not read.
+#include "AgentFile.h"
+#include "InvokerLog.h"
+#include "PackageDescriptor.h"
+#include "ScheduledTasks.h"
+#include "TaskTable.h"
+#include "TestAgent.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
+using namespace corvane;
+using corvane::test::TestAgent;
+
+namespace {
+
+struct Run {
+    bool finished = false;
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// corvanectl on the agent, given `seconds` to finish; a hang shows as finished == false.
+Run corvanectl(const TestAgent& agent, const QStringList& arguments, int seconds = 20) {
+    QProcess process;
+    process.start(QStringLiteral(CORVANECTL_PATH),
+                  QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments);
+    Run run;
+    run.finished = process.waitForFinished(seconds * 1000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// An agent with one package task, SDClientTask.A1.xml, named "Package A1".
+void writeOneTask(TestAgent& agent) {
+    QVERIFY2(agent.createDatabase(), qPrintable(agent.error()));
+    QVERIFY2(agent.addOperation({QStringLiteral("SDClientTask.A1.xml"), QStringLiteral("2"), {}, {}}),
+             qPrintable(agent.error()));
+    QVERIFY2(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), QStringLiteral("Package A1")),
+             qPrintable(agent.error()));
+}
+
+#ifndef Q_OS_WIN
+// Replaces whatever is at `path` with a FIFO that nobody writes to.
+bool makeFifo(const QString& path) {
+    QFile::remove(path);
+    QDir().mkpath(QFileInfo(path).path());
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+#endif
+
+} // namespace
+
+class TestAgentFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What the readers share: a regular file is read whole, nothing at the path (or a folder) is missing,
+    // anything else is refused with a reason naming the path, without waiting and within the bound.
+    void readAgentFileTellsTheCasesApart() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("file"));
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write("0123456789");
+        }
+        QByteArray content;
+        QString error;
+        QCOMPARE(readAgentFile(file, 10, content, error), AgentFileStatus::Read);
+        QCOMPARE(content, QByteArray("0123456789"));
+        QCOMPARE(readAgentFile(file, 9, content, error), AgentFileStatus::Unreadable);
+        QVERIFY(content.isEmpty());
+        QVERIFY2(error.contains(QLatin1String("more than 9 bytes")), qPrintable(error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(file)), qPrintable(error));
+
+        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none")), 10, content, error),
+                 AgentFileStatus::Missing);
+        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none/deeper")), 10, content, error),
+                 AgentFileStatus::Missing);
+        QCOMPARE(readAgentFile(dir.path(), 10, content, error), AgentFileStatus::Missing);
+#ifndef Q_OS_WIN
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QVERIFY(makeFifo(fifo));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(readAgentFile(fifo, 10, content, error), AgentFileStatus::Unreadable);
+        QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
+        QCOMPARE(readAgentFile(QStringLiteral("/dev/zero"), 10, content, error), AgentFileStatus::Unreadable);
+        QVERIFY(timer.elapsed() < 2000);
+#endif
+    }
+
+    // Something other than a regular file at a path the list reads: `corvanectl list` and `log` finish at
+    // once, name what they could not read, and show the rest.
+    void listAndLogDoNotWaitOnSpecialFiles_data() {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("FIFO descriptor") << QStringLiteral("fifo-descriptor");
+        QTest::newRow("descriptor linked to /dev/zero") << QStringLiteral("zero-descriptor");
+        QTest::newRow("FIFO scheduled-task file") << QStringLiteral("fifo-tasks");
+        QTest::newRow("FIFO invoker log") << QStringLiteral("fifo-log");
+    }
+    void listAndLogDoNotWaitOnSpecialFiles() {
+#ifdef Q_OS_WIN
+        QSKIP("FIFOs and /dev/zero are POSIX files");
+#else
+        QFETCH(QString, what);
+        TestAgent agent;
+        writeOneTask(agent);
+        QVERIFY(agent.writeInvokerLog("a line\r\n"));
+        const QString descriptor = agent.paths().descriptor(QStringLiteral("SDClientTask.A1.xml"));
+        if (what == QLatin1String("fifo-descriptor")) {
+            QVERIFY(makeFifo(descriptor));
+        } else if (what == QLatin1String("zero-descriptor")) {
+            QFile::remove(descriptor);
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), descriptor));
+        } else if (what == QLatin1String("fifo-tasks")) {
+            QVERIFY(makeFifo(agent.paths().scheduledTasks()));
+        } else {
+            QVERIFY(makeFifo(agent.paths().invokerLog()));
+        }
+
+        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        QVERIFY2(list.finished, "corvanectl list waited on the file");
+        QVERIFY2(list.out.contains(QLatin1String("A1")), qPrintable(list.out));
+        const Run log = corvanectl(agent, {QStringLiteral("log")});
+        QVERIFY2(log.finished, "corvanectl log waited on the file");
+
+        if (what.endsWith(QLatin1String("descriptor"))) {
+            QVERIFY2(list.out.contains(QLatin1String("Unknow")), qPrintable(list.out));
+            QCOMPARE(getTaskName(descriptor), std::nullopt);
+        } else if (what == QLatin1String("fifo-tasks")) {
+            QVERIFY2(list.out.contains(QLatin1String("Package A1")), qPrintable(list.out));
+            QVERIFY2(list.err.contains(QLatin1String("not a regular file")), qPrintable(list.err));
+        } else {
+            QCOMPARE(log.exitCode, 1);
+            QVERIFY2(log.err.contains(QLatin1String("not a regular file")), qPrintable(log.err));
+        }
+#endif
+    }
+
+    // The synchroniser's log is a FIFO: Policy Sync from the command line still gives up at its time-out.
+    void syncDoesNotWaitOnAFifoLog() {
+#ifdef Q_OS_WIN
+        QSKIP("FIFOs are POSIX files");
+#else
+        TestAgent agent;
+        writeOneTask(agent);
+        fake::SyncOptions options;
+        options.failAtOnce = true; // writes nothing, so it never opens the FIFO either
+        QVERIFY2(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options),
+                 qPrintable(agent.error()));
+        QVERIFY(makeFifo(agent.paths().syncLog()));
+        QElapsedTimer timer;
+        timer.start();
+        const Run sync =
+            corvanectl(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("5")}, 30);
+        QVERIFY2(sync.finished, "corvanectl sync waited on the FIFO");
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(sync.exitCode, 1);
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgentFiles)
+#include "tst_agentfiles.moc"
