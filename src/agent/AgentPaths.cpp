@@ -1,6 +1,7 @@
 #include "AgentPaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace corvane {
 
@@ -13,6 +14,14 @@ const QString kScheduledTasks = QStringLiteral("C:\\Program Files\\LANDesk\\LDCl
 const QString kInvokerLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.client.invoker.log");
 const QString kSynchroniser = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.exe");
 const QString kSyncLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.log");
+// A 32-bit agent on 64-bit Windows installs its program folder here instead.
+const QString kProgramFiles = QStringLiteral("C:\\Program Files\\");
+const QString kProgramFiles32 = QStringLiteral("C:\\Program Files (x86)\\");
+const QString kAgentFolder = QStringLiteral("LANDesk\\LDClient");
+
+bool isFolder(const QString& path) {
+    return QFileInfo(path).isDir();
+}
 } // namespace
 
 AgentPaths::AgentPaths()
@@ -25,8 +34,16 @@ AgentPaths::AgentPaths(const QString& root) {
     const bool fixed = false;
 #endif
     const QString base = root.isEmpty() ? QStringLiteral("/") : root;
-    auto place = [&](const QString& windowsPath) {
+    auto located = [&](const QString& windowsPath) {
         return fixed ? windowsPath : belowRoot(base, windowsPath);
+    };
+    // The described program folder first; the 32-bit one only when it alone exists.
+    const bool programFiles32 =
+        !isFolder(located(kProgramFiles + kAgentFolder)) && isFolder(located(kProgramFiles32 + kAgentFolder));
+    auto place = [&](QString windowsPath) {
+        if (programFiles32 && windowsPath.startsWith(kProgramFiles))
+            windowsPath.replace(0, kProgramFiles.size(), kProgramFiles32);
+        return located(windowsPath);
     };
     m_database = place(kDatabase);
     m_descriptorFolder = place(kDescriptorFolder);

@@ -7,7 +7,8 @@ namespace corvane {
 
 // The six files of the agent that Corvane reads, changes or starts. On Windows they sit at the agent's fixed
 // paths; below an agent root (tests, the demo, other systems) each fixed path loses its drive and its
-// backslashes become folder separators.
+// backslashes become folder separators. The files of the agent's program folder are taken from
+// "Program Files (x86)" when only that folder holds the agent (a 32-bit agent on 64-bit Windows).
 class AgentPaths {
 public:
     // The agent's own paths on Windows; elsewhere the same paths below the file system's root.

@@ -1,9 +1,10 @@
 #include "FileState.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -11,7 +12,30 @@ namespace corvane {
 
 FileState FileState::of(const QString& path) {
     FileState state;
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    // The volume serial number and file index are Windows' inode: a log replaced under the same name is
+    // another file. Opened for attributes only, sharing everything, so the agent's writer is never in the
+    // way.
+    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return state;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(handle, &info);
+    ::CloseHandle(handle);
+    if (!known)
+        return state;
+    state.exists = true;
+    state.isFile = !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+    state.identity = ((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow) ^
+                     (quint64(info.dwVolumeSerialNumber) << 48);
+    state.size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    // Ticks of 100 ns: two writes within one millisecond must still differ where the file system can tell.
+    state.modifiedNs =
+        qint64((quint64(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime) *
+        100;
+#else
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return state;
@@ -21,14 +45,6 @@ FileState FileState::of(const QString& path) {
     state.size = qint64(info.st_size);
     // Nanoseconds: two writes within one millisecond must still differ.
     state.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-#else
-    const QFileInfo info(path);
-    state.exists = info.exists();
-    state.isFile = info.isFile();
-    // No inode here; a file's creation time tells a replacement apart.
-    state.identity = quint64(info.birthTime().toMSecsSinceEpoch());
-    state.size = info.size();
-    state.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
 #endif
     return state;
 }

@@ -17,6 +17,11 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 using namespace corvane;
 
 namespace {
@@ -215,6 +220,12 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("corvanectl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
+#ifdef Q_OS_WIN
+    // Lines end with a line feed alone, as on every system: in text mode the C runtime would add a carriage
+    // return to each, and what scripts read would differ by platform.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     QTextStream out(stdout);
     QTextStream err(stderr);
 
@@ -243,10 +254,15 @@ int main(int argc, char* argv[]) {
     };
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(kSuccess);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    // Printed here rather than by the parser, which on Windows may answer in a message box.
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        return kSuccess;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
+        return kSuccess;
+    }
 
     const QStringList args = parser.positionalArguments();
     if (args.isEmpty())

@@ -191,29 +191,24 @@ bool AgentTree::writeInvokerLog(const QByteArray& content) {
 }
 
 bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& options) {
-    auto quoted = [](const QString& text) {
-        QString escaped = text;
-        escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-        return QLatin1Char('\'') + escaped + QLatin1Char('\'');
-    };
-    QString command = QStringLiteral("exec %1 synchronise --agent-root %2 --delay-ms %3")
-                          .arg(quoted(program), quoted(QDir(m_root).absolutePath()))
-                          .arg(options.delayMs);
+    // A copy of this executable, not a script, so that the stand-in starts the same way on every system; the
+    // copy finds its command line in the file beside it.
+    const QString target = m_paths.synchroniser();
+    QStringList arguments = {QStringLiteral("synchronise"), QStringLiteral("--agent-root"),
+                             QDir(m_root).absolutePath(), QStringLiteral("--delay-ms"),
+                             QString::number(options.delayMs)};
     if (options.neverStop)
-        command += QStringLiteral(" --never-stop");
+        arguments << QStringLiteral("--never-stop");
     if (options.failAtOnce)
-        command += QStringLiteral(" --fail");
+        arguments << QStringLiteral("--fail");
     if (options.freshLog)
-        command += QStringLiteral(" --fresh-log");
-    const QString script = QStringLiteral("#!/bin/sh\n# Stand-in for the agent's policy synchroniser.\n") +
-                           command + QLatin1Char('\n');
-    if (!writeFile(m_paths.synchroniser(), script.toUtf8()))
+        arguments << QStringLiteral("--fresh-log");
+    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return false;
-    QFile::setPermissions(m_paths.synchroniser(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                                      QFileDevice::ExeOther);
-    return true;
+    QFile::remove(target);
+    if (!QFile::copy(program, target))
+        return false;
+    return writeFile(target + kBakedArgumentsSuffix, arguments.join(QLatin1Char('\n')).toUtf8());
 }
 
 bool holdDatabaseLock(const QString& root, QString& error) {

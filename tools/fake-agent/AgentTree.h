@@ -27,6 +27,9 @@ struct ScheduledTask {
 };
 
 // How the stand-in synchroniser behaves.
+// Beside a copy of corvane-fake-agent: the command line it runs when started without arguments.
+inline const QString kBakedArgumentsSuffix = QStringLiteral(".args");
+
 struct SyncOptions {
     int delayMs = 400;       // pause between two log lines
     bool neverStop = false;  // never writes its "[STOP]" line
@@ -57,6 +60,7 @@ public:
     bool writeInvokerLog(const QByteArray& content);
     // Installs the stand-in synchroniser at the synchroniser's path: a script that runs
     // `program synchronise` (program: the corvane-fake-agent executable) on this tree.
+    // Installs a copy of `program` (this executable) as the synchroniser, with its command line beside it.
     bool installSynchroniser(const QString& program, const SyncOptions& options);
     // Appends to a file as a writer that shares it would: open, append, close.
     bool appendFile(const QString& path, const QByteArray& content);

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTextStream>
 
 using namespace corvane;
@@ -40,7 +41,22 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Synchroniser: start its log afresh instead of appending."));
     parser.addOptions({rootOption, delayOption, neverStopOption, failOption, freshOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
-    parser.process(app);
+    // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
+    // that installSynchroniser wrote beside the copy.
+    QStringList arguments = QCoreApplication::arguments();
+    QFile baked(QCoreApplication::applicationFilePath() + fake::kBakedArgumentsSuffix);
+    if (arguments.size() == 1 && baked.open(QIODevice::ReadOnly))
+        arguments += QString::fromUtf8(baked.readAll()).split(QLatin1Char('\n'));
+    // Parsed, not processed: the parser would answer --help or a bad option in a message box on Windows.
+    if (!parser.parse(arguments)) {
+        QTextStream(stderr) << parser.errorText() << '\n' << parser.helpText();
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        QTextStream(stdout) << (parser.isSet(QStringLiteral("help")) ? parser.helpText()
+                                                                     : QStringLiteral(CORVANE_VERSION "\n"));
+        return 0;
+    }
 
     QTextStream err(stderr);
     fake::SyncOptions options;

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs a Windows executable of the cross build under Wine, with the SDK's DLLs and Qt plugins found.
+#   wine-run.sh SDK PREFIX PROGRAM.exe [ARGS...]
+# PREFIX is the Wine prefix unless $WINEPREFIX is set; scripts/windows.sh removes it before every run, and the
+# first program to run makes it afresh. Wine hands no QT_* variable of ours to a Windows program, so the
+# prefix itself carries the tests' QT_QPA_PLATFORM=offscreen in its user environment.
+# A test given "-o FILE,txt" writes its results there (a test's standard output does not always reach us
+# under Wine): the file is printed once the test has ended, and the test's exit status is kept.
+set -uo pipefail
+sdk=$1
+export WINEPREFIX=${WINEPREFIX:-$2}
+shift 2
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}
+export WINEPATH="Z:${sdk//\//\\}\\bin"
+export QT_PLUGIN_PATH="$sdk/plugins"
+
+if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
+      /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+      /usr/lib/wine/wine64 reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /t REG_SZ /d offscreen /f >/dev/null
+      /usr/bin/wineserver -w
+      touch "$WINEPREFIX/.corvane-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+results=
+previous=
+for arg in "$@"; do
+  [ "$previous" = "-o" ] && [ "${arg%,txt}" != "$arg" ] && results=${arg%,txt}
+  previous=$arg
+done
+[ -n "$results" ] && rm -f "$results"
+
+/usr/lib/wine/wine64 "$@"
+status=$?
+[ -n "$results" ] && [ -f "$results" ] && cat "$results"
+exit $status
