@@ -145,7 +145,10 @@ private slots:
 
         if (what.endsWith(QLatin1String("descriptor"))) {
             QVERIFY2(list.out.contains(QLatin1String("Unknow")), qPrintable(list.out));
-            QCOMPARE(getTaskName(descriptor), std::nullopt);
+            QString error;
+            QCOMPARE(getTaskName(descriptor, error), std::nullopt);
+            QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
+            QVERIFY2(list.err.contains(QLatin1String("not a regular file")), qPrintable(list.err));
         } else if (what == QLatin1String("fifo-tasks")) {
             QVERIFY2(list.out.contains(QLatin1String("Package A1")), qPrintable(list.out));
             QVERIFY2(list.err.contains(QLatin1String("not a regular file")), qPrintable(list.err));
@@ -154,6 +157,61 @@ private slots:
             QVERIFY2(log.err.contains(QLatin1String("not a regular file")), qPrintable(log.err));
         }
 #endif
+    }
+
+    // A descriptor is read only under a plain file name: names from the database or the scheduled-task file
+    // that lead out of the descriptor folder are not followed, so a file elsewhere that happens to carry the
+    // markers never becomes a package that Stop Install acts on.
+    void descriptorsStayInTheirFolder_data() {
+        QTest::addColumn<bool>("fromDatabase");
+        QTest::newRow("operation file from the database") << true;
+        QTest::newRow("task id from the scheduled-task file") << false;
+    }
+    void descriptorsStayInTheirFolder() {
+        QFETCH(bool, fromDatabase);
+        TestAgent agent;
+        writeOneTask(agent);
+        // Seven levels up from the descriptor folder is the agent's root.
+        const QString outside = QStringLiteral("../../../../../../../outside.xml");
+        QVERIFY(agent.writeFile(agent.root() + QStringLiteral("/outside.xml"),
+                                fake::AgentTree::descriptorText(QStringLiteral("Not a package"))));
+        QVERIFY(QFileInfo::exists(agent.paths().descriptor(outside)));
+        if (fromDatabase)
+            QVERIFY(agent.addOperation({outside, QStringLiteral("2"), {}, {}}));
+        else
+            QVERIFY(agent.writeScheduledTasks({{outside, QStringLiteral("pending"), QStringLiteral("0")}}));
+
+        const Run list = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        QVERIFY(list.finished);
+        QVERIFY2(!list.out.contains(QLatin1String("Not a package")), qPrintable(list.out));
+        QVERIFY2(list.out.contains(QLatin1String("Package A1")), qPrintable(list.out));
+        QVERIFY2(list.err.contains(QLatin1String("not a plain file name")), qPrintable(list.err));
+        const QString taskId = fromDatabase ? QStringLiteral("/outside") : outside;
+        const Run stop = corvanectl(agent, {QStringLiteral("stop"), taskId});
+        QVERIFY(stop.finished);
+        QCOMPARE(stop.exitCode, 1);
+        QVERIFY2(stop.err.contains(QLatin1String("not a package task")), qPrintable(stop.err));
+    }
+
+    void plainFileNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("usual") << QStringLiteral("SDClientTask.CORE01_1201.xml") << true;
+        QTest::newRow("dots inside") << QStringLiteral("SDClientTask.a..b.xml") << true;
+        QTest::newRow("semicolon and accents") << QStringLiteral("SDClientTask.A;\u00e9.xml") << true;
+        QTest::newRow("slash") << QStringLiteral("sub/SDClientTask.1.xml") << false;
+        QTest::newRow("backslash") << QStringLiteral("..\\SDClientTask.1.xml") << false;
+        QTest::newRow("parent") << QStringLiteral("..") << false;
+        QTest::newRow("dots only") << QStringLiteral("...") << false;
+        QTest::newRow("drive") << QStringLiteral("C:SDClientTask.1.xml") << false;
+        QTest::newRow("stream") << QStringLiteral("SDClientTask.1.xml:hidden") << false;
+        QTest::newRow("NUL") << (QStringLiteral("SDClientTask.1.xml") + QChar(0) + QStringLiteral("x"))
+                             << false;
+    }
+    void plainFileNames() {
+        QFETCH(QString, name);
+        QFETCH(bool, plain);
+        QCOMPARE(isPlainFileName(name), plain);
     }
 
     // The synchroniser's log is a FIFO: Policy Sync from the command line still gives up at its time-out.

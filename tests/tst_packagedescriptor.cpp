@@ -37,13 +37,21 @@ private slots:
         QTest::newRow("spaces kept") << QByteArray("<Package><Options><Type><Name>  Padded </Name>"
                                                    "</Description><PrimaryFile>")
                                      << "  Padded ";
-        QTest::newRow("utf-8 e grave and e acute repaired")
+        QTest::newRow("utf-8 e grave and e acute")
             << QByteArray("<Package><Options><Type><Name>Th\xc3\xa8mes \xc3\xa9t\xc3\xa9</Name>"
                           "</Description><PrimaryFile>")
             << QStringLiteral("Th\u00e8mes \u00e9t\u00e9");
-        QTest::newRow("other accents stay two bytes")
-            << QByteArray("<Package><Options><Type><Name>\xc3\xa0 \xc3\xa7</Name></Description><PrimaryFile>")
-            << QStringLiteral("\u00c3\u00a0 \u00c3\u00a7");
+        QTest::newRow("utf-8 other accents, and beyond Latin-1")
+            << QByteArray("<Package><Options><Type><Name>\xc3\xa0 \xc3\xa7 \xc3\xaa \xc5\x93 \xe2\x82\xac"
+                          "</Name></Description><PrimaryFile>")
+            << QStringLiteral("\u00e0 \u00e7 \u00ea \u0153 \u20ac");
+        QTest::newRow("windows-1252")
+            << QByteArray("<Package><Options><Type><Name>Caf\xe9 \xe0 \x80 \x9c\x85 \x81</Name></Description>"
+                          "<PrimaryFile>")
+            << QStringLiteral("Caf\u00e9 \u00e0 \u20ac \u0153\u2026 \u0081");
+        QTest::newRow("invalid utf-8 elsewhere, valid name")
+            << QByteArray("<Package><Options><Type>\xff<Name>\xc3\xa9</Name></Description><PrimaryFile>")
+            << QStringLiteral("\u00e9");
         QTest::newRow("no closing marker")
             << QByteArray("<Package><Options><Type><Name>N</Name></Description>") << "Unknow;L";
         QTest::newRow("no opening marker, other spacing")
@@ -76,27 +84,30 @@ private slots:
         TestAgent agent;
         const QString path = agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml"));
         QVERIFY(agent.writeFile(path, content));
-        QCOMPARE(getTaskName(path).value_or(QStringLiteral("(failure)")), answer);
+        QString error;
+        QCOMPARE(getTaskName(path, error).value_or(QStringLiteral("(failure)")), answer);
     }
 
     void writtenDescriptorGivesItsName() {
         TestAgent agent;
         const QString name = QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants");
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.9.xml"), name));
-        QCOMPARE(
-            getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml"))).value_or(QString()),
-            name);
+        QString error;
+        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml")), error)
+                     .value_or(QString()),
+                 name);
     }
 
     void missingDescriptor() {
         TestAgent agent;
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml"))),
+        QString error;
+        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml")), error),
                  std::optional<QString>(QStringLiteral("Unknow;P")));
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("Database@Error"))),
+        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("Database@Error")), error),
                  std::optional<QString>(QStringLiteral("Can't find SQLite Database")));
         // A folder under the name is no descriptor either.
         QVERIFY(agent.writeFile(agent.paths().descriptor(QStringLiteral("dir/f")), "x"));
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("dir"))),
+        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("dir")), error),
                  std::optional<QString>(QStringLiteral("Unknow;P")));
     }
 };

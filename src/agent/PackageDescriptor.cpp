@@ -2,6 +2,10 @@
 
 #include "AgentFile.h"
 
+#include <QDir>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
 namespace corvane {
 
 namespace {
@@ -26,12 +30,26 @@ std::optional<QByteArrayView> slice(QByteArrayView text, qsizetype start, qsizet
     return text.sliced(start - 1, std::min(length, text.size() - (start - 1)));
 }
 
-// UTF-8 è and é read one byte per character come out as two characters each; only these two are mended.
-QString repairAccents(QString text) {
-    if (!text.contains(QChar(0xC3)))
+// Windows-1252 where it differs from Latin-1: the characters of bytes 0x80 to 0x9F. The five bytes it
+// leaves undefined keep their own code, as Windows itself maps them.
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The agent writes descriptors in UTF-8, older ones in the Windows code page. A name that is valid UTF-8
+// is taken as such (so è and é, and every other letter, come out right); anything else is Windows-1252,
+// which gives every byte a character.
+QString decodedName(QByteArrayView bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
         return text;
-    text.replace(QStringLiteral("\u00C3\u00A8"), QStringLiteral("\u00E8"));
-    text.replace(QStringLiteral("\u00C3\u00A9"), QStringLiteral("\u00E9"));
+    text.resize(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = uchar(bytes.at(i));
+        text[i] = byte >= 0x80 && byte < 0xA0 ? QChar(kWindows1252High[byte - 0x80]) : QChar(char16_t(byte));
+    }
     return text;
 }
 
@@ -57,16 +75,20 @@ std::optional<QString> taskNameFromContent(QByteArrayView content) {
         slice(*segment, nameOpen + nameLength, nameClose - nameOpen - nameLength);
     if (!name)
         return std::nullopt;
-    return repairAccents(QString::fromLatin1(*name));
+    return decodedName(*name);
 }
 
-std::optional<QString> getTaskName(const QString& xmlPath) {
+std::optional<QString> getTaskName(const QString& xmlPath, QString& errText) {
     // Opened straight away: asking first whether the file exists would cost every row a second look.
     QByteArray bytes;
-    QString error;
-    switch (readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, error)) {
-    case AgentFileStatus::Read:
-        return taskNameFromContent(descriptorContent(std::move(bytes)));
+    switch (readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText)) {
+    case AgentFileStatus::Read: {
+        std::optional<QString> name = taskNameFromContent(descriptorContent(std::move(bytes)));
+        if (!name)
+            errText = QStringLiteral("Cannot read %1: its name tags are out of order")
+                          .arg(QDir::toNativeSeparators(xmlPath));
+        return name;
+    }
     case AgentFileStatus::Missing:
         return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
                                                                  : kUnknownPushAnswer;
@@ -74,6 +96,21 @@ std::optional<QString> getTaskName(const QString& xmlPath) {
         break;
     }
     return std::nullopt; // there, but not readable
+}
+
+bool isPlainFileName(const QString& name) {
+    static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$"));
+    return !name.contains(kNotPlain);
+}
+
+std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
+                                          QString& errText) {
+    if (!isPlainFileName(operationFile)) {
+        errText = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
+                      .arg(operationFile);
+        return std::nullopt;
+    }
+    return getTaskName(descriptorFolder + operationFile, errText);
 }
 
 } // namespace corvane

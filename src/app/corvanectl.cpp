@@ -124,6 +124,9 @@ int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& e
         err << "Database error: " << dbErrorText << Qt::endl;
         return kDataFailure;
     }
+    const QString descriptors = descriptorNotice(snapshot.rows);
+    if (!descriptors.isEmpty())
+        err << "Warning: " << descriptors << Qt::endl;
     if (!snapshot.scheduledTasksRead)
         err << "Warning: the scheduled-task file could not be read: " << snapshot.scheduledTasksError
             << Qt::endl;

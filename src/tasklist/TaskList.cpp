@@ -90,8 +90,29 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
 
 TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder) {
     const QString& record = table.items().at(index);
-    return buildTaskRow(table.keys().at(index), record,
-                        getTaskName(descriptorFolder + TaskRecord::firstField(record)));
+    QString error;
+    const std::optional<QString> answer =
+        descriptorTaskName(descriptorFolder, TaskRecord::firstField(record), error);
+    TaskRow row = buildTaskRow(table.keys().at(index), record, answer);
+    if (!answer)
+        row.descriptorError = error;
+    return row;
+}
+
+QString descriptorNotice(const QList<TaskRow>& rows) {
+    int unread = 0;
+    QString first;
+    for (const TaskRow& row : rows) {
+        if (row.descriptorError.isEmpty())
+            continue;
+        if (unread++ == 0)
+            first = row.descriptorError;
+    }
+    if (unread == 0)
+        return QString();
+    if (unread == 1)
+        return QStringLiteral("Can't read a package descriptor: ") + first;
+    return QStringLiteral("Can't read %1 package descriptors; the first: %2").arg(unread).arg(first);
 }
 
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {

@@ -26,6 +26,10 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
 // The row of entry `index`, its package name read from its descriptor.
 TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder);
 
+// What the first status panel says of the rows whose descriptor could not be read: how many, and why the
+// first could not; empty when every descriptor was read.
+QString descriptorNotice(const QList<TaskRow>& rows);
+
 // One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).
 TaskRow buildTaskRow(const QString& taskId, const QString& record,
                      const std::optional<QString>& descriptorAnswer);

@@ -19,7 +19,8 @@ struct TaskRow {
     QString kind; // "S" package, "P" no descriptor, "L" descriptor of another kind
     QString icon; // "policy", "push", "launchpad" or empty
     Colour colour = Colour::Default;
-    QString tag; // "policy" marks the rows that can be checked
+    QString tag;             // "policy" marks the rows that can be checked
+    QString descriptorError; // why the package name could not be read, when it could not
 
     // The six column texts after the first (check box and icon) column, in column order.
     QString columnText(int column) const;

@@ -246,6 +246,7 @@ void Form1::buildRows(quint64 load) {
     m_loadInFlight = false;
     m_table = std::move(pending.table);
     const int target = scrollTargetRow(pending.rows);
+    setNotice(Notice::Descriptors, descriptorNotice(pending.rows));
     m_model->setRows(std::move(pending.rows));
     m_pendingLoad.reset();
 

@@ -69,7 +69,7 @@ private:
     void showLogUpdate(const InvokerLogUpdate& update);
     // What keeps the list or the log box from showing the agent's state, in the first status panel until
     // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
-    enum class Notice { Database, ScheduledTasks, InvokerLog, Count };
+    enum class Notice { Database, ScheduledTasks, Descriptors, InvokerLog, Count };
     void setNotice(Notice kind, const QString& text);
     void runAction(TaskAction action);
     void setSyncControlsEnabled(bool enabled);
