@@ -5,6 +5,7 @@
 #include "InvokerLog.h"
 #include "PackageDescriptor.h"
 #include "ScheduledTasks.h"
+#include "SqliteConnection.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
 
@@ -212,6 +213,61 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, plain);
         QCOMPARE(isPlainFileName(name), plain);
+    }
+
+    // Listing reads without writing: a database that the agent left in write-ahead-log mode (its last
+    // changes still in the -wal file) is read with those changes, and keeps its -wal and -shm files as they
+    // were.
+    void listingLeavesAWalDatabaseAsItWas() {
+        TestAgent agent;
+        writeOneTask(agent);
+        const QString db = agent.paths().database();
+        const QStringList companions = {QStringLiteral("-wal"), QStringLiteral("-shm")};
+        QTemporaryDir saved;
+        {
+            // An agent that wrote in WAL mode and stopped without closing: its files, copied while it is
+            // open.
+            SqliteConnection writer(db);
+            QList<QStringList> rows;
+            QString error;
+            for (const char* sql : {"PRAGMA journal_mode=WAL", "PRAGMA wal_autocheckpoint=0",
+                                    "INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.B2.xml')"})
+                QVERIFY2(writer.run(QLatin1String(sql), rows, error), qPrintable(error));
+            QVERIFY(QFile::copy(db, saved.filePath(QStringLiteral("db"))));
+            for (const QString& companion : companions)
+                QVERIFY(QFile::copy(db + companion, saved.filePath(companion)));
+        }
+        QVERIFY(QFile::remove(db));
+        QVERIFY(QFile::copy(saved.filePath(QStringLiteral("db")), db));
+        for (const QString& companion : companions) {
+            QFile::remove(db + companion);
+            QVERIFY(QFile::copy(saved.filePath(companion), db + companion));
+        }
+        const auto bytes = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+        };
+        const QByteArray dbBefore = bytes(db);
+        const QByteArray walBefore = bytes(db + QStringLiteral("-wal"));
+        QVERIFY(walBefore.size() > 0);
+
+        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        QVERIFY(list.finished);
+        QCOMPARE(list.exitCode, 0);
+        QVERIFY2(list.out.contains(QLatin1String("B2")), qPrintable(list.out)); // the change still in the log
+        QVERIFY(bytes(db) == dbBefore);
+        QVERIFY(bytes(db + QStringLiteral("-wal")) == walBefore);
+        QVERIFY(QFileInfo(db + QStringLiteral("-shm")).isFile());
+
+        // No -shm, and none can be made (here: a folder in its place): still read, still nothing written.
+        QVERIFY(QFile::remove(db + QStringLiteral("-shm")));
+        QVERIFY(QDir().mkdir(db + QStringLiteral("-shm")));
+        const Run noIndex = corvanectl(agent, {QStringLiteral("list")});
+        QVERIFY(noIndex.finished);
+        QCOMPARE(noIndex.exitCode, 0);
+        QVERIFY2(noIndex.out.contains(QLatin1String("B2")), qPrintable(noIndex.out));
+        QVERIFY(bytes(db) == dbBefore);
+        QVERIFY(bytes(db + QStringLiteral("-wal")) == walBefore);
     }
 
     // The synchroniser's log is a FIFO: Policy Sync from the command line still gives up at its time-out.

@@ -64,7 +64,7 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
 
     QList<QStringList> rows;
     QString error;
-    SqliteConnection db(dbPath);
+    SqliteConnection db(dbPath, SqliteConnection::Access::ReadOnly);
     if (!db.run(sql, rows, error)) {
         errText = error;
         result.failed = true;

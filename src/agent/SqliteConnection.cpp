@@ -12,10 +12,11 @@ struct StatementGuard {
 };
 } // namespace
 
-SqliteConnection::SqliteConnection(const QString& path) {
+SqliteConnection::SqliteConnection(const QString& path, Access access) {
     const QByteArray file = path.toUtf8();
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         m_openError = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db);

@@ -16,7 +16,11 @@ public:
     // How long a statement waits for a lock held by the agent before it fails.
     static constexpr int kBusyTimeoutMs = 2000;
 
-    explicit SqliteConnection(const QString& path);
+    // Reading opens read-only, so that a read can never change the agent's database: no checkpoint of its
+    // write-ahead log, no journal rolled back or deleted.
+    enum class Access { ReadOnly, ReadWrite };
+
+    explicit SqliteConnection(const QString& path, Access access = Access::ReadWrite);
     ~SqliteConnection();
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
