@@ -15,6 +15,7 @@
 #include "TaskListModel.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -210,6 +211,44 @@ void benchSyncLog(const QString& base) {
     row(QStringLiteral("sync pass, 100 MB log: after 100 new lines"), next, newPlain);
 }
 
+// A 64 MB synchroniser log whose tail holds no stamped line (no ':'): where a run starts must be found
+// without reading it all.
+QString writeUnstampedLog(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    const QByteArray line = QByteArray(99, 'x') + '\n';
+    QByteArray block;
+    for (int i = 0; i < 10000; ++i)
+        block += line;
+    for (qint64 written = 0; written < 64LL * 1024 * 1024; written += block.size())
+        file.write(block);
+    return path;
+}
+
+void benchSyncStart(const QString& base) {
+    const QString path = writeUnstampedLog(base + QStringLiteral("/unstamped.log"));
+    const qint64 size = QFileInfo(path).size();
+    const double plain = medianMs(5, [&] { readPlain(path, size - 64 * 1024); });
+    const double start = medianMs(3, [&] { lastStampedLine(path); });
+    row(QStringLiteral("sync start, 64 MB tail without stamped lines"), start, plain);
+    QFile::remove(path);
+}
+
+QString fakeAgentProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/fake-agent/corvane-fake-agent");
+}
+
+qint64 peakMemoryKb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
 // The longest delay of a 5 ms timer while `start` runs in the event loop for `ms`.
 double longestBlockMs(const std::function<void()>& start, int ms) {
     QElapsedTimer clock;
@@ -244,14 +283,61 @@ void benchEventLoop(const QString& base) {
     // A sync over a 100 MB synchroniser log, with the stand-in writing its lines.
     fake::AgentTree syncTree(base + QStringLiteral("/sync"));
     QString error;
-    fake::writeDemoAgent(syncTree.root(), QDateTime::currentDateTime(), error,
-                         QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/../tools/fake-agent/corvane-fake-agent"));
+    fake::writeDemoAgent(syncTree.root(), QDateTime::currentDateTime(), error, fakeAgentProgram());
     writeInvokerLog(syncTree.paths().syncLog(), 100, QDate::currentDate());
     Form1 syncForm(syncTree.paths(), messages);
     syncForm.Form_Load();
     const double sync = longestBlockMs([&] { syncForm.BtnPortal_Click(); }, 6000);
     row(QStringLiteral("event loop blocked, during a sync (100 MB log)"), sync, 0);
+
+    // The start of a sync over a 64 MB log without a stamped line in its tail.
+    fake::AgentTree startTree(base + QStringLiteral("/syncstart"));
+    fake::writeDemoAgent(startTree.root(), QDateTime::currentDateTime(), error, fakeAgentProgram());
+    writeUnstampedLog(startTree.paths().syncLog());
+    Form1 startForm(startTree.paths(), messages);
+    startForm.Form_Load();
+    const double start = longestBlockMs([&] { startForm.BtnPortal_Click(); }, 3000);
+    row(QStringLiteral("event loop blocked, sync start on a 64 MB tail without stamped lines"), start, 0);
+}
+
+// Runs in a process of its own (so that its peak memory is the window's): the window with the log window
+// shown, during a Policy Sync whose synchroniser writes 2 MB/s for 40 s. Prints the longest delay of the
+// event loop and the peak memory, each beside its value before the sync.
+int floodChild(const QString& base) {
+    SilentMessages messages;
+    fake::AgentTree tree(base + QStringLiteral("/flood"));
+    fake::SyncOptions options;
+    options.delayMs = 10;
+    options.floodBytesPerSecond = 2 * 1024 * 1024;
+    options.floodSeconds = 40;
+    QString error;
+    fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error, fakeAgentProgram(), options);
+    Form1 form(tree.paths(), messages);
+    form.Form_Load();
+    form.show();
+    form.findChild<QCheckBox*>(QStringLiteral("CheckViewLog"))->setChecked(true);
+    const double idle = longestBlockMs([] {}, 2000);
+    const qint64 idleKb = peakMemoryKb(QCoreApplication::applicationPid());
+    const double during = longestBlockMs([&] { form.BtnPortal_Click(); }, 45000);
+    const qint64 peakKb = peakMemoryKb(QCoreApplication::applicationPid());
+    out << during << ' ' << idle << ' ' << double(peakKb) / 1024 << ' ' << double(idleKb) / 1024 << Qt::endl;
+    return 0;
+}
+
+void benchSyncFlood(const QString& base) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("flood-child"), base});
+    child.waitForFinished(120000);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() != 4)
+        return;
+    row(QStringLiteral("event loop blocked, 2 MB/s synchroniser for 40 s, log window shown"),
+        figures[0].toDouble(), figures[1].toDouble());
+    row(QStringLiteral("window peak memory, 2 MB/s synchroniser for 40 s"), figures[2].toDouble(),
+        figures[3].toDouble(), QStringLiteral("MB"));
 }
 
 // Peak memory of the window's process showing a 500 MB invoker log.
@@ -290,6 +376,8 @@ void benchWindowMemory(const QString& base) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("flood-child"))
+        return floodChild(args.value(2));
     QTemporaryDir dir;
     const QString base = dir.path();
     out << "| figure | Corvane | baseline | ratio |" << Qt::endl << "|---|---|---|---|" << Qt::endl;
@@ -298,8 +386,12 @@ int main(int argc, char* argv[]) {
         benchRefresh(base);
     if (all || args.contains(QStringLiteral("invoker")))
         benchInvokerLog(base);
-    if (all || args.contains(QStringLiteral("sync")))
+    if (all || args.contains(QStringLiteral("sync"))) {
         benchSyncLog(base);
+        benchSyncStart(base);
+    }
+    if (all || args.contains(QStringLiteral("flood")))
+        benchSyncFlood(base);
     if (all || args.contains(QStringLiteral("eventloop"))) {
         if (!args.contains(QStringLiteral("refresh")) && !all)
             benchRefresh(base);

@@ -203,6 +203,12 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
         arguments << QStringLiteral("--fail");
     if (options.freshLog)
         arguments << QStringLiteral("--fresh-log");
+    if (options.chatter)
+        arguments << QStringLiteral("--chatter");
+    if (options.floodBytesPerSecond > 0)
+        arguments << QStringLiteral("--flood-bytes-per-second")
+                  << QString::number(options.floodBytesPerSecond) << QStringLiteral("--flood-seconds")
+                  << QString::number(options.floodSeconds);
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return false;
     QFile::remove(target);

@@ -35,6 +35,9 @@ struct SyncOptions {
     bool neverStop = false;  // never writes its "[STOP]" line
     bool failAtOnce = false; // exits at once, writing nothing
     bool freshLog = false;   // starts the log afresh instead of appending
+    bool chatter = false; // also writes each log line to its standard output and a note to its error output
+    int floodBytesPerSecond = 0; // after its usual lines, fills the log at this rate...
+    int floodSeconds = 0;        // ...for this long, before its end line
 };
 
 // Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,

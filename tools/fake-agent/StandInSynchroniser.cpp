@@ -3,8 +3,11 @@
 #include "InvokerLog.h"
 #include "SqliteConnection.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#include <cstdio>
 
 namespace corvane::fake {
 
@@ -29,6 +32,32 @@ int nextOperationNumber(const AgentPaths& paths) {
     return 1401 + (rows.isEmpty() ? 0 : rows.first().value(0).toInt());
 }
 
+// Appends stamped lines of about 100 bytes at `floodBytesPerSecond`, in batches every 50 ms, for
+// `floodSeconds`: a synchroniser with a great deal to say.
+bool flood(const QString& log, const SyncOptions& options) {
+    QFile file(log);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 written = 0;
+    int number = 0;
+    while (clock.elapsed() < qint64(options.floodSeconds) * 1000) {
+        const qint64 due = clock.elapsed() * options.floodBytesPerSecond / 1000;
+        QByteArray batch;
+        while (written + batch.size() < due)
+            batch +=
+                stampedLine(QDateTime::currentDateTime(),
+                            QStringLiteral("policy.sync: Checking the policy file SDClientTask.CORE01_%1.xml")
+                                .arg(++number, 7, 10, QLatin1Char('0')));
+        if (file.write(batch) != batch.size() || !file.flush())
+            return false;
+        written += batch.size();
+        QThread::msleep(50);
+    }
+    return true;
+}
+
 } // namespace
 
 bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error) {
@@ -44,6 +73,13 @@ bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QSt
     }
     auto write = [&](const QByteArray& line) {
         QThread::msleep(ulong(options.delayMs));
+        if (options.chatter) {
+            // What a synchroniser run from a console prints; none of it may reach Corvane's own output.
+            std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+            std::fflush(stdout);
+            std::fputs("policy.sync: wrote a line\n", stderr);
+            std::fflush(stderr);
+        }
         if (!tree.appendFile(log, line))
             error = tree.error();
         return error.isEmpty();
@@ -72,6 +108,10 @@ bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QSt
          write("   2 policies checked\r\n");
     if (!ok)
         return false;
+    if (options.floodBytesPerSecond > 0 && !flood(log, options)) {
+        error = QStringLiteral("cannot write ") + log;
+        return false;
+    }
     if (options.neverStop)
         return true;
     return stamped(QStringLiteral("policy.sync: Policy synchronisation finished [STOP]"));

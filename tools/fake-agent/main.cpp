@@ -39,7 +39,20 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption freshOption(
         QStringLiteral("fresh-log"),
         QStringLiteral("Synchroniser: start its log afresh instead of appending."));
-    parser.addOptions({rootOption, delayOption, neverStopOption, failOption, freshOption});
+    const QCommandLineOption chatterOption(
+        QStringLiteral("chatter"),
+        QStringLiteral(
+            "Synchroniser: also write each log line to standard output, and notes to standard error."));
+    const QCommandLineOption floodRateOption(
+        QStringLiteral("flood-bytes-per-second"),
+        QStringLiteral(
+            "Synchroniser: before the end line, fill the log at this rate (default 0: not at all)."),
+        QStringLiteral("BYTES"), QStringLiteral("0"));
+    const QCommandLineOption floodSecondsOption(QStringLiteral("flood-seconds"),
+                                                QStringLiteral("Synchroniser: how long to fill the log."),
+                                                QStringLiteral("SECONDS"), QStringLiteral("0"));
+    parser.addOptions({rootOption, delayOption, neverStopOption, failOption, freshOption, chatterOption,
+                       floodRateOption, floodSecondsOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
     // that installSynchroniser wrote beside the copy.
@@ -65,6 +78,13 @@ int main(int argc, char* argv[]) {
     options.neverStop = parser.isSet(neverStopOption);
     options.failAtOnce = parser.isSet(failOption);
     options.freshLog = parser.isSet(freshOption);
+    options.chatter = parser.isSet(chatterOption);
+    bool floodOk = false;
+    bool floodSecondsOk = false;
+    options.floodBytesPerSecond = parser.value(floodRateOption).toInt(&floodOk);
+    options.floodSeconds = parser.value(floodSecondsOption).toInt(&floodSecondsOk);
+    delayOk =
+        delayOk && floodOk && floodSecondsOk && options.floodBytesPerSecond >= 0 && options.floodSeconds >= 0;
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
