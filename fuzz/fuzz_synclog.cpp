@@ -1,20 +1,41 @@
-// One pass over a synchroniser log; the input's first line stands for the marker.
+// Following a synchroniser log: the input's first line is the log before the run, the rest is what the
+// run appends, in two writes with a pass after each. The follower must count exactly the appended lines.
 #include "FuzzInput.h"
 #include "SyncLog.h"
+#include "TextLines.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray input = fuzzBytes(data, size);
     const qsizetype split = input.indexOf('\n');
-    const QString marker = QString::fromLatin1(split < 0 ? input : input.left(split));
-    const QByteArray log = split < 0 ? QByteArray() : input.mid(split + 1);
+    const QByteArray before = split < 0 ? input : input.left(split + 1);
+    const QByteArray run = split < 0 ? QByteArray() : input.mid(split + 1);
 
-    const corvane::SyncPass pass = corvane::readSyncPass(log, marker);
-    FUZZ_REQUIRE(pass.policyCount >= 0 && pass.xmlCount >= 0);
-    FUZZ_REQUIRE(pass.shownLines.size() <= log.count('\n') + 1);
-    for (const QString& line : pass.shownLines)
-        FUZZ_REQUIRE(line != marker && line.contains(QLatin1Char(':')));
-    const QString last = corvane::syncMarkerLine(log);
-    FUZZ_REQUIRE(last == pass.lastStamped.value_or(QString()));
-    (void)corvane::syncEnded(last, marker);
+    static QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/policy.sync.log");
+    auto write = [&](const QByteArray& bytes, QIODevice::OpenMode mode) {
+        QFile file(path);
+        FUZZ_REQUIRE(file.open(QIODevice::WriteOnly | mode) && file.write(bytes) == bytes.size());
+    };
+    write(before, QIODevice::Truncate);
+    corvane::SyncLogFollower follower(path);
+    write(run.left(run.size() / 2), QIODevice::Append);
+    (void)follower.pass();
+    write(run.mid(run.size() / 2), QIODevice::Append);
+    const corvane::SyncPass pass = follower.pass(true);
+
+    corvane::SyncTally expected;
+    corvane::forEachLine(run, [&](QByteArrayView line) {
+        if (corvane::SyncTally::isStamped(line))
+            expected.add(QString::fromLatin1(line));
+    });
+    FUZZ_REQUIRE(pass.tally.policyCount == expected.policyCount && pass.tally.xmlCount == expected.xmlCount);
+    FUZZ_REQUIRE(pass.tally.lastStamped == expected.lastStamped);
+    FUZZ_REQUIRE(!pass.unfinishedLine);
+    for (const QString& line : pass.lines)
+        FUZZ_REQUIRE(line.contains(QLatin1Char(':')));
+    (void)corvane::syncEnded(pass.tally);
     return 0;
 }

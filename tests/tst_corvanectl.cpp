@@ -1,6 +1,7 @@
 // corvanectl run as a technician or a script would run it, against simulated agents.
 #include "TestAgent.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -120,12 +121,24 @@ private slots:
         QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find log file"));
     }
 
+    void syncPrintsNewLinesThenTheSummary_data() {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<bool>("freshLog");
+        QTest::newRow("after an earlier run")
+            << QByteArray("Mon 09:00 policy.sync: earlier run [STOP]\r\n") << false;
+        QTest::newRow("no stamped line before") << QByteArray("earlier run without a colon\r\n") << false;
+        QTest::newRow("log started afresh")
+            << QByteArray("Mon 09:00 policy.sync: earlier run [STOP]\r\n") << true;
+    }
     void syncPrintsNewLinesThenTheSummary() {
+        QFETCH(QByteArray, log);
+        QFETCH(bool, freshLog);
         TestAgent agent;
         QVERIFY(agent.createDatabase());
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), "Mon 09:00 policy.sync: earlier run [STOP]\r\n"));
+        QVERIFY(agent.writeFile(agent.paths().syncLog(), log));
         fake::SyncOptions options;
         options.delayMs = 30;
+        options.freshLog = freshLog;
         QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("sync")}));
         QCOMPARE(run.exitCode, 0);
@@ -139,25 +152,57 @@ private slots:
 
     void syncFailures_data() {
         QTest::addColumn<bool>("install");
+        QTest::addColumn<int>("holdMs");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no synchroniser") << false << "Can't find the policy synchroniser";
-        QTest::newRow("time-out") << true << "no end line";
+        QTest::newRow("no synchroniser") << false << 0 << "Can't find the policy synchroniser";
+        QTest::newRow("exits without an end line") << true << 0 << "exited with status 0";
+        QTest::newRow("time-out") << true << 5000 << "no end line";
     }
     void syncFailures() {
         QFETCH(bool, install);
+        QFETCH(int, holdMs);
         QFETCH(QString, reason);
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         fake::SyncOptions options;
         options.delayMs = 10;
         options.neverStop = true;
+        options.holdMs = holdMs;
         if (install)
             QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
         const Run run = corvanectl(
-            withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("1")}));
+            withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("2")}));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));
         QVERIFY(!run.out.contains(QLatin1String("Synchronized")));
+    }
+
+    // What the synchroniser prints is not Corvane's output: it holds none of corvanectl's streams, so
+    // `corvanectl sync | cat` ends with corvanectl, time-out included.
+    void syncOutputIsCorvanesOwn_data() {
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("completed") << 0;
+        QTest::newRow("timed out") << 6000;
+    }
+    void syncOutputIsCorvanesOwn() {
+        QFETCH(int, holdMs);
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        fake::SyncOptions options;
+        options.delayMs = 30;
+        options.chatter = true;
+        options.holdMs = holdMs;
+        options.neverStop = holdMs > 0;
+        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = corvanectl(
+            withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("2")}));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!run.err.contains(QLatin1String("wrote a line")), qPrintable(run.err));
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), holdMs > 0 ? 5 : 7); // each stamped line once (and the summary)
+        QCOMPARE(run.exitCode, holdMs > 0 ? 1 : 0);
     }
 
     void usageErrors_data() {

@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "MessagePresenter.h"
+#include "SyncLog.h"
 #include "TaskList.h"
 #include "TaskListHelpers.h"
 #include "TaskListModel.h"
@@ -10,12 +11,14 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -68,10 +71,11 @@ void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& s
              qPrintable(error));
 }
 
-fake::SyncOptions syncOptions(bool neverStop = false) {
+fake::SyncOptions syncOptions(bool neverStop = false, int holdMs = 0) {
     fake::SyncOptions options;
     options.delayMs = 40;
     options.neverStop = neverStop;
+    options.holdMs = holdMs;
     return options;
 }
 
@@ -484,9 +488,11 @@ private slots:
         QVERIFY(portal->isEnabled() && viewLog->isEnabled());
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
         QCOMPARE(form.taskListModel()->rowCount(), rowsBefore + 1); // the downloaded operation
+        // The run's six stamped lines, then its summary.
         const QStringList logLines = form.form2()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(logLines.size(), 6);
-        QVERIFY(logLines.last().endsWith(QLatin1String("[STOP]")));
+        QCOMPARE(logLines.size(), 7);
+        QVERIFY(logLines.at(5).endsWith(QLatin1String("[STOP]")));
+        QCOMPARE(logLines.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
         QVERIFY(messages.shown.isEmpty());
     }
 
@@ -509,7 +515,15 @@ private slots:
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         form.Form_Load();
+        QTRY_VERIFY(form.taskListModel()->rowCount() > 0);
+        // The technician reads the message while the timer ticks: the list stays as it is under it.
+        QSignalSpy resets(form.taskListModel(), &QAbstractItemModel::modelReset);
+        messages.whileOpen = [&] {
+            form.Timer1_Timer();
+            QTest::qWait(300);
+        };
         control<QPushButton>(form, "BtnPortal")->click();
+        QCOMPARE(resets.size(), 0);
         QVERIFY(!form.isSyncRunning());
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY(messages.shown.first().text.contains(agent.paths().synchroniser()));
@@ -526,27 +540,79 @@ private slots:
     void policySyncTimedOutOrAbandoned() {
         QFETCH(bool, abandon);
         TestAgent agent;
-        writeDemo(agent, syncOptions(true));
+        writeDemo(agent, syncOptions(true, 3000));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         form.setSyncTiming(syncTiming(abandon ? 60000 : 1000));
         form.Form_Load();
         control<QCheckBox>(form, "Check1")->setChecked(false);
-        control<QPushButton>(form, "BtnPortal")->click();
+        auto* portal = control<QPushButton>(form, "BtnPortal");
+        portal->click();
         auto* cancel = control<QPushButton>(form, "BtnCancelSync");
         QVERIFY(!cancel->isHidden());
         if (abandon) {
-            QTest::qWait(300);
+            QTest::qWait(500);
             cancel->click();
         }
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
         QCOMPARE(messages.shown.size(), 1);
-        QVERIFY2(messages.shown.first().text.contains(abandon ? QLatin1String("abandoned")
-                                                              : QLatin1String("no end line")),
-                 qPrintable(messages.shown.first().text));
+        const QString expected = abandon ? QStringLiteral("keeps running") : QStringLiteral("no end line");
+        QVERIFY2(messages.shown.first().text.contains(expected), qPrintable(messages.shown.first().text));
         QVERIFY(cancel->isHidden());
-        QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
+        QVERIFY(portal->isEnabled());
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+
+        // The synchroniser it started still runs: another Policy Sync is refused, with a message.
+        portal->click();
+        QVERIFY(!form.isSyncRunning());
+        QCOMPARE(messages.shown.size(), 2);
+        QVERIFY2(messages.shown.last().text.contains(QLatin1String("still running")),
+                 qPrintable(messages.shown.last().text));
+        QVERIFY(portal->isEnabled());
+    }
+
+    // A synchroniser that fails ends the run at once, with a message that says how it ended.
+    void policySyncWhoseSynchroniserFails() {
+        TestAgent agent;
+        fake::SyncOptions options = syncOptions();
+        options.failAtOnce = true;
+        writeDemo(agent, options);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.setSyncTiming(syncTiming(60000));
+        form.Form_Load();
+        QElapsedTimer clock;
+        clock.start();
+        control<QPushButton>(form, "BtnPortal")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY2(messages.shown.first().text.contains(QLatin1String("status 1")) &&
+                     messages.shown.first().text.contains(QLatin1String("cannot reach the core server")),
+                 qPrintable(messages.shown.first().text));
+        QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
+    }
+
+    // Closing the window mid-run leaves the agent's synchroniser to finish its work.
+    void closingTheWindowLeavesTheSynchroniserRunning() {
+        TestAgent agent;
+        writeDemo(agent, syncOptions());
+        RecordingPresenter messages;
+        auto form = std::make_unique<Form1>(agent.paths(), messages);
+        form->setSyncTiming(syncTiming());
+        form->Form_Load();
+        form->show();
+        auto* status = control<QLabel>(*form, "StatusPanel2");
+        control<QPushButton>(*form, "BtnPortal")->click();
+        QTRY_COMPARE(status->text(), QStringLiteral("Synchronizing policies..."));
+        form->close();
+        form.reset();
+        auto endLines = [&] {
+            QFile log(agent.paths().syncLog());
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count("[STOP]") : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(endLines() > 0, 15000);
+        QVERIFY(messages.shown.isEmpty());
     }
 
     void logWindowFollowsItsSize() {
@@ -560,8 +626,28 @@ private slots:
         QTRY_COMPARE(text->geometry(), QRect(0, 0, 621, 299));
         form2.resize(0, 0);
         QTRY_VERIFY(text->width() >= 0 && text->height() >= 0);
-        form2.setLines({QStringLiteral("a: one"), QStringLiteral("b: two")});
+        form2.appendLines({QStringLiteral("a: one"), QStringLiteral("b: two")});
         QCOMPARE(form2.text(), QStringLiteral("a: one\nb: two\n"));
+        form2.clearLines();
+        QCOMPARE(form2.text(), QString());
+    }
+
+    // However much a synchroniser writes, the log window holds its last lines only, the last one in view.
+    void logWindowKeepsItsLastLines() {
+        Form2 form2;
+        form2.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form2));
+        for (int batch = 0; batch < 3; ++batch) {
+            QStringList lines;
+            for (int i = 0; i < kSyncLogLines / 2; ++i)
+                lines << QStringLiteral("x: line %1").arg(batch * kSyncLogLines + i);
+            form2.appendLines(lines);
+        }
+        auto* text = form2.findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
+        QCOMPARE(text->document()->blockCount(), kSyncLogLines);
+        QVERIFY(form2.text().endsWith(
+            QStringLiteral("x: line %1\n").arg(2 * kSyncLogLines + kSyncLogLines / 2 - 1)));
+        QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
     }
 
 private:

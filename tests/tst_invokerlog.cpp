@@ -75,8 +75,9 @@ private slots:
         QCOMPARE(part.shownText(), QStringLiteral("Can't find log file"));
     }
 
-    // Random appends (finished and unfinished lines), truncations, replacements and day changes: after every
-    // step the box that the follower's updates build equals what a full read shows.
+    // Random appends (finished and unfinished lines), truncations, replacements, rewrites in place that grow
+    // the log, and day changes: after every step the box that the follower's updates build equals what a
+    // full read shows.
     void followerMatchesAFullRead() {
         constexpr int kBoxLines = 6; // small, so the box overflows often
         const QDate days[] = {QDate(2026, 12, 7), QDate(2026, 12, 8)};
@@ -101,6 +102,7 @@ private slots:
             for (int step = 0; step < 60; ++step) {
                 const int op = random.bounded(10);
                 QFile file(path);
+                bool rewritten = false;
                 if (op < 5) { // the agent appends
                     QByteArray text;
                     for (int i = random.bounded(1, 5); i > 0; --i)
@@ -117,11 +119,20 @@ private slots:
                     date = days[random.bounded(2)];
                 } else if (op == 8 && random.bounded(4) == 0) {
                     QFile::remove(path);
+                } else if (op == 9 && file.exists() && random.bounded(2) == 0) {
+                    // rewritten in place, longer than before: the same file, grown, other bytes
+                    QByteArray text = "R";
+                    while (text.size() <= file.size())
+                        text += pieces[random.bounded(int(std::size(pieces)))];
+                    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                    QCOMPARE(file.write(text), text.size());
+                    file.close();
+                    rewritten = true;
                 } // else: a tick with nothing new
 
                 const qint64 pending = follower.pendingBytes(path, date);
                 const InvokerLogUpdate update = follower.update(path, date);
-                if (op >= 8 && update.kind != InvokerLogUpdate::Kind::Replaced)
+                if (op >= 8 && !rewritten && update.kind != InvokerLogUpdate::Kind::Replaced)
                     QCOMPARE(pending, 0);
                 switch (update.kind) {
                 case InvokerLogUpdate::Kind::Unchanged:

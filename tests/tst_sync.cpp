@@ -1,11 +1,15 @@
-// Policy Sync: the passes over the synchroniser's log, and real runs against the stand-in synchroniser.
+// Policy Sync: following the synchroniser's log, and real runs against the stand-in synchroniser.
 #include "PolicySyncRun.h"
 #include "SyncLog.h"
 #include "TestAgent.h"
+#include "TextLines.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <memory>
 
 using namespace corvane;
 using corvane::test::TestAgent;
@@ -24,11 +28,11 @@ PolicySyncRun::Timing fastTiming(int timeoutMs = 20000) {
     return timing;
 }
 
-// An agent whose synchroniser log ends with an earlier run, and the stand-in synchroniser with `options`.
-void prepareAgent(TestAgent& agent, fake::SyncOptions options, bool earlierRun = true) {
+// An agent whose synchroniser log holds `log` (none when null), and the stand-in synchroniser with `options`.
+void prepareAgent(TestAgent& agent, fake::SyncOptions options, const QByteArray& log = kEarlierRun) {
     QVERIFY(agent.createDatabase());
-    if (earlierRun)
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), kEarlierRun));
+    if (!log.isNull())
+        QVERIFY(agent.writeFile(agent.paths().syncLog(), log));
     QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
 }
 
@@ -38,31 +42,68 @@ fake::SyncOptions delayed(int delayMs) {
     return options;
 }
 
-// Runs a sync to its end and returns how it ended.
+// Rewrites the file at `path` in place: the same file, truncated and written again.
+void rewriteInPlace(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// What a full pass over a run's own bytes finds, an unfinished last line included.
+SyncTally tallyOf(const QByteArray& runBytes) {
+    SyncTally tally;
+    forEachLine(runBytes, [&](QByteArrayView line) {
+        if (SyncTally::isStamped(line))
+            tally.add(QString::fromLatin1(line));
+    });
+    return tally;
+}
+
+// The stamped lines among the finished lines of a run's bytes: what the window shows.
+QStringList finishedStampedLines(const QByteArray& runBytes) {
+    QStringList lines;
+    forEachLine(runBytes.left(runBytes.lastIndexOf('\n') + 1), [&](QByteArrayView line) {
+        if (SyncTally::isStamped(line))
+            lines << QString::fromLatin1(line);
+    });
+    return lines;
+}
+
+// How a run ended, and what it showed on the way.
 struct Finished {
-    PolicySyncRun::Outcome outcome;
+    PolicySyncRun::Outcome outcome = PolicySyncRun::Outcome::Abandoned;
     QString message;
-    SyncPass pass;
+    SyncTally tally;
+    QStringList lines;
     QStringList statuses;
     int passes = 0;
+    qint64 elapsedMs = 0;
 };
 
 Finished runToEnd(const TestAgent& agent, const PolicySyncRun::Timing& timing) {
     PolicySyncRun run(agent.paths(), timing);
-    Finished result{PolicySyncRun::Outcome::Abandoned, {}, {}, {}, 0};
+    Finished result;
     QObject::connect(&run, &PolicySyncRun::statusChanged, &run,
                      [&](const QString& text) { result.statuses << text; });
-    QObject::connect(&run, &PolicySyncRun::passed, &run, [&](const SyncPass&) { ++result.passes; });
+    QObject::connect(&run, &PolicySyncRun::passed, &run, [&](const SyncPass& pass) {
+        ++result.passes;
+        if (pass.fromStart)
+            result.lines.clear();
+        result.lines += pass.lines;
+    });
     QSignalSpy finished(&run, &PolicySyncRun::finished);
+    QElapsedTimer clock;
+    clock.start();
     if (!run.start()) {
         result.message = run.error();
         return result;
     }
     if (!finished.wait(timing.timeoutMs + 10000))
         return result;
+    result.elapsedMs = clock.elapsed();
     result.outcome = finished.first().at(0).value<PolicySyncRun::Outcome>();
     result.message = finished.first().at(1).toString();
-    result.pass = run.lastPass();
+    result.tally = run.tally();
     return result;
 }
 
@@ -72,74 +113,127 @@ class TestSync : public QObject {
     Q_OBJECT
 
 private slots:
-    void pass_data() {
-        QTest::addColumn<QByteArray>("log");
-        QTest::addColumn<QString>("marker");
+    // The log before the run, one pass, a change, another pass: the second pass finds the run's own lines.
+    void followerFindsTheRunsOwnLines_data() {
+        QTest::addColumn<QByteArray>("before"); // null: no log when the run starts
+        QTest::addColumn<QString>("change");    // append, rewrite (in place), replace (another file)
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<int>("policies");
         QTest::addColumn<int>("xmls");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("three new lines after a stop marker")
-            << kEarlierRun +
-                   "a: Download information for p1\r\nb: The remote operation file p1.xml was downloaded\r\n"
-                   "c: done [STOP]\r\n"
-            << "Mon 09:02 policy.sync: finished [STOP]"
-            << QStringList{QStringLiteral("a: Download information for p1"),
-                           QStringLiteral("b: The remote operation file p1.xml was downloaded"),
-                           QStringLiteral("c: done [STOP]")}
-            << 1 << 1 << "c: done [STOP]";
-        QTest::newRow("the marker line itself counts but is not shown")
-            << QByteArray("m: Download information for x\r\nn: next\r\n") << "m: Download information for x"
-            << QStringList{QStringLiteral("n: next")} << 1 << 0 << "n: next";
+        QTest::addColumn<bool>("ended");
+        const QByteArray threeLines =
+            "a: Download information for p1\r\nb: The remote operation file p1.xml was "
+            "downloaded\r\nc: done [STOP]\r\n";
+        const QStringList threeShown{QStringLiteral("a: Download information for p1"),
+                                     QStringLiteral("b: The remote operation file p1.xml was downloaded"),
+                                     QStringLiteral("c: done [STOP]")};
+        QTest::newRow("three lines after an earlier run")
+            << kEarlierRun << "append" << threeLines << threeShown << 1 << 1 << true;
+        QTest::newRow("the last line before the run is not counted")
+            << QByteArray("m: Download information for x\n") << "append" << QByteArray("n: next\n")
+            << QStringList{QStringLiteral("n: next")} << 0 << 0 << false;
+        QTest::newRow("an earlier copy of the last line does not bring older lines in")
+            << QByteArray("m: marker\nx: Download information for old\nm: marker\n") << "append"
+            << QByteArray("z: done [STOP]\n") << QStringList{QStringLiteral("z: done [STOP]")} << 0 << 0
+            << true;
+        QTest::newRow("no stamped line before the run")
+            << QByteArray("no colon here\n") << "append" << threeLines << threeShown << 1 << 1 << true;
+        QTest::newRow("no log before the run")
+            << QByteArray() << "append" << threeLines << threeShown << 1 << 1 << true;
+        QTest::newRow("an end line equal to the earlier run's")
+            << kEarlierRun << "append"
+            << QByteArray("Mon 09:00 policy.sync: Starting\r\nMon 09:02 policy.sync: finished [STOP]\r\n")
+            << QStringList{QStringLiteral("Mon 09:00 policy.sync: Starting"),
+                           QStringLiteral("Mon 09:02 policy.sync: finished [STOP]")}
+            << 0 << 0 << true;
+        QTest::newRow("log started afresh, shorter")
+            << kEarlierRun << "rewrite" << threeLines << threeShown << 1 << 1 << true;
+        QByteArray twenty;
+        for (int i = 1; i <= 20; ++i)
+            twenty += "policy.sync: The remote operation file f" + QByteArray::number(i) +
+                      ".xml was downloaded\r\n";
+        QTest::newRow("log rewritten in place, longer than before")
+            << kEarlierRun << "rewrite" << twenty
+            << QString::fromLatin1(twenty).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts) << 0 << 20
+            << false;
+        QTest::newRow("log replaced by another file")
+            << kEarlierRun << "replace" << threeLines << threeShown << 1 << 1 << true;
         QTest::newRow("unstamped lines neither shown nor counted")
+            << kEarlierRun << "append"
             << QByteArray(
-                   "m: marker\nDownload information for x\nThe remote operation file y was downloaded\n"
-                   "z: was downloaded, no file phrase\n")
-            << "m: marker" << QStringList{QStringLiteral("z: was downloaded, no file phrase")} << 0 << 0
-            << "z: was downloaded, no file phrase";
-        QTest::newRow("phrases in either order")
-            << QByteArray("m: x\nq: was downloaded: The remote operation file r\n") << "m: x"
-            << QStringList{QStringLiteral("q: was downloaded: The remote operation file r")} << 0 << 1
-            << "q: was downloaded: The remote operation file r";
-        QTest::newRow("a later copy of the marker is hidden but counted")
-            << QByteArray("m: Download information for a\nn: b\nm: Download information for a\n")
-            << "m: Download information for a" << QStringList{QStringLiteral("n: b")} << 2 << 0
-            << "m: Download information for a";
-        QTest::newRow("no marker: nothing shown or counted")
-            << QByteArray("a: Download information for p\nb: [STOP]\n") << "" << QStringList{} << 0 << 0
-            << "b: [STOP]";
-        QTest::newRow("marker gone, log started afresh")
-            << QByteArray("a: Download information for p\nb: [STOP]\n")
-            << "Mon 09:02 policy.sync: finished [STOP]" << QStringList{} << 0 << 0 << "b: [STOP]";
-        QTest::newRow("empty log") << QByteArray() << "m: x" << QStringList{} << 0 << 0 << "(none)";
+                   "Download information for x\nThe remote operation file y was downloaded\n"
+                   "z: was downloaded, no file phrase\nq: was downloaded: The remote operation file r\n")
+            << QStringList{QStringLiteral("z: was downloaded, no file phrase"),
+                           QStringLiteral("q: was downloaded: The remote operation file r")}
+            << 0 << 1 << false;
+        QTest::newRow("the end phrase in lower case")
+            << kEarlierRun << "append" << QByteArray("x: [stop]\n")
+            << QStringList{QStringLiteral("x: [stop]")} << 0 << 0 << false;
+        QTest::newRow("an end line without its line break yet")
+            << kEarlierRun << "append" << QByteArray("a: one\nb: done [STOP]")
+            << QStringList{QStringLiteral("a: one")} << 0 << 0 << true;
     }
-    void pass() {
-        QFETCH(QByteArray, log);
-        QFETCH(QString, marker);
+    void followerFindsTheRunsOwnLines() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, change);
+        QFETCH(QByteArray, bytes);
         QFETCH(QStringList, shown);
         QFETCH(int, policies);
         QFETCH(int, xmls);
-        QFETCH(QString, last);
-        const SyncPass pass = readSyncPass(log, marker);
-        QCOMPARE(pass.shownLines, shown);
-        QCOMPARE(pass.policyCount, policies);
-        QCOMPARE(pass.xmlCount, xmls);
-        QCOMPARE(pass.lastStamped.value_or(QStringLiteral("(none)")), last);
+        QFETCH(bool, ended);
+        TestAgent agent;
+        const QString path = agent.paths().syncLog();
+        if (!before.isNull())
+            QVERIFY(agent.writeFile(path, before));
+        SyncLogFollower follower(path);
+        const SyncPass first = follower.pass();
+        QCOMPARE(first.lines, QStringList());
+        QVERIFY(!syncEnded(first.tally));
+        if (change == QLatin1String("append"))
+            QVERIFY(agent.appendFile(path, bytes));
+        else if (change == QLatin1String("rewrite"))
+            rewriteInPlace(path, bytes);
+        else
+            QVERIFY(agent.writeFile(path, bytes));
+        const SyncPass pass = follower.pass();
+        QCOMPARE(pass.lines, shown);
+        QCOMPARE(pass.tally.policyCount, policies);
+        QCOMPARE(pass.tally.xmlCount, xmls);
+        QCOMPARE(syncEnded(pass.tally), ended);
+        QCOMPARE(follower.pass().lines, QStringList()); // each line once
     }
 
-    void markerAndEnd() {
-        QCOMPARE(syncMarkerLine(kEarlierRun + "no colon here\n"),
-                 QStringLiteral("Mon 09:02 policy.sync: finished [STOP]"));
-        QCOMPARE(syncMarkerLine("no stamped line\n"), QString());
-        QVERIFY(syncEnded(QStringLiteral("x: [STOP]"), QStringLiteral("m: [STOP]")));
-        QVERIFY(!syncEnded(QStringLiteral("m: [STOP]"), QStringLiteral("m: [STOP]"))); // the old run's end
-        QVERIFY(!syncEnded(QStringLiteral("x: [stop]"), QString()));                   // case matters
-        QVERIFY(!syncEnded(QString(), QString()));
-        QCOMPARE(syncSummary(2, 1), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
+    void summaryText() {
+        SyncTally tally;
+        tally.add(QStringLiteral("a: Download information for x"));
+        tally.add(QStringLiteral("b: Download information for y"));
+        tally.add(QStringLiteral("c: The remote operation file y was downloaded"));
+        QCOMPARE(syncSummary(tally), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
     }
 
-    // Random appends (finished and unfinished lines), truncations, replacements and deletions: after every
-    // step the follower's pass and the backward marker search equal a full pass over the whole log.
+    // A synchroniser that writes far more than anyone reads: a pass hands on its last lines only, and counts
+    // them all.
+    void passesKeepABoundedNumberOfLines() {
+        TestAgent agent;
+        const QString path = agent.paths().syncLog();
+        QVERIFY(agent.writeFile(path, kEarlierRun));
+        SyncLogFollower follower(path);
+        QByteArray many;
+        for (int i = 0; i < kSyncLogLines + 5000; ++i)
+            many += "x: Download information for p" + QByteArray::number(i) + "\n";
+        QVERIFY(agent.appendFile(path, many));
+        const SyncPass pass = follower.pass();
+        QCOMPARE(pass.lines.size(), kSyncLogLines);
+        QCOMPARE(pass.linesLeftOut, 5000);
+        QCOMPARE(pass.lines.last(),
+                 QStringLiteral("x: Download information for p%1").arg(kSyncLogLines + 4999));
+        QCOMPARE(pass.tally.policyCount, kSyncLogLines + 5000);
+    }
+
+    // Random appends (finished and unfinished lines), truncations, replacements, rewrites in place that grow
+    // the log, and deletions: after every step the follower finds what a full pass over the run's own bytes
+    // finds, those after the log's end when the run began, or all of them once the log was started again.
     void followerMatchesAFullPass() {
         const QByteArray pieces[] = {"m: marker line\r\n",
                                      "a: Download information for p\n",
@@ -152,40 +246,59 @@ private slots:
                                      "e: was downloaded\n",
                                      ":",
                                      "\n"};
-        const QString marker = QStringLiteral("m: marker line");
+        auto someText = [&](QRandomGenerator& random, int from, int to) {
+            QByteArray text;
+            for (int i = random.bounded(from, to); i > 0; --i)
+                text += pieces[random.bounded(int(std::size(pieces)))];
+            return text;
+        };
         for (quint32 seed = 1; seed <= 40; ++seed) {
             QRandomGenerator random(seed);
             TestAgent agent;
             const QString path = agent.paths().syncLog();
-            SyncLogFollower follower(marker);
+            if (random.bounded(4) != 0)
+                QVERIFY(agent.writeFile(path, someText(random, 0, 8)));
+            SyncLogFollower follower(path);
+            qint64 runStart = QFileInfo(path).size(); // where the run's bytes begin
+            QStringList shown;
             for (int step = 0; step < 60; ++step) {
                 const int op = random.bounded(10);
                 QFile file(path);
-                if (op < 6) {
-                    QByteArray text;
-                    for (int i = random.bounded(1, 5); i > 0; --i)
-                        text += pieces[random.bounded(int(std::size(pieces)))];
-                    QVERIFY(agent.appendFile(path, text));
-                } else if (op == 6 && file.exists()) {
-                    QVERIFY(file.resize(random.bounded(file.size() + 1)));
-                } else if (op == 7) {
-                    QByteArray text;
-                    for (int i = random.bounded(0, 6); i > 0; --i)
-                        text += pieces[random.bounded(int(std::size(pieces)))];
-                    QVERIFY(agent.writeFile(path, text));
+                const qint64 size = file.exists() ? file.size() : -1;
+                if (op < 5) {
+                    QVERIFY(agent.appendFile(path, someText(random, 1, 5)));
+                } else if (op == 5 && size >= 0) {
+                    const qint64 newSize = random.bounded(size + 1);
+                    QVERIFY(file.resize(newSize));
+                    if (newSize < size)
+                        runStart = 0;
+                } else if (op == 6) { // replaced by another file
+                    QVERIFY(agent.writeFile(path, someText(random, 0, 6)));
+                    runStart = 0;
+                } else if (op == 7 && size >= 0) { // rewritten in place, longer, from its first byte on
+                    QByteArray text = "R";
+                    while (text.size() <= size)
+                        text += someText(random, 1, 3);
+                    rewriteInPlace(path, text);
+                    runStart = 0;
                 } else if (op == 8 && random.bounded(3) == 0) {
                     QFile::remove(path);
+                    runStart = 0;
                 }
-                const QByteArray content = readWholeFile(path);
-                const SyncPass expected = readSyncPass(content, marker);
-                const SyncPass pass = follower.pass(path);
+                QFile whole(path);
+                const QByteArray content = whole.open(QIODevice::ReadOnly) ? whole.readAll() : QByteArray();
+                const QByteArray runBytes = content.mid(runStart);
+                const SyncTally expected = tallyOf(runBytes);
+                const SyncPass pass = follower.pass();
+                if (pass.fromStart)
+                    shown.clear();
+                shown += pass.lines;
                 const QString where = QStringLiteral("seed %1 step %2 op %3").arg(seed).arg(step).arg(op);
-                QVERIFY2(pass.shownLines == expected.shownLines, qPrintable(where));
-                QVERIFY2(pass.policyCount == expected.policyCount && pass.xmlCount == expected.xmlCount,
+                QVERIFY2(shown == finishedStampedLines(runBytes), qPrintable(where));
+                QVERIFY2(pass.tally.policyCount == expected.policyCount &&
+                             pass.tally.xmlCount == expected.xmlCount,
                          qPrintable(where));
-                QVERIFY2(pass.lastStamped == expected.lastStamped, qPrintable(where));
-                QVERIFY2(lastStampedLine(path, 1 + random.bounded(9)) == syncMarkerLine(content),
-                         qPrintable(where));
+                QVERIFY2(pass.tally.lastStamped == expected.lastStamped, qPrintable(where));
             }
         }
     }
@@ -195,10 +308,10 @@ private slots:
         prepareAgent(agent, delayed(30));
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
-        QCOMPARE(result.pass.policyCount, 2);
-        QCOMPARE(result.pass.xmlCount, 1);
-        QCOMPARE(result.pass.shownLines.size(), 6);
-        QVERIFY(result.pass.shownLines.last().endsWith(QLatin1String("[STOP]")));
+        QCOMPARE(result.tally.policyCount, 2);
+        QCOMPARE(result.tally.xmlCount, 1);
+        QCOMPARE(result.lines.size(), 6);
+        QVERIFY(result.lines.last().endsWith(QLatin1String("[STOP]")));
         QVERIFY(result.passes >= 2);
         QCOMPARE(result.statuses,
                  QStringList({QStringLiteral("Call PolicySync"), QStringLiteral("Synchronizing policies..."),
@@ -206,43 +319,64 @@ private slots:
         QCOMPARE(agent.dump(QStringLiteral("ClientOperations")).size(), 1); // the new operation
     }
 
-    void freshLogMeansNoMarker() {
+    // However the log stood before the run, the run counts what its synchroniser wrote.
+    void runCountsItsOwnLines_data() {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<bool>("freshLog");
+        QTest::newRow("log started afresh by the synchroniser") << kEarlierRun << true;
+        QTest::newRow("no log before the run") << QByteArray() << false;
+        QTest::newRow("no stamped line before the run") << QByteArray("no colon here\r\n") << false;
+    }
+    void runCountsItsOwnLines() {
+        QFETCH(QByteArray, log);
+        QFETCH(bool, freshLog);
         TestAgent agent;
         fake::SyncOptions options = delayed(30);
-        options.freshLog = true;
-        prepareAgent(agent, options);
+        options.freshLog = freshLog;
+        prepareAgent(agent, options, log);
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
-        QCOMPARE(result.pass.shownLines, QStringList());
-        QCOMPARE(result.statuses.last(), QStringLiteral("Synchronized: 0 (0 xml downloaded)"));
+        QCOMPARE(result.lines.size(), 6);
+        QCOMPARE(result.statuses.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
     }
 
-    void missingLogBeforeTheRun() {
-        TestAgent agent;
-        prepareAgent(agent, delayed(30), false);
-        const Finished result = runToEnd(agent, fastTiming());
-        QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
-        QCOMPARE(result.statuses.last(), QStringLiteral("Synchronized: 0 (0 xml downloaded)"));
-    }
-
-    void runsWithoutAnEndLineTimeOut_data() {
-        QTest::addColumn<bool>("neverStop");
+    // A synchroniser that exits without its end line ends the run within moments, naming its exit status
+    // and its last line of error output.
+    void synchroniserExitingWithoutAnEndLine_data() {
         QTest::addColumn<bool>("failAtOnce");
-        QTest::newRow("never writes [STOP]") << true << false;
-        QTest::newRow("exits at once") << false << true;
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("fails at once") << true
+                                       << "exited with status 1 without writing its end line. Its last error "
+                                          "output: policy.sync: cannot reach the core server";
+        QTest::newRow("exits after its lines")
+            << false << "exited with status 0 without writing its end line. It wrote no error output.";
     }
-    void runsWithoutAnEndLineTimeOut() {
-        QFETCH(bool, neverStop);
+    void synchroniserExitingWithoutAnEndLine() {
         QFETCH(bool, failAtOnce);
+        QFETCH(QString, expected);
         TestAgent agent;
         fake::SyncOptions options = delayed(10);
-        options.neverStop = neverStop;
+        options.neverStop = true;
         options.failAtOnce = failAtOnce;
         prepareAgent(agent, options);
-        const Finished result = runToEnd(agent, fastTiming(1500));
-        QCOMPARE(result.outcome, PolicySyncRun::Outcome::TimedOut);
-        QVERIFY2(result.message.contains(QLatin1String("no end line")), qPrintable(result.message));
+        const Finished result = runToEnd(agent, fastTiming(8000));
+        QCOMPARE(result.outcome, PolicySyncRun::Outcome::Failed);
+        QVERIFY2(result.message.contains(expected), qPrintable(result.message));
+        QVERIFY2(result.elapsedMs < 5000, qPrintable(QString::number(result.elapsedMs)));
         QCOMPARE(result.statuses.last(), result.message);
+    }
+
+    void synchroniserWithoutAnEndLineTimesOut() {
+        TestAgent agent;
+        fake::SyncOptions options = delayed(10);
+        options.neverStop = true;
+        options.holdMs = 4000;
+        prepareAgent(agent, options);
+        const Finished result = runToEnd(agent, fastTiming(1000));
+        QCOMPARE(result.outcome, PolicySyncRun::Outcome::TimedOut);
+        QVERIFY2(result.message.contains(QLatin1String("no end line")) &&
+                     result.message.contains(QLatin1String("still running")),
+                 qPrintable(result.message));
     }
 
     void synchroniserThatCannotStart() {
@@ -253,25 +387,54 @@ private slots:
         QVERIFY(!run.isRunning());
 
         QVERIFY(agent.writeFile(agent.paths().synchroniser(), "not a program")); // present, not executable
-        QVERIFY(!run.start());
-        QVERIFY2(run.error().contains(agent.paths().synchroniser()), qPrintable(run.error()));
+        QSignalSpy finished(&run, &PolicySyncRun::finished);
+        if (run.start())
+            QVERIFY(finished.wait(10000));
+        const QString message = finished.isEmpty() ? run.error() : finished.first().at(1).toString();
+        QVERIFY2(message.contains(agent.paths().synchroniser()), qPrintable(message));
+        QVERIFY(!run.isRunning());
     }
 
-    void abandonEndsAtOnce() {
+    // Abandoning stops following at once and leaves the synchroniser running; no second one starts while
+    // it does, and one may start once it has finished.
+    void abandonLeavesTheSynchroniserRunning() {
         TestAgent agent;
         fake::SyncOptions options = delayed(10);
         options.neverStop = true;
-        prepareAgent(agent, options, false);
+        options.holdMs = 1500;
+        prepareAgent(agent, options);
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
         QVERIFY(run.start());
-        QTest::qWait(200);
+        QTRY_VERIFY(run.synchroniserRunning());
         run.abandon();
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Abandoned);
+        QVERIFY2(finished.first().at(1).toString().contains(QLatin1String("keeps running")),
+                 qPrintable(finished.first().at(1).toString()));
         QVERIFY(!run.isRunning());
-        QTest::qWait(200);
-        QCOMPARE(finished.size(), 1); // no pass after the end
+
+        QVERIFY(!run.start());
+        QVERIFY2(run.error().contains(QLatin1String("still running")), qPrintable(run.error()));
+        QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), 15000);
+        QCOMPARE(finished.size(), 1); // no pass, no end after the first end
+        QVERIFY(run.start());
+        run.abandon();
+    }
+
+    // The synchroniser belongs to the agent: it finishes its work after whatever followed it is gone.
+    void synchroniserOutlivesItsRun() {
+        TestAgent agent;
+        prepareAgent(agent, delayed(150));
+        auto run = std::make_unique<PolicySyncRun>(agent.paths(), fastTiming());
+        QVERIFY(run->start());
+        QTRY_VERIFY(run->synchroniserRunning());
+        run.reset();
+        auto endLines = [&] {
+            QFile log(agent.paths().syncLog());
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count("[STOP]") : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(endLines(), 2, 15000); // the earlier run's, and this one's
     }
 };
 

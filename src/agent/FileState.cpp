@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -47,6 +49,42 @@ FileState FileState::of(const QString& path) {
     state.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 #endif
     return state;
+}
+
+namespace {
+
+QByteArray bytesAt(QIODevice& file, qint64 from, qint64 count, bool& ok) {
+    if (!file.seek(from)) {
+        ok = false;
+        return QByteArray();
+    }
+    QByteArray bytes = file.read(count);
+    ok = ok && bytes.size() == count;
+    return bytes;
+}
+
+} // namespace
+
+FileFingerprint FileFingerprint::of(QIODevice& file, qint64 end) {
+    FileFingerprint fingerprint;
+    fingerprint.end = end;
+    if (end <= 0)
+        return fingerprint;
+    bool ok = true;
+    fingerprint.head = bytesAt(file, 0, std::min(end, kFingerprintSpan), ok);
+    const qint64 tailStart = std::max(kFingerprintSpan, end - kFingerprintSpan);
+    if (tailStart < end)
+        fingerprint.tail = bytesAt(file, tailStart, end - tailStart, ok);
+    if (!ok)
+        fingerprint.end = -1;
+    return fingerprint;
+}
+
+bool FileFingerprint::matches(QIODevice& file) const {
+    if (end < 0)
+        return false;
+    const FileFingerprint now = of(file, end);
+    return now.end == end && now.head == head && now.tail == tail;
 }
 
 } // namespace corvane

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+class QIODevice;
 
 namespace corvane {
 
@@ -20,6 +23,22 @@ struct FileState {
     bool unchangedSince(const FileState& other) const {
         return sameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
     }
+};
+
+// A small sample of a file's bytes before a point: the first and the last kFingerprintSpan of them. A
+// follower keeps one of what it has read; a log rewritten in place since then, even one that grew past its
+// old size, almost surely no longer matches and is read again from its start.
+struct FileFingerprint {
+    static constexpr qint64 kFingerprintSpan = 4096;
+
+    qint64 end = 0; // -1: nothing could be read, so nothing matches
+    QByteArray head;
+    QByteArray tail;
+
+    // The fingerprint of the bytes of `file` before `end`.
+    static FileFingerprint of(QIODevice& file, qint64 end);
+    // Whether `file` still holds the same bytes at the same places.
+    bool matches(QIODevice& file) const;
 };
 
 } // namespace corvane

@@ -10,7 +10,8 @@ namespace corvane {
 InvokerLogFollower::InvokerLogFollower(int boxLines)
     : m_boxLines(std::max(boxLines, 2)) {}
 
-InvokerLogFollower::Plan InvokerLogFollower::plan(const FileState& file, const QString& dateKey) const {
+InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const FileState& file,
+                                                  const QString& dateKey) const {
     // Something there that is no regular file is read, and refused, as the reader's own error.
     if (!file.exists)
         return m_valid && m_status == InvokerLogPart::Status::Missing ? Plan::Nothing : Plan::Missing;
@@ -19,13 +20,20 @@ InvokerLogFollower::Plan InvokerLogFollower::plan(const FileState& file, const Q
         return Plan::Full;
     if (file.unchangedSince(m_file))
         return Plan::Nothing;
-    // Grown: the agent appended. Anything else (shrunk, or rewritten at the same size) is read again.
-    return file.size > m_file.size ? Plan::Append : Plan::Full;
+    // Grown, with what was read still in place: the agent appended. Anything else (shrunk, or rewritten,
+    // even rewritten longer than before) is read again.
+    return file.size > m_file.size && readBytesInPlace(path) ? Plan::Append : Plan::Full;
+}
+
+bool InvokerLogFollower::readBytesInPlace(const QString& path) const {
+    QFile log;
+    QString error;
+    return openAgentFile(log, path, error) == AgentFileStatus::Read && m_fingerprint.matches(log);
 }
 
 qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) const {
     const FileState file = FileState::of(path);
-    switch (plan(file, invokerDateKey(date))) {
+    switch (plan(path, file, invokerDateKey(date))) {
     case Plan::Nothing:
     case Plan::Missing:
         return 0;
@@ -40,7 +48,7 @@ qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) 
 InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& date) {
     const QString dateKey = invokerDateKey(date);
     const FileState file = FileState::of(path);
-    switch (plan(file, dateKey)) {
+    switch (plan(path, file, dateKey)) {
     case Plan::Nothing:
         return InvokerLogUpdate();
     case Plan::Missing: {
@@ -122,6 +130,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     m_dateKey = dateKey;
     m_file = file;
     m_consumed = consumed;
+    m_fingerprint = FileFingerprint::of(log, consumed);
     // The next read starts again at an unfinished last line, with the flag as it stood before it.
     m_found = sawUnfinished ? foundBeforeUnfinished : found;
     m_unfinishedShown = unfinishedShown;

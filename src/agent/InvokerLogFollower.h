@@ -24,9 +24,10 @@ struct InvokerLogUpdate {
 };
 
 // Follows the invoker log from tick to tick, reading only what was added: a tick with nothing new reads
-// nothing, a grown file is read from where the last read ended, and a file that shrank or was replaced, or a
-// new day, is read again in full. Applying every update gives what a full read shows: the day's part, or its
-// last `boxLines` lines (counting the leading line break) when it is longer.
+// nothing, a grown file is read from where the last read ended, and a file that shrank, was replaced or
+// rewritten in place (its fingerprint changed), or a new day, is read again in full. Applying every update
+// gives what a full read shows: the day's part, or its last `boxLines` lines (counting the leading line
+// break) when it is longer.
 class InvokerLogFollower {
 public:
     explicit InvokerLogFollower(int boxLines);
@@ -37,7 +38,8 @@ public:
 
 private:
     enum class Plan { Nothing, Missing, Full, Append };
-    Plan plan(const FileState& file, const QString& dateKey) const;
+    Plan plan(const QString& path, const FileState& file, const QString& dateKey) const;
+    bool readBytesInPlace(const QString& path) const;
     InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
 
     int m_boxLines;
@@ -46,6 +48,7 @@ private:
     QString m_dateKey;
     FileState m_file;
     qint64 m_consumed = 0;          // where the unfinished last line starts, or the end
+    FileFingerprint m_fingerprint;  // of the bytes before m_consumed
     bool m_found = false;           // the day's first line is among the complete lines
     bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
     qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included

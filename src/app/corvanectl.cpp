@@ -189,26 +189,24 @@ int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QText
     timing.timeoutMs = timeoutSeconds * 1000;
     PolicySyncRun run(paths, timing);
     QEventLoop loop;
-    qsizetype printed = 0;
     QObject::connect(&run, &PolicySyncRun::statusChanged, &loop,
                      [&](const QString& text) { feedback.setStatus(text); });
     QObject::connect(&run, &PolicySyncRun::passed, &loop, [&](const SyncPass& pass) {
-        // A log started afresh loses the lines already printed; only what comes after them is new.
-        if (pass.shownLines.size() < printed)
-            printed = pass.shownLines.size();
-        for (; printed < pass.shownLines.size(); ++printed)
-            out << pass.shownLines.at(printed) << Qt::endl;
+        // A log started afresh starts the run's lines again: they are new, and printed.
+        for (const QString& line : pass.lines)
+            out << line << '\n';
+        out.flush();
     });
-    QObject::connect(
-        &run, &PolicySyncRun::finished, &loop, [&](PolicySyncRun::Outcome outcome, const QString& message) {
-            if (outcome == PolicySyncRun::Outcome::Completed) {
-                out << syncSummary(run.lastPass().policyCount, run.lastPass().xmlCount) << Qt::endl;
-                loop.exit(kSuccess);
-            } else {
-                err << message << Qt::endl;
-                loop.exit(kDataFailure);
-            }
-        });
+    QObject::connect(&run, &PolicySyncRun::finished, &loop,
+                     [&](PolicySyncRun::Outcome outcome, const QString& message) {
+                         if (outcome == PolicySyncRun::Outcome::Completed) {
+                             out << syncSummary(run.tally()) << Qt::endl;
+                             loop.exit(kSuccess);
+                         } else {
+                             err << message << Qt::endl;
+                             loop.exit(kDataFailure);
+                         }
+                     });
     if (!run.start()) {
         err << run.error() << Qt::endl;
         return kDataFailure;

@@ -2,7 +2,6 @@
 
 #include "FileState.h"
 
-#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -11,53 +10,57 @@
 
 namespace corvane {
 
-// What one pass over the synchroniser's log finds. Only stamped lines (those holding a ':') count.
-struct SyncPass {
-    QStringList shownLines;             // stamped lines after the marker, the marker's own text left out
-    int policyCount = 0;                // "Download information for" from the marker on
-    int xmlCount = 0;                   // "The remote operation file" ... "was downloaded" from the marker on
-    std::optional<QString> lastStamped; // the log's last stamped line; nothing when it has none
+// How many lines of a run the sync log window keeps, and a pass hands on at most: a synchroniser that
+// writes megabytes a second must not fill memory, and nobody scrolls back a hundred thousand lines.
+constexpr int kSyncLogLines = 10000;
+
+// What a run's stamped lines (those holding a ':') add up to; other lines count for nothing.
+struct SyncTally {
+    int policyCount = 0;                // "Download information for"
+    int xmlCount = 0;                   // "The remote operation file" ... "was downloaded"
+    std::optional<QString> lastStamped; // the run's last stamped line so far
+
+    // Only stamped lines are shown and counted.
+    static bool isStamped(QByteArrayView line);
+    void add(const QString& stampedLine);
 };
 
-// The last stamped line of a log's content, or an empty text: where a new run's output begins.
-QString syncMarkerLine(const QByteArray& content);
+// What one pass over the synchroniser's log found.
+struct SyncPass {
+    // The run's lines start afresh with `lines`: the log was replaced, truncated or rewritten since the last
+    // pass, so what was shown before is no longer in it.
+    bool fromStart = false;
+    QStringList lines;                     // stamped lines completed since the last pass, the last ones only
+    qint64 linesLeftOut = 0;               // stamped lines completed since the last pass but not in `lines`
+    std::optional<QString> unfinishedLine; // a stamped last line whose line end is not written yet
+    SyncTally tally;                       // the whole run so far, an unfinished stamped line included
+};
 
-// One pass over the whole content, counting and showing from the line equal to `markerLine` on.
-SyncPass readSyncPass(const QByteArray& content, const QString& markerLine);
-
-// The run is over when the last stamped line holds "[STOP]" and is not the marker.
-bool syncEnded(const QString& currentLine, const QString& markerLine);
+// The run is over when its last stamped line holds "[STOP]".
+bool syncEnded(const SyncTally& tally);
 
 // The status text of a finished run: "Synchronized: 2 (1 xml downloaded)".
-QString syncSummary(int policyCount, int xmlCount);
+QString syncSummary(const SyncTally& tally);
 
-// The content of the file at `path`, read whole; a missing or unreadable file reads as empty.
-QByteArray readWholeFile(const QString& path);
-
-// The last stamped line of the file at `path`, read from its end backwards in chunks of `chunkSize`: the same
-// as syncMarkerLine of the whole content, at the cost of the log's tail only.
-QString lastStampedLine(const QString& path, qint64 chunkSize = 64 * 1024);
-
-// Follows the synchroniser's log from pass to pass: each pass reads only what was added since the last one,
-// and the whole log again when it shrank or was replaced. Every pass finds exactly what readSyncPass finds
-// over the whole content.
+// Follows the synchroniser's log for one run. The run's lines are those written after the log's end as it
+// stood when the follower was made, or, once the log was replaced, truncated or rewritten in place, all the
+// lines of the log as it stands now. Each pass reads only what was added since the last one.
 class SyncLogFollower {
 public:
-    explicit SyncLogFollower(const QString& markerLine);
-    SyncPass pass(const QString& path);
+    // Takes the log's identity, size and fingerprint now, without reading its lines: where the run begins.
+    explicit SyncLogFollower(const QString& path);
+
+    // Reads what was added. `final`: the synchroniser has exited, so an unfinished last line is complete.
+    SyncPass pass(bool final = false);
 
 private:
-    // The effect of one line on a pass, as readSyncPass applies it.
-    struct State {
-        bool pastMarker = false;
-        SyncPass pass;
-    };
-    void apply(State& state, QByteArrayView bytes) const;
+    void restart(SyncPass& pass);
 
-    QString m_markerLine;
+    QString m_path;
     FileState m_file;
-    qint64 m_consumed = 0; // past the last complete line
-    State m_complete;      // what the complete lines found
+    qint64 m_consumed = 0;         // past the last complete line read
+    FileFingerprint m_fingerprint; // of the bytes before m_consumed
+    SyncTally m_complete;          // what the complete lines found
 };
 
 } // namespace corvane

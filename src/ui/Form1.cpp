@@ -393,17 +393,25 @@ void Form1::BtnPortal_Click() {
     if (!m_sync) {
         m_sync = new PolicySyncRun(m_paths, m_syncTiming, this);
         connect(m_sync, &PolicySyncRun::statusChanged, this, &Form1::setStatus);
-        connect(m_sync, &PolicySyncRun::passed, this,
-                [this](const SyncPass& pass) { form2()->setLines(pass.shownLines); });
+        connect(m_sync, &PolicySyncRun::passed, this, [this](const SyncPass& pass) {
+            if (pass.fromStart)
+                form2()->clearLines();
+            form2()->appendLines(pass.lines);
+        });
+        connect(m_sync, &PolicySyncRun::summarised, this,
+                [this](const QString& summary) { form2()->appendLines({summary}); });
         connect(m_sync, &PolicySyncRun::finished, this, &Form1::onSyncFinished);
         connect(m_cancelSync, &QPushButton::clicked, m_sync, &PolicySyncRun::abandon);
     }
     if (!m_sync->start()) {
+        // No rebuild under the message: the list would change while the technician reads it.
+        BusyScope busy(m_busy);
         setStatus(QString());
         showMessage(m_sync->error());
         setSyncControlsEnabled(true);
         return;
     }
+    form2()->clearLines();
     m_cancelSync->show();
     if (CheckViewLog->isChecked())
         form2()->show();
@@ -448,7 +456,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     }
     if (isSyncRunning()) {
         disconnect(m_sync, nullptr, this, nullptr); // no message and no rebuild on the way out
-        m_sync->abandon();
+        m_sync->abandon();                          // the synchroniser runs on: it belongs to the agent
     }
     event->accept();
 }

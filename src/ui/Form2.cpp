@@ -1,6 +1,7 @@
 #include "Form2.h"
 
 #include "LogBox.h"
+#include "SyncLog.h"
 #include "Twips.h"
 
 #include <QPlainTextEdit>
@@ -19,18 +20,26 @@ Form2::Form2(QWidget* parent)
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The box drops its first lines as new ones come: a synchroniser may write megabytes a second.
+    Text1->setMaximumBlockCount(kSyncLogLines);
     Form_Resize();
 }
 
-void Form2::setLines(const QStringList& lines) {
-    const QString text = lines.isEmpty() ? QString() : joinedForLogBox(lines) + QLatin1Char('\n');
-    if (Text1->toPlainText() != text)
-        Text1->setPlainText(text);
+void Form2::clearLines() {
+    Text1->clear();
+}
+
+void Form2::appendLines(const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    // Only the last lines can stay, and one block of text lays out far faster than many.
+    Text1->appendPlainText(joinedForLogBox(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines))));
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
 QString Form2::text() const {
-    return Text1->toPlainText();
+    const QString text = Text1->toPlainText();
+    return text.isEmpty() ? text : text + QLatin1Char('\n');
 }
 
 void Form2::resizeEvent(QResizeEvent* event) {

@@ -8,15 +8,19 @@ class QPlainTextEdit;
 namespace corvane {
 
 // "Policy Sync log": the lines a synchronisation adds to the synchroniser's log, one per line, the last in
-// view. A plain viewer, not modal, sized by the technician.
+// view, then the run's summary. A plain viewer, not modal, sized by the technician. It keeps the last
+// kSyncLogLines lines, however much the synchroniser writes.
 class Form2 : public QWidget {
     Q_OBJECT
 
 public:
     explicit Form2(QWidget* parent = nullptr);
 
-    // Replaces the text with `lines`, each ended by a line break, and scrolls to the last one.
-    void setLines(const QStringList& lines);
+    // Empties the text: a new run, or a log started afresh.
+    void clearLines();
+    // Adds `lines` after the text, one per line, and scrolls to the last one.
+    void appendLines(const QStringList& lines);
+    // The text, each line ended by a line break.
     QString text() const;
 
 protected:

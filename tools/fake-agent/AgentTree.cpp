@@ -205,6 +205,8 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
         arguments << QStringLiteral("--fresh-log");
     if (options.chatter)
         arguments << QStringLiteral("--chatter");
+    if (options.holdMs > 0)
+        arguments << QStringLiteral("--hold-ms") << QString::number(options.holdMs);
     if (options.floodBytesPerSecond > 0)
         arguments << QStringLiteral("--flood-bytes-per-second")
                   << QString::number(options.floodBytesPerSecond) << QStringLiteral("--flood-seconds")

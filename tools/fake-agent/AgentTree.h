@@ -38,6 +38,7 @@ struct SyncOptions {
     bool chatter = false; // also writes each log line to its standard output and a note to its error output
     int floodBytesPerSecond = 0; // after its usual lines, fills the log at this rate...
     int floodSeconds = 0;        // ...for this long, before its end line
+    int holdMs = 0;              // stays running this long after its last line
 };
 
 // Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,

@@ -112,9 +112,10 @@ bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QSt
         error = QStringLiteral("cannot write ") + log;
         return false;
     }
-    if (options.neverStop)
-        return true;
-    return stamped(QStringLiteral("policy.sync: Policy synchronisation finished [STOP]"));
+    if (!options.neverStop && !stamped(QStringLiteral("policy.sync: Policy synchronisation finished [STOP]")))
+        return false;
+    QThread::msleep(ulong(options.holdMs));
+    return true;
 }
 
 } // namespace corvane::fake

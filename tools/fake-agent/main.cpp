@@ -51,8 +51,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption floodSecondsOption(QStringLiteral("flood-seconds"),
                                                 QStringLiteral("Synchroniser: how long to fill the log."),
                                                 QStringLiteral("SECONDS"), QStringLiteral("0"));
-    parser.addOptions({rootOption, delayOption, neverStopOption, failOption, freshOption, chatterOption,
-                       floodRateOption, floodSecondsOption});
+    const QCommandLineOption holdOption(
+        QStringLiteral("hold-ms"),
+        QStringLiteral("Synchroniser: stay running this long after the last line (default 0)."),
+        QStringLiteral("MS"), QStringLiteral("0"));
+    parser.addOptions({holdOption, rootOption, delayOption, neverStopOption, failOption, freshOption,
+                       chatterOption, floodRateOption, floodSecondsOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
     // that installSynchroniser wrote beside the copy.
@@ -79,6 +83,8 @@ int main(int argc, char* argv[]) {
     options.failAtOnce = parser.isSet(failOption);
     options.freshLog = parser.isSet(freshOption);
     options.chatter = parser.isSet(chatterOption);
+    bool holdOk = false;
+    options.holdMs = parser.value(holdOption).toInt(&holdOk);
     bool floodOk = false;
     bool floodSecondsOk = false;
     options.floodBytesPerSecond = parser.value(floodRateOption).toInt(&floodOk);
