@@ -1,6 +1,7 @@
 // Building the list's rows from the task table: texts, colours, icons, tags, order and scroll target.
 #include "Feedback.h"
 #include "TaskList.h"
+#include "TaskListExport.h"
 #include "TaskListLoader.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
@@ -34,6 +35,24 @@ class TestTaskList : public QObject {
     Q_OBJECT
 
 private slots:
+    // CSV quotes a field holding a comma, a quote or a line break and doubles its quotes; tab-separated text
+    // has no quoting, so a tab or line break inside a cell becomes a space.
+    void csvAndTabSeparatedText() {
+        TaskRow plain = buildTaskRow(QStringLiteral("7"), QStringLiteral("a.xml;6;No;;done;01/02/26 10:00"),
+                                     QStringLiteral("Office"));
+        TaskRow awkward = buildTaskRow(QStringLiteral("8"), QStringLiteral("b.xml;2;;;;"),
+                                       QStringLiteral("Suite, \"Pro\"\r\nEdition\tx"));
+        const QString csv = taskListCsv({plain, awkward});
+        QCOMPARE(csv,
+                 QStringLiteral("Task,Application,Database,SDClient,Install,Reschedule,Reschedule Date\r\n"
+                                "7,Office,Completed,done,01/02/26 10:00,No,\r\n"
+                                "8,\"Suite, \"\"Pro\"\"\r\nEdition\tx\",Waiting,,,,\r\n"));
+        QCOMPARE(
+            taskListTsv({awkward}),
+            QStringLiteral("Task\tApplication\tDatabase\tSDClient\tInstall\tReschedule\tReschedule Date\n"
+                           "8\tSuite, \"Pro\"  Edition x\tWaiting\t\t\t\t\n"));
+    }
+
     void row_data() {
         QTest::addColumn<QString>("record");
         QTest::addColumn<Answer>("answer");

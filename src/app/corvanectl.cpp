@@ -6,6 +6,7 @@
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
 #include "TaskList.h"
+#include "TaskListExport.h"
 #include "TaskListLoader.h"
 
 #include <QCommandLineParser>
@@ -31,7 +32,7 @@ enum ExitStatus { kSuccess = 0, kDataFailure = 1, kUsageError = 2 };
 const QString kDescription =
     QStringLiteral("Shows and steers the software distribution of the local management agent.\n\n"
                    "Commands:\n"
-                   "  list [--json]             every task, as the main window lists it\n"
+                   "  list [--json | --csv]     every task, as the main window lists it\n"
                    "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log\n"
                    "  stop TASKID...            Stop Install on the named tasks\n"
                    "  reinstall TASKID...       Reinstall the named tasks\n"
@@ -104,10 +105,20 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     }
 }
 
-int runList(const AgentPaths& paths, bool json, QTextStream& out, QTextStream& err, Feedback& feedback) {
+enum class ListFormat { Table, Json, Csv };
+
+int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextStream& err,
+            Feedback& feedback) {
     QString dbErrorText;
     const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
-    if (json) {
+    if (format == ListFormat::Csv) {
+#ifdef Q_OS_WIN
+        // CSV lines end with CR LF already; a text-mode stdout would add another CR.
+        out.flush();
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        out << taskListCsv(snapshot.rows);
+    } else if (format == ListFormat::Json) {
         QJsonArray array;
         for (const TaskRow& row : snapshot.rows)
             array.append(rowObject(row));
@@ -237,6 +248,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption rootOption = AgentPaths::rootOption();
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("list: print the rows as JSON."));
+    const QCommandLineOption csvOption(QStringLiteral("csv"),
+                                       QStringLiteral("list: print the rows as CSV, a header line first."));
     const QCommandLineOption dateOption(QStringLiteral("date"), QStringLiteral("log: the day to show."),
                                         QStringLiteral("YYYY-MM-DD"));
     const QCommandLineOption timeoutOption(
@@ -245,7 +258,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("SECONDS"), QStringLiteral("600"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
-    parser.addOptions({rootOption, jsonOption, dateOption, timeoutOption, verboseOption});
+    parser.addOptions({rootOption, jsonOption, csvOption, dateOption, timeoutOption, verboseOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, log, stop, reinstall or sync"));
 
@@ -272,9 +285,16 @@ int main(int argc, char* argv[]) {
     const AgentPaths paths(parser.value(rootOption));
     ConsoleFeedback feedback(err, parser.isSet(verboseOption));
 
-    if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption))
-        return runList(paths, parser.isSet(jsonOption), out, err, feedback);
-    if (command == QLatin1String("log") && args.size() == 1 && !parser.isSet(jsonOption)) {
+    if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption)) {
+        if (parser.isSet(jsonOption) && parser.isSet(csvOption))
+            return usageError(QStringLiteral("--json and --csv exclude each other"));
+        const ListFormat format = parser.isSet(jsonOption)  ? ListFormat::Json
+                                  : parser.isSet(csvOption) ? ListFormat::Csv
+                                                            : ListFormat::Table;
+        return runList(paths, format, out, err, feedback);
+    }
+    if (command == QLatin1String("log") && args.size() == 1 && !parser.isSet(jsonOption) &&
+        !parser.isSet(csvOption)) {
         QDate date = QDate::currentDate();
         if (parser.isSet(dateOption)) {
             date = QDate::fromString(parser.value(dateOption), Qt::ISODate);
@@ -284,7 +304,7 @@ int main(int argc, char* argv[]) {
         return runLog(paths, date, out, err);
     }
     if ((command == QLatin1String("stop") || command == QLatin1String("reinstall")) &&
-        !parser.isSet(jsonOption) && !parser.isSet(dateOption)) {
+        !parser.isSet(jsonOption) && !parser.isSet(csvOption) && !parser.isSet(dateOption)) {
         if (args.size() < 2)
             return usageError(command + QStringLiteral(" needs at least one task id"));
         const TaskAction action =
@@ -292,7 +312,7 @@ int main(int argc, char* argv[]) {
         return runAction(paths, action, args.mid(1), feedback);
     }
     if (command == QLatin1String("sync") && args.size() == 1 && !parser.isSet(jsonOption) &&
-        !parser.isSet(dateOption)) {
+        !parser.isSet(csvOption) && !parser.isSet(dateOption)) {
         bool ok = false;
         const int timeout = parser.value(timeoutOption).toInt(&ok);
         if (!ok || timeout <= 0 || timeout > 24 * 3600)

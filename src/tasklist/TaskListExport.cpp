@@ -1,0 +1,77 @@
+#include "TaskListExport.h"
+
+#include "TaskList.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace corvane {
+
+namespace {
+
+QString csvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString tsvField(QString text) {
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+template <typename Field>
+QString joinedLines(const QList<TaskRow>& rows, QChar separator, Field field, const QString& lineEnd) {
+    auto line = [&](const QStringList& cells) {
+        QStringList fields;
+        fields.reserve(cells.size());
+        for (const QString& cell : cells)
+            fields << field(cell);
+        return fields.join(separator) + lineEnd;
+    };
+    QString text = line(exportHeader());
+    for (const TaskRow& row : rows)
+        text += line(exportCells(row));
+    return text;
+}
+
+} // namespace
+
+QStringList exportHeader() {
+    QStringList header{QStringLiteral("Task")};
+    for (int column = 1; column < kTaskColumns.size(); ++column)
+        header << kTaskColumns.at(column).caption;
+    return header;
+}
+
+QStringList exportCells(const TaskRow& row) {
+    QStringList cells{row.key.mid(1)};
+    for (int column = 1; column < kTaskColumns.size(); ++column)
+        cells << row.columnText(column);
+    return cells;
+}
+
+QString taskListCsv(const QList<TaskRow>& rows) {
+    return joinedLines(rows, QLatin1Char(','), csvField, QStringLiteral("\r\n"));
+}
+
+QString taskListTsv(const QList<TaskRow>& rows) {
+    return joinedLines(rows, QLatin1Char('\t'), tsvField, QStringLiteral("\n"));
+}
+
+bool saveTaskListCsv(const QString& path, const QList<TaskRow>& rows, QString& error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(taskListCsv(rows).toUtf8()) < 0 || !file.commit()) {
+        error = QStringLiteral("Can't save %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvane

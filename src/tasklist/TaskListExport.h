@@ -1,0 +1,27 @@
+#pragma once
+
+#include "TaskRow.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace corvane {
+
+// The columns of a copied or exported list: the task id, then the list's six captioned columns.
+QStringList exportHeader();
+// The texts of one row in the order of exportHeader().
+QStringList exportCells(const TaskRow& row);
+
+// The rows as CSV: the header line, then one line per row, fields quoted where they hold a comma, a quote or
+// a line break (quotes doubled), every line ended by CR LF.
+QString taskListCsv(const QList<TaskRow>& rows);
+// The rows as tab-separated text with a header line, for the clipboard. A tab or line break inside a cell
+// becomes a space, since the format has no quoting.
+QString taskListTsv(const QList<TaskRow>& rows);
+
+// Writes taskListCsv(rows) to `path` in UTF-8, replacing the file only once the whole text is written;
+// false with the reason in `error` when it cannot.
+bool saveTaskListCsv(const QString& path, const QList<TaskRow>& rows, QString& error);
+
+} // namespace corvane
