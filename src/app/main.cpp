@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSettings>
 
 using namespace corvane;
 
@@ -26,7 +27,13 @@ int main(int argc, char* argv[]) {
     MessageBoxPresenter messages;
     Form1 form(AgentPaths(parser.value(rootOption)), messages);
     messages.setParent(&form);
+    // The technician's arrangement of the window, per user; the agent's data is never stored here.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Corvane"),
+                       QStringLiteral("Corvane"));
+    form.restoreSettings(settings);
     form.Form_Load();
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    form.saveSettings(settings);
+    return status;
 }

@@ -4,26 +4,41 @@
 #include "ClientDatabase.h"
 #include "Form2.h"
 #include "InvokerLog.h"
+#include "InvokerLogBox.h"
 #include "LogBox.h"
 #include "MessagePresenter.h"
+#include "TaskDetailsDialog.h"
+#include "TaskFilterBar.h"
 #include "TaskList.h"
+#include "TaskListExport.h"
 #include "TaskListLoader.h"
 #include "TaskListModel.h"
+#include "TaskListProxy.h"
+#include "TaskListView.h"
+#include "TaskRecord.h"
 #include "Twips.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStyle>
 #include <QTextCursor>
 #include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 namespace corvane {
 
@@ -35,6 +50,24 @@ constexpr qint64 kBackgroundReadBytes = 4 * 1024 * 1024;
 // Descriptors read between two turns of the event loop while a long list is built (about 10 ms).
 constexpr int kRowsPerSlice = 1000;
 const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
+const QString kUpdatedText = QStringLiteral("Updated ");
+
+// The smallest window still shows a few rows and lines, and fits a 1280x720 screen at 200 % scaling.
+constexpr int kMinimumPaneHeight = 48;
+constexpr int kMinimumGap = 4;
+constexpr int kUpdatedPanelWidth = 100;
+// The sync log window opens this many characters wide where the screen has room, and no narrower than
+// the minimum beside the main window.
+constexpr int kSyncLogLineChars = 110;
+constexpr int kSyncLogMinimumWidth = 360;
+
+// Settings: what the technician arranged, per user.
+const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kSplitterKey = QStringLiteral("window/splitter");
+const QString kHeaderKey = QStringLiteral("list/header");
+const QString kSizedColumnsKey = QStringLiteral("list/sizedColumns");
+const QString kViewLogKey = QStringLiteral("window/viewLog");
+const QString kSyncLogGeometryKey = QStringLiteral("syncLog/geometry");
 
 // Counts a piece of work that must not run under a rebuild, for as long as the scope lives.
 class BusyScope {
@@ -62,9 +95,9 @@ QFont windowFont() {
     return font;
 }
 
-QLabel* statusPanel(QWidget* parent, const QRect& geometry) {
+QLabel* statusPanel(QWidget* parent) {
     auto* panel = new QLabel(parent);
-    panel->setGeometry(geometry);
+    panel->setMinimumWidth(1); // a long text is cut rather than widen the window
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setIndent(2);
     return panel;
@@ -72,18 +105,19 @@ QLabel* statusPanel(QWidget* parent, const QRect& geometry) {
 
 } // namespace
 
-Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock, QWidget* parent)
+    : QWidget(parent, Qt::Window)
     , m_paths(paths)
     , m_messages(messages)
+    , m_clock(clock)
     , m_logFollower(std::make_shared<InvokerLogFollower>(kLogBoxLines)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
     setFont(windowFont());
-    setFixedSize(twips(11160), twips(5625));
     createControls();
+    resize(twips(11160), twips(5625));
+    layout()->activate(); // the list has its width before the first load, shown or not
 }
 
 Form1::~Form1() = default;
@@ -93,33 +127,29 @@ void Form1::createControls() {
         m_imageList1.insert(QLatin1String(key),
                             QIcon(QStringLiteral(":/corvane/%1.png").arg(QLatin1String(key))));
 
-    Text1 = new QPlainTextEdit(QStringLiteral("Text1"), this);
+    // The design size lays every control out where it always was; extra space goes to the list and the
+    // log box, the splitter between them shares it, and the banner keeps its width.
+    Text1 = new InvokerLogBox(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twipsRect(1800, 3240, 9255, 2150));
+    Text1->setAccessibleName(QStringLiteral("Invoker log"));
     Text1->setReadOnly(true); // the next refresh would discard anything typed
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     Text1->setMaximumBlockCount(kLogBoxLines);
+    Text1->setMinimumHeight(kMinimumPaneHeight);
 
     m_model = new TaskListModel(this);
     m_model->setIcons(m_imageList1);
     QFont bold = font();
     bold.setBold(true);
     m_model->setBoldFont(bold);
-    ListView1 = new QTreeView(this);
+    m_proxy = new TaskListProxy(m_model, this);
+    ListView1 = new TaskListView(m_proxy, m_clock, this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(twipsRect(1800, 120, 9255, 2535));
-    ListView1->setModel(m_model);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setIconSize(QSize(18, 16));
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsMovable(false);
+    ListView1->setAccessibleName(QStringLiteral("Task list"));
+    ListView1->setMinimumHeight(kMinimumPaneHeight);
     // The selection shows only while the list has the focus.
     QPalette listPalette = ListView1->palette();
     listPalette.setColor(QPalette::Inactive, QPalette::Highlight, Qt::transparent);
@@ -127,17 +157,27 @@ void Form1::createControls() {
                          listPalette.color(QPalette::Inactive, QPalette::Text));
     ListView1->setPalette(listPalette);
     connect(m_model, &TaskListModel::itemCheck, this, &Form1::ListView1_ItemCheck);
+    m_filterBar = new TaskFilterBar(this);
+    connect(m_filterBar, &TaskFilterBar::filterChanged, m_proxy, &TaskListProxy::setFilterText);
+    connect(m_filterBar, &TaskFilterBar::closed, ListView1, [this] { ListView1->setFocus(); });
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_proxy, signal, this, &Form1::showFilterCounts);
+    connect(m_proxy, &QAbstractItemModel::modelReset, this, &Form1::showFilterCounts);
+    connect(m_proxy, &QAbstractItemModel::layoutChanged, this, &Form1::showFilterCounts);
 
-    BtnRefresh = new QPushButton(QStringLiteral("Refresh List"), this);
+    BtnRefresh = new QPushButton(QStringLiteral("&Refresh List"), this);
     BtnRefresh->setObjectName(QStringLiteral("BtnRefresh"));
-    BtnRefresh->setGeometry(twipsRect(1920, 2760, 1095, 375));
+    BtnRefresh->setToolTip(QStringLiteral("Read the agent's tasks again (F5)"));
     connect(BtnRefresh, &QPushButton::clicked, this, &Form1::BtnRefresh_Click);
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twipsRect(120, 120, 1695, 5415));
     Picture1->setPixmap(QPixmap(QStringLiteral(":/corvane/banner.png")));
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setFixedWidth(twips(1800 - 120));
+    Picture1->setMinimumHeight(0);
+    Picture1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored); // cut at the bottom when short
+    Picture1->setAccessibleName(QStringLiteral("Banner"));
 
     Label1 = new QLabel(kVersionText, Picture1);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -148,58 +188,231 @@ void Form1::createControls() {
     greyText.setColor(QPalette::WindowText, QColor(128, 128, 128));
     Label1->setPalette(greyText);
 
-    BtnPortal = new QPushButton(QStringLiteral("Policy Sync"), this);
+    BtnPortal = new QPushButton(QStringLiteral("Policy &Sync"), this);
     BtnPortal->setObjectName(QStringLiteral("BtnPortal"));
-    BtnPortal->setGeometry(twipsRect(5400, 2760, 1335, 375));
     connect(BtnPortal, &QPushButton::clicked, this, &Form1::BtnPortal_Click);
 
-    BtnUpdate = new QPushButton(QStringLiteral("Reinstall"), this);
+    BtnUpdate = new QPushButton(QStringLiteral("Re&install"), this);
     BtnUpdate->setObjectName(QStringLiteral("BtnUpdate"));
-    BtnUpdate->setGeometry(twipsRect(9840, 2760, 1095, 375));
     connect(BtnUpdate, &QPushButton::clicked, this, &Form1::BtnUpdate_Click);
 
     StatusBar1 = new QWidget(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setGeometry(twipsRect(0, 5385, 11160, 240));
-    m_statusPanel1 = statusPanel(StatusBar1, twipsRect(0, 0, 7665, 240));
+    StatusBar1->setFixedHeight(twips(240));
+    m_statusPanel1 = statusPanel(StatusBar1);
     m_statusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
-    m_statusPanel2 = statusPanel(StatusBar1, twipsRect(7665, 0, 3495, 240));
+    m_statusPanel1->setAccessibleName(QStringLiteral("Notices"));
+    m_statusUpdated = statusPanel(StatusBar1);
+    m_statusUpdated->setObjectName(QStringLiteral("StatusPanelUpdated"));
+    m_statusUpdated->setAccessibleName(QStringLiteral("When the list was last read"));
+    m_statusUpdated->setFixedWidth(kUpdatedPanelWidth);
+    m_statusPanel2 = statusPanel(StatusBar1);
     m_statusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+    m_statusPanel2->setFixedWidth(twips(3495));
+    m_statusPanel2->setAccessibleName(QStringLiteral("Status"));
+    auto* statusLayout = new QHBoxLayout(StatusBar1);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->setSpacing(0);
+    statusLayout->addWidget(m_statusPanel1, 1); // the notices take what the window gains
+    statusLayout->addWidget(m_statusUpdated);
+    statusLayout->addWidget(m_statusPanel2);
     // The first panel holds a way out of a Policy Sync while one runs.
     m_cancelSync = new QPushButton(QStringLiteral("Cancel"), m_statusPanel1);
     m_cancelSync->setObjectName(QStringLiteral("BtnCancelSync"));
-    m_cancelSync->setGeometry(m_statusPanel1->width() - 62, 1, 60, m_statusPanel1->height() - 2);
     m_cancelSync->setFocusPolicy(Qt::NoFocus);
+    m_cancelSync->setFixedWidth(60);
+    auto* panel1Layout = new QHBoxLayout(m_statusPanel1);
+    panel1Layout->setContentsMargins(0, 1, 2, 1);
+    panel1Layout->addStretch(1);
+    panel1Layout->addWidget(m_cancelSync);
     m_cancelSync->hide();
 
-    Check1 = new QCheckBox(QStringLiteral("Auto"), this);
+    Check1 = new QCheckBox(QStringLiteral("&Auto"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setGeometry(twipsRect(3120, 2880, 975, 255));
+    Check1->setToolTip(QStringLiteral("Read the agent's tasks every five seconds"));
     Check1->setChecked(true);
 
-    BtnStop = new QPushButton(QStringLiteral("Stop Install"), this);
+    BtnStop = new QPushButton(QStringLiteral("S&top Install"), this);
     BtnStop->setObjectName(QStringLiteral("BtnStop"));
-    BtnStop->setGeometry(twipsRect(8640, 2760, 1095, 375));
     connect(BtnStop, &QPushButton::clicked, this, &Form1::BtnStop_Click);
 
-    CheckViewLog = new QCheckBox(QStringLiteral("View Log"), this);
+    CheckViewLog = new QCheckBox(QStringLiteral("&View Log"), this);
     CheckViewLog->setObjectName(QStringLiteral("CheckViewLog"));
-    CheckViewLog->setGeometry(twipsRect(6840, 2880, 975, 255));
+    CheckViewLog->setToolTip(QStringLiteral("Show the synchroniser's log during a Policy Sync"));
+    connect(CheckViewLog, &QCheckBox::toggled, this, [this](bool shown) {
+        // A log window closed during a run can be opened again.
+        if (isSyncRunning())
+            form2()->setVisible(shown);
+    });
 
-    setTabOrder(Text1, ListView1);
+    for (QWidget* control : {static_cast<QWidget*>(BtnRefresh), static_cast<QWidget*>(BtnPortal),
+                             static_cast<QWidget*>(BtnStop), static_cast<QWidget*>(BtnUpdate),
+                             static_cast<QWidget*>(Check1), static_cast<QWidget*>(CheckViewLog)})
+        control->setAccessibleName(static_cast<QAbstractButton*>(control)->text().remove(QLatin1Char('&')));
+    BtnRefresh->setFixedSize(twips(1095), twips(375));
+    BtnPortal->setFixedSize(twips(1335), twips(375));
+    BtnStop->setFixedSize(twips(1095), twips(375));
+    BtnUpdate->setFixedSize(twips(1095), twips(375));
+    Check1->setFixedSize(twips(975), twips(255));
+    CheckViewLog->setFixedSize(twips(975), twips(255));
+
+    // One row of controls below the list, as on the design: the two gaps between the groups take the
+    // extra width.
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setContentsMargins(twips(1920 - 1800), 0, twips(1800 + 9255 - 9840 - 1095), 0);
+    buttonRow->setSpacing(0);
+    auto addGap = [buttonRow](int designGap, bool grows) {
+        if (!grows) {
+            buttonRow->addSpacing(designGap);
+            return;
+        }
+        buttonRow->addSpacing(kMinimumGap);
+        buttonRow->addStretch(designGap - kMinimumGap);
+    };
+    buttonRow->addWidget(BtnRefresh);
+    addGap(twips(3120) - twips(1920 + 1095), false);
+    buttonRow->addWidget(Check1, 0, Qt::AlignBottom);
+    addGap(twips(5400) - twips(3120 + 975), true);
+    buttonRow->addWidget(BtnPortal);
+    addGap(twips(6840) - twips(5400 + 1335), false);
+    buttonRow->addWidget(CheckViewLog, 0, Qt::AlignBottom);
+    addGap(twips(8640) - twips(6840 + 975), true);
+    buttonRow->addWidget(BtnStop);
+    addGap(twips(9840) - twips(8640 + 1095), false);
+    buttonRow->addWidget(BtnUpdate);
+
+    auto* listPane = new QWidget(this);
+    auto* listLayout = new QVBoxLayout(listPane);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    listLayout->addWidget(m_filterBar);
+    listLayout->addWidget(ListView1);
+
+    auto* logPane = new QWidget(this);
+    auto* logLayout = new QVBoxLayout(logPane);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->setSpacing(twips(3240) - twips(2760 + 375));
+    logLayout->addLayout(buttonRow);
+    logLayout->addWidget(Text1);
+
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName(QStringLiteral("Splitter1"));
+    m_splitter->setHandleWidth(twips(2760) - twips(120 + 2535));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(listPane);
+    m_splitter->addWidget(logPane);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({twips(2535), twips(3240 + 2150) - twips(2760)});
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(twips(120), twips(120), twips(11160 - 1800 - 9255), 0);
+    body->setSpacing(0);
+    body->addWidget(Picture1);
+    body->addWidget(m_splitter, 1);
+    auto* windowLayout = new QVBoxLayout(this);
+    windowLayout->setContentsMargins(0, 0, 0, 0);
+    windowLayout->setSpacing(0);
+    windowLayout->addLayout(body, 1);
+    windowLayout->addWidget(StatusBar1);
+
+    // Tab follows the screen: the filter, the list, the row of controls from left to right, the log box.
+    setTabOrder(m_filterBar->findChild<QWidget*>(QStringLiteral("FilterField")), ListView1);
     setTabOrder(ListView1, BtnRefresh);
-    setTabOrder(BtnRefresh, BtnPortal);
-    setTabOrder(BtnPortal, BtnUpdate);
-    setTabOrder(BtnUpdate, Check1);
-    setTabOrder(Check1, BtnStop);
-    setTabOrder(BtnStop, CheckViewLog);
+    setTabOrder(BtnRefresh, Check1);
+    setTabOrder(Check1, BtnPortal);
+    setTabOrder(BtnPortal, CheckViewLog);
+    setTabOrder(CheckViewLog, BtnStop);
+    setTabOrder(BtnStop, BtnUpdate);
+    setTabOrder(BtnUpdate, Text1);
     Text1->setFocus();
+
+    auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refreshKey, &QShortcut::activated, this, [this] {
+        if (BtnRefresh->isEnabled())
+            BtnRefresh->click();
+    });
+    auto* filterKey = new QShortcut(QKeySequence::Find, this);
+    connect(filterKey, &QShortcut::activated, m_filterBar, &TaskFilterBar::activate);
+
+    ListView1->setActionAvailable([this](TaskAction action) {
+        return (action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->isEnabled();
+    });
+    connect(ListView1, &TaskListView::actionRequested, this, &Form1::runActionFromMenu);
+    connect(ListView1, &TaskListView::exportRequested, this, &Form1::exportList);
+    connect(ListView1, &TaskListView::onlyThisTaskRequested, this, &Form1::showOnlyTaskInLog);
+    connect(ListView1, &TaskListView::detailsRequested, this, &Form1::showDetails);
+    connect(ListView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (!Text1->onlyTask().isEmpty() && !ListView1->currentKey().isEmpty())
+            showOnlyTaskInLog(ListView1->currentKey());
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kRefreshIntervalMs);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     Timer1->start();
+}
+
+void Form1::showFilterCounts() {
+    m_filterBar->setCounts(m_proxy->rowCount(), m_model->rowCount());
+}
+
+// A row menu's Stop Install or Reinstall ticks that row as a click would (the check rule applies), then
+// runs the button's action on every checked row.
+void Form1::runActionFromMenu(TaskAction action, const QString& key) {
+    const int row = m_model->rowOfKey(key);
+    if (row < 0)
+        return;
+    if (!m_model->isChecked(row))
+        m_model->setData(m_model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+    if (!m_model->isChecked(row))
+        return;
+    (action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->click();
+}
+
+void Form1::exportList() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the task list"),
+                                                      QStringLiteral("tasks.csv"),
+                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveShownList(path, error))
+        showMessage(error);
+}
+
+bool Form1::saveShownList(const QString& path, QString& error) const {
+    QList<TaskRow> rows;
+    rows.reserve(m_proxy->rowCount());
+    for (int row = 0; row < m_proxy->rowCount(); ++row)
+        rows << m_model->taskRow(m_proxy->mapToSource(m_proxy->index(row, 0)).row());
+    return saveTaskListCsv(path, rows, error);
+}
+
+void Form1::restoreSettings(QSettings& settings) {
+    restoreGeometry(settings.value(kGeometryKey).toByteArray());
+    m_splitter->restoreState(settings.value(kSplitterKey).toByteArray());
+    QList<int> sized;
+    for (const QVariant& column : settings.value(kSizedColumnsKey).toList())
+        sized << column.toInt();
+    ListView1->restoreHeaderState(settings.value(kHeaderKey).toByteArray(), sized);
+    CheckViewLog->setChecked(settings.value(kViewLogKey, false).toBool());
+    m_form2Geometry = settings.value(kSyncLogGeometryKey).toByteArray();
+}
+
+void Form1::saveSettings(QSettings& settings) const {
+    settings.setValue(kGeometryKey, saveGeometry());
+    settings.setValue(kSplitterKey, m_splitter->saveState());
+    settings.setValue(kHeaderKey, ListView1->headerState());
+    QVariantList sized;
+    for (int column : ListView1->sizedColumns())
+        sized << column;
+    settings.setValue(kSizedColumnsKey, sized);
+    settings.setValue(kViewLogKey, CheckViewLog->isChecked());
+    const QByteArray form2Geometry = m_form2 ? m_form2->saveGeometry() : m_form2Geometry;
+    if (!form2Geometry.isEmpty())
+        settings.setValue(kSyncLogGeometryKey, form2Geometry);
 }
 
 void Form1::setStatus(const QString& text) {
@@ -245,16 +458,11 @@ void Form1::buildRows(quint64 load) {
     }
     m_loadInFlight = false;
     m_table = std::move(pending.table);
-    const int target = scrollTargetRow(pending.rows);
     setNotice(Notice::Descriptors, descriptorNotice(pending.rows));
+    // The view keeps the technician's place and scrolls to a task that became Active.
     m_model->setRows(std::move(pending.rows));
     m_pendingLoad.reset();
-
-    const int listWidth = ListView1->width();
-    for (int column = 0; column < kTaskColumns.size(); ++column)
-        ListView1->header()->resizeSection(column, int(listWidth * kTaskColumns.at(column).widthFraction));
-    if (target >= 0)
-        ListView1->scrollTo(m_model->index(target, 0));
+    m_statusUpdated->setText(kUpdatedText + m_clock.now().toString(QStringLiteral("HH:mm:ss")));
 
     readInvokerLog();
 }
@@ -299,37 +507,35 @@ void Form1::readInvokerLog() {
 // Text1 follows the log: new lines are appended, and the text is replaced only when the log was replaced,
 // shrank, or the day changed.
 void Form1::showLogUpdate(const InvokerLogUpdate& update) {
-    switch (update.kind) {
-    case InvokerLogUpdate::Kind::Unchanged:
-        break;
-    case InvokerLogUpdate::Kind::Replaced:
-        if (update.status == InvokerLogPart::Status::Unreadable) {
-            // Keep what the box shows; say why it no longer follows the log.
-            setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
-            return;
-        }
-        Text1->setPlainText(
-            update.status == InvokerLogPart::Status::Missing
-                ? kLogMissingText
-                : (update.truncatedFront || update.lines.isEmpty() ? QString() : QStringLiteral("\n")) +
-                      joinedForLogBox(update.lines));
-        break;
-    case InvokerLogUpdate::Kind::Appended:
-        if (update.dropLastShown) {
-            QTextCursor cursor(Text1->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-            cursor.deletePreviousChar();
-        }
-        if (Text1->document()->isEmpty())
-            Text1->setPlainText(QStringLiteral("\n") + joinedForLogBox(update.lines));
-        else if (!update.lines.isEmpty())
-            Text1->appendPlainText(joinedForLogBox(update.lines));
-        break;
+    if (update.kind == InvokerLogUpdate::Kind::Replaced &&
+        update.status == InvokerLogPart::Status::Unreadable) {
+        // Keep what the box shows; say why it no longer follows the log.
+        setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
+        return;
     }
+    Text1->showUpdate(update, m_paths.invokerLog());
     setNotice(Notice::InvokerLog, QString());
-    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+TaskDetailsDialog* Form1::showDetails(const QString& key) {
+    const int row = m_model->rowOfKey(key);
+    if (row < 0)
+        return nullptr;
+    auto* dialog = new TaskDetailsDialog(m_paths, m_model->taskRow(row), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    return dialog;
+}
+
+// The log box shows only the lines naming the task's operation file, and follows the current row.
+void Form1::showOnlyTaskInLog(const QString& key) {
+    const int row = m_model->rowOfKey(key);
+    if (row < 0)
+        return;
+    const QString operationFile = TaskRecord::firstField(m_model->taskRow(row).record);
+    if (operationFile.isEmpty())
+        return;
+    Text1->setOnlyTask(operationFile, QStringLiteral("task %1 (%2)").arg(key.mid(1), operationFile));
 }
 
 void Form1::setNotice(Notice kind, const QString& text) {
@@ -375,15 +581,44 @@ void Form1::runAction(TaskAction action) {
     {
         BusyScope busy(m_busy);
         runCheckedRowWalk(m_model->checkedRows(), m_table, action, m_paths.database(), m_dbErrorText, *this);
+        m_model->clearChecks(); // the action is done with them; other rebuilds keep them
         Check1->setChecked(true);
     }
     Form_Load();
 }
 
 Form2* Form1::form2() {
-    if (!m_form2)
+    if (!m_form2) {
         m_form2 = new Form2(this);
+        if (m_form2Geometry.isEmpty() || !m_form2->restoreGeometry(m_form2Geometry))
+            placeBeside(*m_form2);
+    }
     return m_form2;
+}
+
+// Beside the main window, not over it: to its right where the screen has room, else to its left, else
+// below it; wide enough for a usual line of the synchroniser's log.
+void Form1::placeBeside(QWidget& window) const {
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const QRect main = frameGeometry();
+    const int frame = std::max(0, main.width() - width()); // both side borders of a window
+    const int wanted = window.fontMetrics().averageCharWidth() * kSyncLogLineChars +
+                       window.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int enough = std::min(wanted, kSyncLogMinimumWidth);
+    const int rightRoom = screen.right() - main.right() - frame;
+    const int leftRoom = main.left() - screen.left() - frame;
+    const int height = std::min(main.height(), screen.height());
+    if (rightRoom >= enough) {
+        window.resize(std::min(wanted, rightRoom), height);
+        window.move(main.right() + 1, main.top());
+    } else if (leftRoom >= enough) {
+        const int width = std::min(wanted, leftRoom);
+        window.resize(width, height);
+        window.move(main.left() - width - frame, main.top());
+    } else {
+        window.resize(std::min(wanted, screen.width() - frame), window.height());
+        window.move(main.left(), std::min(main.bottom() + 1, screen.bottom() - window.height() - frame));
+    }
 }
 
 void Form1::BtnPortal_Click() {
@@ -431,8 +666,7 @@ void Form1::onSyncFinished(PolicySyncRun::Outcome outcome, const QString& messag
 // During a sync the window stays live, but nothing else may change the agent or the status line: the
 // sync's own controls and the other actions are off until it ends, then back as they were.
 void Form1::setSyncControlsEnabled(bool enabled) {
-    BtnPortal->setEnabled(enabled);
-    CheckViewLog->setEnabled(enabled);
+    BtnPortal->setEnabled(enabled); // View Log stays usable: a closed log window can be opened again
     if (!enabled) {
         m_enabledBeforeSync.clear();
         for (QWidget* widget : {static_cast<QWidget*>(BtnRefresh), static_cast<QWidget*>(BtnStop),

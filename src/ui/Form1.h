@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AgentPaths.h"
+#include "Clock.h"
 #include "Feedback.h"
 #include "InvokerLogFollower.h"
 #include "PolicySyncRun.h"
@@ -18,14 +19,20 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QSettings;
+class QSplitter;
 class QTimer;
-class QTreeView;
 
 namespace corvane {
 
 class Form2;
+class InvokerLogBox;
+class TaskDetailsDialog;
 class MessagePresenter;
+class TaskFilterBar;
 class TaskListModel;
+class TaskListProxy;
+class TaskListView;
 
 // The main window: the task list, the invoker log, the actions and the status line.
 class Form1 : public QWidget, public Feedback {
@@ -34,7 +41,8 @@ class Form1 : public QWidget, public Feedback {
 public:
     static constexpr int kRefreshIntervalMs = 5000;
 
-    Form1(const AgentPaths& paths, MessagePresenter& messages, QWidget* parent = nullptr);
+    Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock = systemClock(),
+          QWidget* parent = nullptr);
     ~Form1() override;
 
     // Feedback: the status line (second panel of the status bar) and modal messages titled "Corvane".
@@ -42,6 +50,13 @@ public:
     void showMessage(const QString& text) override;
 
     TaskListModel* taskListModel() const { return m_model; }
+    TaskListView* taskListView() const { return ListView1; }
+
+    // The window's arrangement (geometry, splitter, columns, sort, View Log, the sync log window's place).
+    void restoreSettings(QSettings& settings);
+    void saveSettings(QSettings& settings) const;
+    // Saves the rows the list shows, in the order shown, as CSV; false with the reason when it fails.
+    bool saveShownList(const QString& path, QString& error) const;
     const TaskTable& taskTable() const { return m_table; }
     // The sync log window, created hidden the first time it is needed.
     Form2* form2();
@@ -57,12 +72,20 @@ public slots:
     void BtnUpdate_Click();
     void Timer1_Timer();
     void ListView1_ItemCheck(int row);
+    // "Export...": asks for a file and saves the shown rows there.
+    void exportList();
+    // Opens the details of the task with `key` beside the list (not modal).
+    TaskDetailsDialog* showDetails(const QString& key);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
+    void showFilterCounts();
+    void runActionFromMenu(TaskAction action, const QString& key);
+    void placeBeside(QWidget& window) const;
+    void showOnlyTaskInLog(const QString& key);
     void buildRows(quint64 load);
     void onDatabaseMissing();
     void readInvokerLog();
@@ -77,6 +100,7 @@ private:
 
     AgentPaths m_paths;
     MessagePresenter& m_messages;
+    const Clock& m_clock;
     TaskTable m_table;
     QString m_dbErrorText;
     QString m_notices[int(Notice::Count)];
@@ -93,13 +117,17 @@ private:
     PolicySyncRun::Timing m_syncTiming;
     PolicySyncRun* m_sync = nullptr;
     Form2* m_form2 = nullptr;
+    QByteArray m_form2Geometry; // where the technician last had the sync log window
     // Which of the other action controls were enabled before a sync disabled them.
     QList<std::pair<QWidget*, bool>> m_enabledBeforeSync;
 
     QHash<QString, QIcon> m_imageList1;
     TaskListModel* m_model = nullptr;
-    QPlainTextEdit* Text1 = nullptr;
-    QTreeView* ListView1 = nullptr;
+    TaskListProxy* m_proxy = nullptr;
+    TaskFilterBar* m_filterBar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    InvokerLogBox* Text1 = nullptr;
+    TaskListView* ListView1 = nullptr;
     QPushButton* BtnRefresh = nullptr;
     QLabel* Picture1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -107,6 +135,7 @@ private:
     QPushButton* BtnUpdate = nullptr;
     QWidget* StatusBar1 = nullptr;
     QLabel* m_statusPanel1 = nullptr;
+    QLabel* m_statusUpdated = nullptr;
     QLabel* m_statusPanel2 = nullptr;
     QPushButton* m_cancelSync = nullptr;
     QCheckBox* Check1 = nullptr;

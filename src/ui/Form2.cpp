@@ -6,6 +6,7 @@
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QShortcut>
 
 namespace corvane {
 
@@ -22,6 +23,9 @@ Form2::Form2(QWidget* parent)
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The box drops its first lines as new ones come: a synchroniser may write megabytes a second.
     Text1->setMaximumBlockCount(kSyncLogLines);
+    Text1->setAccessibleName(QStringLiteral("Synchroniser log"));
+    auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     Form_Resize();
 }
 

@@ -22,6 +22,8 @@ QVariant rowColour(TaskRow::Colour colour) {
 }
 
 constexpr int kApplicationColumn = 1;
+const QString kTaskCaption = QStringLiteral("Task");
+const QString kCheckColumnAccessibleName = QStringLiteral("Checked and kind");
 } // namespace
 
 TaskListModel::TaskListModel(QObject* parent)
@@ -31,9 +33,30 @@ TaskListModel::TaskListModel(QObject* parent)
 
 void TaskListModel::setRows(QList<TaskRow> rows) {
     beginResetModel();
+    QHash<QString, Marks> kept;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_marks.at(row).checked)
+            kept.insert(m_rows.at(row).key, m_marks.at(row));
+    }
     m_rows = std::move(rows);
     m_marks = QList<Marks>(m_rows.size());
+    m_rowOfKey.clear();
+    m_rowOfKey.reserve(m_rows.size());
+    for (int row = 0; row < m_rows.size(); ++row) {
+        const TaskRow& task = m_rows.at(row);
+        m_rowOfKey.insert(task.key, row);
+        // The check rule would refuse a mark on a row that is no longer a package.
+        if (task.tag == kPolicyTag)
+            m_marks[row] = kept.value(task.key);
+    }
     endResetModel();
+}
+
+void TaskListModel::clearChecks() {
+    for (int row = 0; row < m_rows.size(); ++row) {
+        setChecked(row, false);
+        setBold(row, false);
+    }
 }
 
 void TaskListModel::setChecked(int row, bool checked) {
@@ -63,7 +86,7 @@ int TaskListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TaskListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(kTaskColumns.size());
+    return parent.isValid() ? 0 : int(kTaskColumns.size()) + 1;
 }
 
 QVariant TaskListModel::data(const QModelIndex& index, int role) const {
@@ -74,7 +97,13 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        return task.columnText(column);
+        return column == kTaskIdColumn ? task.key.mid(1) : task.columnText(column);
+    case Qt::ToolTipRole: {
+        // Every row names its task; a cell too narrow for its text shows it whole here.
+        const QString text = column == kTaskIdColumn ? QString() : task.columnText(column);
+        const QString taskLine = kTaskCaption + QStringLiteral(": ") + task.key.mid(1);
+        return text.isEmpty() ? taskLine : text + QLatin1Char('\n') + taskLine;
+    }
     case Qt::CheckStateRole:
         return column == 0 ? QVariant(marks.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::DecorationRole:
@@ -89,10 +118,14 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= kTaskColumns.size())
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QVariant();
-    return kTaskColumns.at(section).caption;
+    const QString caption = section == kTaskIdColumn ? kTaskCaption : kTaskColumns.at(section).caption;
+    if (role == Qt::DisplayRole)
+        return caption;
+    if (role == Qt::AccessibleTextRole)
+        return section == 0 ? kCheckColumnAccessibleName : caption;
+    return QVariant();
 }
 
 Qt::ItemFlags TaskListModel::flags(const QModelIndex& index) const {

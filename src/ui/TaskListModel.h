@@ -18,9 +18,16 @@ class TaskListModel : public QAbstractTableModel {
 public:
     explicit TaskListModel(QObject* parent = nullptr);
 
-    // Replaces every row; all come unchecked and not bold.
+    // The column after the list's own seven: the task id, hidden until the technician shows it.
+    static constexpr int kTaskIdColumn = 7;
+
+    // Replaces every row. A check mark (and its bold name) stays on a task that can still be checked;
+    // every other row comes unchecked.
     void setRows(QList<TaskRow> rows);
     const TaskRow& taskRow(int row) const { return m_rows.at(row); }
+    const QList<TaskRow>& rows() const { return m_rows; }
+    // The row of the task with `key`, or -1.
+    int rowOfKey(const QString& key) const { return m_rowOfKey.value(key, -1); }
 
     bool isChecked(int row) const { return m_marks.at(row).checked; }
     // Changes a check mark without telling itemCheck: for the check rule's own corrections.
@@ -28,6 +35,8 @@ public:
     void setBold(int row, bool bold);
     // Every row's key and check mark, in list order.
     QList<CheckedRow> checkedRows() const;
+    // Takes every check mark and bold name off, as after an action.
+    void clearChecks();
 
     void setIcons(const QHash<QString, QIcon>& icons) { m_icons = icons; }
     void setBoldFont(const QFont& font) { m_boldFont = font; }
@@ -50,6 +59,7 @@ private:
     };
     QList<TaskRow> m_rows;
     QList<Marks> m_marks; // one per row
+    QHash<QString, int> m_rowOfKey;
 
     QHash<QString, QIcon> m_icons;
     QFont m_boldFont;

@@ -1,0 +1,41 @@
+#include "InvokerLogSearch.h"
+
+#include "InvokerLog.h"
+#include "TextLines.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace corvane {
+
+InvokerLogLines invokerLogLinesContaining(const QString& logPath, const QString& text, int maxLines) {
+    InvokerLogLines result;
+    if (!QFileInfo(logPath).isFile()) {
+        result.error = kLogMissingText;
+        return result;
+    }
+    QFile file(logPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = file.errorString();
+        return result;
+    }
+    const QByteArray needle = text.toLatin1(); // the log is read one byte per character
+    const qint64 end = readLinesFrom(file, 0, [&](QByteArrayView line, bool) {
+        if (!line.contains(QByteArrayView(needle)))
+            return;
+        result.lines.append(QString::fromLatin1(line));
+        if (result.lines.size() > maxLines) {
+            result.lines.removeFirst();
+            ++result.dropped;
+        }
+    });
+    if (end < 0) {
+        result.error = file.errorString();
+        result.lines.clear();
+        return result;
+    }
+    result.read = true;
+    return result;
+}
+
+} // namespace corvane

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "InvokerLogFollower.h"
+
+#include <QList>
+#include <QPlainTextEdit>
+#include <QStringList>
+
+class QLabel;
+
+namespace corvane {
+
+// The invoker log below the task list. It follows the log as a terminal does: its end stays in view only
+// while the technician is at the end, a selection being made with the mouse is not disturbed, failures and
+// warnings are coloured, and an installer's exit code explains itself in a tooltip. It can show only the
+// lines of one task.
+class InvokerLogBox : public QPlainTextEdit {
+    Q_OBJECT
+
+public:
+    explicit InvokerLogBox(QWidget* parent = nullptr);
+
+    // Shows what the follower found; `logPath` is named when the log is missing.
+    void showUpdate(const InvokerLogUpdate& update, const QString& logPath);
+
+    // Shows only the lines containing `text` (a task's operation file), `label` naming the task in the
+    // sign above the box; an empty text shows every line again.
+    void setOnlyTask(const QString& text, const QString& label);
+    QString onlyTask() const { return m_onlyTask; }
+
+    // The tooltip for the line at `position` in the viewport: the meanings of its installer exit codes.
+    QString exitCodeToolTipAt(const QPoint& position) const;
+
+signals:
+    void onlyTaskChanged(const QString& text);
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void apply(const InvokerLogUpdate& update);
+    void showText(const QString& text);
+    void showFiltered();
+    bool isAtEnd() const;
+    void placeSign();
+
+    QString m_logPath;
+    // Every line of the day's part that the box holds, whatever the filter shows.
+    QStringList m_lines;
+    bool m_missing = false;
+    QString m_onlyTask;
+    QLabel* m_sign = nullptr;
+    // Updates that came while the technician was selecting with the mouse, applied on release.
+    bool m_selecting = false;
+    QList<InvokerLogUpdate> m_held;
+};
+
+} // namespace corvane

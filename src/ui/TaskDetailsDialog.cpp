@@ -1,0 +1,114 @@
+#include "TaskDetailsDialog.h"
+
+#include "InvokerLogSearch.h"
+#include "OffThread.h"
+#include "TaskRecord.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace corvane {
+
+namespace {
+
+QString kindText(const QString& kind) {
+    if (kind == QLatin1String("S"))
+        return QStringLiteral("package");
+    if (kind == QLatin1String("P"))
+        return QStringLiteral("no package descriptor found");
+    if (kind == QLatin1String("L"))
+        return QStringLiteral("descriptor of another kind, not a package");
+    return kind;
+}
+
+QString stateText(const QString& code) {
+    const QString name = StateNames::name(code);
+    if (code.isEmpty())
+        return QStringLiteral("(none)");
+    return name.isEmpty() ? code : QStringLiteral("%1 (%2)").arg(code, name);
+}
+
+} // namespace
+
+TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row, QWidget* parent)
+    : QDialog(parent) {
+    using namespace TaskRecord;
+    setObjectName(QStringLiteral("TaskDetails"));
+    const QString taskId = row.key.mid(1);
+    setWindowTitle(QStringLiteral("Task %1 - Corvane").arg(taskId));
+    const QStringList fields = split(row.record);
+    const QString operationFile = field(fields, kOperationFile);
+
+    auto* form = new QFormLayout;
+    auto addField = [this, form](const QString& caption, const QString& value) {
+        auto* text = new QLineEdit(value, this);
+        text->setReadOnly(true);
+        text->setCursorPosition(0);
+        text->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(text);
+        form->addRow(label, text);
+    };
+    addField(QStringLiteral("Task &id:"), taskId);
+    addField(QStringLiteral("&Operation file:"), operationFile);
+    addField(QStringLiteral("&Descriptor:"), QDir::toNativeSeparators(paths.descriptor(operationFile)));
+    addField(QStringLiteral("&Package name:"),
+             QStringLiteral("%1 (%2)").arg(row.application, kindText(row.kind)));
+    addField(QStringLiteral("In&voker state:"), stateText(field(fields, kInvokerState)));
+    addField(QStringLiteral("&Scheduler state:"), field(fields, kScheduledState));
+    addField(QStringLiteral("Scheduler &time:"), field(fields, kScheduledTime));
+    addField(QStringLiteral("&Reschedule policy:"), field(fields, kReschedule));
+    addField(QStringLiteral("Reschedule d&ate:"), field(fields, kRescheduleDate));
+    addField(QStringLiteral("Re&cord:"), row.record);
+
+    auto* logCaption =
+        new QLabel(QStringLiteral("Invoker &log lines naming %1 (all days):").arg(operationFile), this);
+    m_log = new QPlainTextEdit(this);
+    m_log->setObjectName(QStringLiteral("DetailsLog"));
+    m_log->setReadOnly(true);
+    m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_log->setAccessibleName(QStringLiteral("Invoker log lines of this task"));
+    m_log->setPlaceholderText(QStringLiteral("Reading the invoker log..."));
+    logCaption->setBuddy(m_log);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(logCaption);
+    layout->addWidget(m_log, 1);
+    layout->addWidget(buttons);
+    resize(720, 520);
+
+    const QString logPath = paths.invokerLog();
+    runOffThread(
+        this,
+        [logPath, operationFile] { return invokerLogLinesContaining(logPath, operationFile, kMaxLogLines); },
+        [this, logPath](const InvokerLogLines& found) {
+            if (!found.read) {
+                m_log->setPlaceholderText(QStringLiteral("Can't read the invoker log %1: %2")
+                                              .arg(QDir::toNativeSeparators(logPath), found.error));
+            } else if (found.lines.isEmpty()) {
+                m_log->setPlaceholderText(QStringLiteral("No line of the invoker log names this task."));
+            } else {
+                QString text = found.lines.join(QLatin1Char('\n'));
+                if (found.dropped > 0)
+                    text.prepend(QStringLiteral("[%1 earlier lines left out]\n").arg(found.dropped));
+                m_log->setPlainText(text);
+            }
+            m_logRead = true;
+            emit logRead();
+        });
+}
+
+QString TaskDetailsDialog::logText() const {
+    return m_log->toPlainText();
+}
+
+} // namespace corvane

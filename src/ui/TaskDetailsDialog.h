@@ -1,0 +1,36 @@
+#pragma once
+
+#include "AgentPaths.h"
+#include "TaskRow.h"
+
+#include <QDialog>
+
+class QPlainTextEdit;
+
+namespace corvane {
+
+// Everything the agent says about one task: its id, operation file, descriptor and package name, the
+// invoker's and the scheduler's states, the reschedule policy, the record, and every line of the invoker
+// log, all days, that names the task's operation file. The log is read off the interface thread.
+class TaskDetailsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // How many of the log's lines about one task are shown, the latest ones.
+    static constexpr int kMaxLogLines = 5000;
+
+    TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row, QWidget* parent = nullptr);
+
+    // The log lines shown, once read.
+    QString logText() const;
+    bool isLogRead() const { return m_logRead; }
+
+signals:
+    void logRead();
+
+private:
+    QPlainTextEdit* m_log = nullptr;
+    bool m_logRead = false;
+};
+
+} // namespace corvane

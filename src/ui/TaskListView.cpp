@@ -1,0 +1,260 @@
+#include "TaskListView.h"
+
+#include "Clock.h"
+#include "TaskList.h"
+#include "TaskListExport.h"
+#include "TaskListModel.h"
+#include "TaskListProxy.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QMenu>
+#include <QScrollBar>
+
+namespace corvane {
+
+namespace {
+// A column shown from the header's menu that had no width yet.
+constexpr int kShownColumnWidth = 70;
+} // namespace
+
+TaskListView::TaskListView(TaskListProxy* proxy, const Clock& clock, QWidget* parent)
+    : QTreeView(parent)
+    , m_proxy(proxy)
+    , m_model(proxy->taskListModel())
+    , m_clock(clock) {
+    setModel(proxy);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAllColumnsShowFocus(true); // the current row is drawn across the whole list
+    setIconSize(QSize(18, 16));
+
+    QHeaderView* header = this->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(true);
+    header->setFirstSectionMovable(false); // the check boxes stay on the left
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder); // the list's own order until a header is clicked
+    setSortingEnabled(true);
+    header->setSectionHidden(TaskListModel::kTaskIdColumn, true);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QHeaderView::customContextMenuRequested, this, &TaskListView::showHeaderMenu);
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
+        if (!m_fitting && !m_restoring)
+            m_sizedColumns.insert(column);
+    });
+
+    connect(m_proxy, &QAbstractItemModel::modelAboutToBeReset, this, &TaskListView::rememberPlace);
+    connect(m_proxy, &QAbstractItemModel::modelReset, this, &TaskListView::restorePlace);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TaskListView::noteTechnicianMoved);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (!m_restoring)
+            noteTechnicianMoved();
+    });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            emit detailsRequested(keyAt(index));
+    });
+}
+
+QString TaskListView::keyAt(const QModelIndex& index) const {
+    const QModelIndex source = m_proxy->mapToSource(index);
+    return source.isValid() ? m_model->taskRow(source.row()).key : QString();
+}
+
+QModelIndex TaskListView::indexOfKey(const QString& key, int column) const {
+    const int row = m_model->rowOfKey(key);
+    return row < 0 ? QModelIndex() : m_proxy->mapFromSource(m_model->index(row, column));
+}
+
+QStringList TaskListView::selectedKeys() const {
+    QModelIndexList rows = selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList keys;
+    for (const QModelIndex& index : rows)
+        keys << keyAt(index);
+    return keys;
+}
+
+QString TaskListView::currentKey() const {
+    return keyAt(currentIndex());
+}
+
+QString TaskListView::selectedRowsText() const {
+    QList<TaskRow> rows;
+    for (const QString& key : selectedKeys())
+        rows << m_model->taskRow(m_model->rowOfKey(key));
+    return taskListTsv(rows);
+}
+
+void TaskListView::copySelection() {
+    if (selectionModel()->hasSelection())
+        QApplication::clipboard()->setText(selectedRowsText());
+}
+
+void TaskListView::copyTaskIds() {
+    QStringList ids;
+    for (const QString& key : selectedKeys())
+        ids << key.mid(1);
+    if (!ids.isEmpty())
+        QApplication::clipboard()->setText(ids.join(QLatin1Char('\n')));
+}
+
+void TaskListView::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        copySelection();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+        emit detailsRequested(currentKey());
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void TaskListView::contextMenuEvent(QContextMenuEvent* event) {
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    QMenu menu(this);
+    if (index.isValid()) {
+        if (!selectionModel()->isRowSelected(index.row(), QModelIndex()))
+            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
+        const QString key = keyAt(index);
+        const TaskRow& row = m_model->taskRow(m_model->rowOfKey(key));
+        menu.addAction(QStringLiteral("&Details..."), this, [this, key] { emit detailsRequested(key); });
+        menu.addAction(QStringLiteral("&Copy"), this, &TaskListView::copySelection);
+        menu.addAction(QStringLiteral("Copy task &id"), this, &TaskListView::copyTaskIds);
+        menu.addSeparator();
+        // The same rules as the buttons: only a package row can be checked and acted on.
+        for (const auto& [action, caption] :
+             {std::pair{TaskAction::StopInstall, QStringLiteral("S&top Install")},
+              std::pair{TaskAction::Reinstall, QStringLiteral("Re&install")}}) {
+            QAction* entry = menu.addAction(
+                caption, this, [this, action = action, key] { emit actionRequested(action, key); });
+            entry->setEnabled(row.tag == kPolicyTag && (!m_actionAvailable || m_actionAvailable(action)));
+        }
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("&Only this task in the log"), this,
+                       [this, key] { emit onlyThisTaskRequested(key); });
+    }
+    menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
+    menu.exec(event->globalPos());
+}
+
+void TaskListView::showHeaderMenu(const QPoint& position) {
+    QHeaderView* header = this->header();
+    QMenu menu(this);
+    for (int column = 1; column < m_model->columnCount(); ++column) {
+        QAction* entry = menu.addAction(m_model->headerData(column, Qt::Horizontal).toString());
+        entry->setCheckable(true);
+        entry->setChecked(!header->isSectionHidden(column));
+        connect(entry, &QAction::toggled, this, [this, header, column](bool shown) {
+            header->setSectionHidden(column, !shown);
+            if (shown && header->sectionSize(column) < header->minimumSectionSize() * 2)
+                header->resizeSection(column, kShownColumnWidth);
+        });
+    }
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
+    menu.exec(header->mapToGlobal(position));
+}
+
+void TaskListView::fitColumns() {
+    m_fitting = true;
+    const int listWidth = width();
+    for (int column = 0; column < kTaskColumns.size(); ++column) {
+        if (!m_sizedColumns.contains(column))
+            header()->resizeSection(column, int(listWidth * kTaskColumns.at(column).widthFraction));
+    }
+    m_fitting = false;
+}
+
+void TaskListView::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    fitColumns();
+}
+
+QByteArray TaskListView::headerState() const {
+    return header()->saveState();
+}
+
+QList<int> TaskListView::sizedColumns() const {
+    QList<int> columns = m_sizedColumns.values();
+    std::sort(columns.begin(), columns.end());
+    return columns;
+}
+
+void TaskListView::restoreHeaderState(const QByteArray& state, const QList<int>& sizedColumns) {
+    m_restoring = true;
+    if (!state.isEmpty() && header()->restoreState(state))
+        m_sizedColumns = QSet<int>(sizedColumns.begin(), sizedColumns.end());
+    m_restoring = false;
+    fitColumns();
+}
+
+void TaskListView::noteTechnicianMoved() {
+    m_technicianMovedAt = m_clock.now();
+}
+
+void TaskListView::rememberPlace() {
+    m_restoring = true;
+    m_place = Place();
+    m_place.selectedKeys = selectedKeys();
+    m_place.currentKey = currentKey();
+    m_place.currentColumn = std::max(0, currentIndex().column());
+    m_place.topKey = keyAt(indexAt(QPoint(1, 1)));
+    m_place.horizontalScroll = horizontalScrollBar()->value();
+}
+
+void TaskListView::restorePlace() {
+    QItemSelection selection;
+    for (const QString& key : std::as_const(m_place.selectedKeys)) {
+        const QModelIndex index = indexOfKey(key);
+        if (index.isValid())
+            selection.select(index, index);
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QModelIndex current = indexOfKey(m_place.currentKey, m_place.currentColumn);
+    if (!current.isValid())
+        current = m_proxy->index(0, 0); // a row is always current, so the keyboard has a place to start
+    if (current.isValid())
+        selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+
+    // Scroll to the first Active row at the first load and when a task has become Active, unless the
+    // technician has looked elsewhere in the list lately.
+    const QList<TaskRow>& rows = m_model->rows();
+    QSet<QString> activeKeys;
+    for (const TaskRow& row : rows) {
+        if (row.colour == TaskRow::Colour::Green)
+            activeKeys.insert(row.key);
+    }
+    const bool becameActive = !(activeKeys - m_activeKeys).isEmpty();
+    const bool technicianBusy =
+        m_technicianMovedAt.isValid() && m_technicianMovedAt.secsTo(m_clock.now()) < kKeepPlaceSeconds;
+    const int target = scrollTargetRow(rows);
+    const QModelIndex targetIndex =
+        target < 0 ? QModelIndex() : m_proxy->mapFromSource(m_model->index(target, 0));
+    const QModelIndex top = indexOfKey(m_place.topKey);
+    // The scroll bars still have the old list's range until the rows are laid out.
+    executeDelayedItemsLayout();
+    updateGeometries();
+    if (targetIndex.isValid() && (!m_loaded || (becameActive && !technicianBusy)))
+        scrollTo(targetIndex);
+    else if (top.isValid())
+        scrollTo(top, QAbstractItemView::PositionAtTop);
+    horizontalScrollBar()->setValue(m_place.horizontalScroll);
+    m_activeKeys = activeKeys;
+    m_loaded = m_loaded || !rows.isEmpty();
+    fitColumns();
+    m_restoring = false;
+}
+
+} // namespace corvane

@@ -1,0 +1,564 @@
+// The main window as a day's working tool, offscreen: it remembers its arrangement, keeps the technician's
+// place across rebuilds, sorts and filters without moving the actions, copies and exports, explains the
+// invoker log, shows a task's details, and answers the keyboard.
+#include "FixedClock.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "InvokerLog.h"
+#include "InvokerLogBox.h"
+#include "MessagePresenter.h"
+#include "TaskDetailsDialog.h"
+#include "TaskListHelpers.h"
+#include "TaskListModel.h"
+#include "TaskListView.h"
+#include "TestAgent.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+using namespace corvane;
+using corvane::test::check;
+using corvane::test::FixedClock;
+using corvane::test::rowOf;
+using corvane::test::TestAgent;
+
+namespace {
+
+class SilentPresenter : public MessagePresenter {
+public:
+    QStringList texts;
+    void show(const QString& text, const QString&, Icon) override { texts << text; }
+};
+
+template <typename T> T* control(const QWidget& form, const char* name) {
+    return form.findChild<T*>(QLatin1String(name));
+}
+
+const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
+
+void writeDemo(const TestAgent& agent) {
+    QString error;
+    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
+}
+
+// `count` operations SDClientTask.N.xml, all Completed but those in `active`, which the scheduler runs too;
+// each has a package descriptor, so an active one is green.
+void writeLongList(TestAgent& agent, int count, const QList<int>& active) {
+    QVERIFY(agent.createDatabase());
+    QString sql = QStringLiteral("BEGIN;");
+    for (int i = 0; i < count; ++i) {
+        sql += QStringLiteral("INSERT INTO ClientOperations (ClientOperations_IDN, filename) VALUES (%1, "
+                              "'SDClientTask.%1.xml');"
+                              "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (%1, %2);")
+                   .arg(i)
+                   .arg(active.contains(i) ? 4 : 6);
+    }
+    QVERIFY(agent.execute(sql + QStringLiteral("COMMIT;")));
+    for (int i = 0; i < count; ++i)
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.%1.xml").arg(i),
+                                      QStringLiteral("Package %1").arg(i)));
+    QList<fake::ScheduledTask> scheduled;
+    for (int i : active)
+        scheduled.append({QString::number(i), QStringLiteral("active"), QStringLiteral("0")});
+    QVERIFY(agent.writeScheduledTasks(scheduled));
+}
+
+void makeActive(TestAgent& agent, const QList<int>& active) {
+    for (int i : active)
+        QVERIFY(agent.execute(
+            QStringLiteral("UPDATE InvokerState SET state = 4 WHERE ClientOperations_IDN = %1;").arg(i)));
+    QList<fake::ScheduledTask> scheduled;
+    for (int i : active)
+        scheduled.append({QString::number(i), QStringLiteral("active"), QStringLiteral("0")});
+    QVERIFY(agent.writeScheduledTasks(scheduled));
+}
+
+QString keyAtTop(const TaskListView& view) {
+    const QModelIndex index = view.indexAt(QPoint(1, 1));
+    return view.model()->index(index.row(), TaskListModel::kTaskIdColumn).data().toString();
+}
+
+bool rowVisible(const TaskListView& view, int proxyRow) {
+    return view.viewport()->rect().intersects(view.visualRect(view.model()->index(proxyRow, 1)));
+}
+
+QByteArray invokerLine(const QString& text) {
+    return invokerDateKey(QDate::currentDate()).toLatin1() + " 09:00:00 " + text.toLatin1() + "\r\n";
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QApplication::clipboard()->clear(); }
+
+    // Geometry, splitter, column widths and order, sort, View Log and the sync log window's place come back
+    // from the settings; the window can be maximised with the banner at its width.
+    void arrangementIsRemembered() {
+        TestAgent agent;
+        writeDemo(agent);
+        QTemporaryDir settingsFolder;
+        const QString settingsFile = settingsFolder.filePath(QStringLiteral("corvane.ini"));
+        SilentPresenter messages;
+        QList<int> splitterSizes;
+        {
+            Form1 form(agent.paths(), messages);
+            form.Form_Load();
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            form.resize(700, 520);
+            control<QSplitter>(form, "Splitter1")->setSizes({300, 150});
+            splitterSizes = control<QSplitter>(form, "Splitter1")->sizes();
+            TaskListView* view = form.taskListView();
+            view->header()->resizeSection(1, 222);
+            view->header()->moveSection(2, 5);
+            view->sortByColumn(1, Qt::DescendingOrder);
+            control<QCheckBox>(form, "CheckViewLog")->setChecked(true);
+            form.form2()->setGeometry(40, 50, 610, 300);
+            QSettings settings(settingsFile, QSettings::IniFormat);
+            form.saveSettings(settings);
+        }
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        Form1 form(agent.paths(), messages);
+        form.restoreSettings(settings);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.size(), QSize(700, 520));
+        QCOMPARE(control<QSplitter>(form, "Splitter1")->sizes(), splitterSizes);
+        QHeaderView* header = form.taskListView()->header();
+        QCOMPARE(header->sectionSize(1), 222);
+        QCOMPARE(header->visualIndex(2), 5);
+        QCOMPARE(header->sortIndicatorSection(), 1);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(form.taskListView()->model()->index(0, 1).data().toString(),
+                 QStringLiteral("Web Browser 128"));
+        QVERIFY(control<QCheckBox>(form, "CheckViewLog")->isChecked());
+        QCOMPARE(form.form2()->size(), QSize(610, 300));
+        QVERIFY(header->isSectionHidden(TaskListModel::kTaskIdColumn));
+
+        form.showMaximized();
+        QTRY_VERIFY(form.taskListView()->width() > 617);
+        QCOMPARE(control<QLabel>(form, "Picture1")->width(), 112);
+        // A column the technician did not size follows the list's width.
+        QCOMPARE(header->sectionSize(3), int(form.taskListView()->width() * 0.11));
+    }
+
+    // Selection, current row and scroll position are found again by task key after a rebuild; check marks
+    // survive Refresh List and a re-ticked Auto, and an action's own rebuild clears them.
+    void placeIsKeptAcrossRebuilds() {
+        TestAgent agent;
+        writeLongList(agent, 80, {});
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        QCOMPARE(view->currentKey(), QStringLiteral("k0")); // the first row is current after a load
+        view->sortByColumn(TaskListModel::kTaskIdColumn, Qt::DescendingOrder);
+        QAbstractItemModel* shown = view->model();
+        view->selectionModel()->select(QItemSelection(shown->index(40, 0), shown->index(42, 0)),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view->selectionModel()->setCurrentIndex(shown->index(41, 2), QItemSelectionModel::NoUpdate);
+        view->scrollTo(shown->index(35, 0), QAbstractItemView::PositionAtTop);
+        const QStringList selected = view->selectedKeys();
+        QCOMPARE(selected,
+                 QStringList({QStringLiteral("k39"), QStringLiteral("k38"), QStringLiteral("k37")}));
+        const QString top = keyAtTop(*view);
+        QCOMPARE(top, QStringLiteral("44"));
+
+        control<QPushButton>(form, "BtnRefresh")->click();
+        QCOMPARE(view->selectedKeys(), selected);
+        QCOMPARE(view->currentKey(), QStringLiteral("k38"));
+        QCOMPARE(view->currentIndex().column(), 2);
+        QCOMPARE(keyAtTop(*view), top);
+
+        // Checks: kept by Refresh List and by ticks once Auto is on again; cleared by the action.
+        writeDemo(agent);
+        form.Form_Load();
+        TaskListModel& model = *form.taskListModel();
+        check(model, QStringLiteral("kCORE01_1202"));
+        auto* autoRefresh = control<QCheckBox>(form, "Check1");
+        QVERIFY(!autoRefresh->isChecked());
+        control<QPushButton>(form, "BtnRefresh")->click();
+        QVERIFY(model.isChecked(rowOf(model, QStringLiteral("kCORE01_1202"))));
+        autoRefresh->setChecked(true);
+        form.Timer1_Timer();
+        const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
+        QVERIFY(model.isChecked(row));
+        QVERIFY(model.index(row, 1).data(Qt::FontRole).value<QFont>().bold());
+        control<QPushButton>(form, "BtnStop")->click();
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
+                 QStringLiteral("Completed"));
+        for (int i = 0; i < model.rowCount(); ++i)
+            QVERIFY(!model.isChecked(i));
+    }
+
+    // The list scrolls to the first Active row at the first load and when a task becomes Active, not on
+    // every rebuild, and not while the technician has been looking elsewhere for less than 30 s.
+    void activeRowScrollRespectsTheTechnician() {
+        TestAgent agent;
+        writeLongList(agent, 80, {60});
+        FixedClock clock(kNow);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages, clock);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.Form_Load();
+        TaskListView* view = form.taskListView();
+        QVERIFY(rowVisible(*view, 60)); // first load
+
+        view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum); // the technician looks up
+        QCOMPARE(keyAtTop(*view), QStringLiteral("0"));
+        form.Timer1_Timer();
+        QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // nothing new became Active
+
+        makeActive(agent, {20, 60});
+        clock.advanceSeconds(10);
+        form.Timer1_Timer();
+        QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // scrolled 10 s ago: left alone
+        QVERIFY(!rowVisible(*view, 20));
+
+        makeActive(agent, {20, 40, 60});
+        clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
+        form.Timer1_Timer();
+        QVERIFY(rowVisible(*view, 20)); // a task became Active and the technician has been idle
+    }
+
+    // Sorted by a header, an action still changes the tasks that were checked, not those that sit at the
+    // same positions in the agent's order.
+    void sortKeepsActionsOnTheirTasks() {
+        TestAgent agent;
+        writeDemo(agent);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        TaskListView* view = form.taskListView();
+        view->sortByColumn(1, Qt::DescendingOrder);
+        QAbstractItemModel* shown = view->model();
+        QCOMPARE(shown->index(0, 1).data().toString(), QStringLiteral("Web Browser 128"));
+        QCOMPARE(shown->index(1, 1).data().toString(), QStringLiteral("VPN Client 5.1"));
+        shown->setData(shown->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        shown->setData(shown->index(1, 0), Qt::Checked, Qt::CheckStateRole);
+        control<QPushButton>(form, "BtnUpdate")->click();
+
+        const TaskListModel& model = *form.taskListModel();
+        auto database = [&](const char* key) {
+            return model.taskRow(rowOf(model, QLatin1String(key))).database;
+        };
+        QCOMPARE(database("kCORE01_1210"), QStringLiteral("Resume"));
+        QCOMPARE(database("kCORE01_1208"), QStringLiteral("Resume"));
+        QCOMPARE(database("kCORE01_1201"),
+                 QStringLiteral("Completed")); // first and second in the agent's order
+        QCOMPARE(database("kCORE01_1202"), QStringLiteral("Waiting"));
+        QCOMPARE(shown->index(0, 1).data().toString(), QStringLiteral("Web Browser 128")); // still sorted
+
+        // Dates sort as dates, task ids as numbers.
+        view->sortByColumn(TaskListModel::kTaskIdColumn, Qt::AscendingOrder);
+        QCOMPARE(shown->index(shown->rowCount() - 1, TaskListModel::kTaskIdColumn).data().toString(),
+                 QStringLiteral("CORE01_1210"));
+    }
+
+    void filterKeepsMatchingRows() {
+        TestAgent agent;
+        writeDemo(agent);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* field = control<QLineEdit>(form, "FilterField");
+        QVERIFY(!field->isVisible()); // the window looks as designed until the technician asks
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(field->isVisible());
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClicks(field, QStringLiteral("FINANCE"));
+        QAbstractItemModel* shown = form.taskListView()->model();
+        QCOMPARE(shown->rowCount(), 1);
+        QCOMPARE(shown->index(0, 1).data().toString(), QStringLiteral("Finance Suite 2026"));
+        QCOMPARE(control<QLabel>(form, "FilterCount")->text(),
+                 QStringLiteral("Filter on: 1 of 12 tasks shown"));
+        QVERIFY(field->palette().color(QPalette::Base) != QPalette().color(QPalette::Base));
+
+        field->setText(QStringLiteral("1311")); // a task id, even with its column hidden
+        control<QPushButton>(form, "BtnRefresh")->click();
+        QCOMPARE(shown->rowCount(), 1);
+        QCOMPARE(shown->index(0, TaskListModel::kTaskIdColumn).data().toString(), QStringLiteral("1311"));
+
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!field->isVisible());
+        QCOMPARE(shown->rowCount(), 12);
+    }
+
+    // Ctrl+C copies the selected rows with a header line; Export writes the CSV that `corvanectl list --csv`
+    // prints.
+    void copyAndExport() {
+        TestAgent agent;
+        writeDemo(agent);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        QAbstractItemModel* shown = view->model();
+        view->selectionModel()->select(QItemSelection(shown->index(3, 0), shown->index(4, 0)),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4); // header, two rows, nothing after the last line break
+        QCOMPARE(lines.at(0), QStringLiteral("Task\tApplication\tDatabase\tSDClient\tInstall\tReschedule\t"
+                                             "Reschedule Date"));
+        QVERIFY2(lines.at(1).startsWith(QLatin1String("CORE01_1204\tFinance Suite 2026\tWaiting\tfailed\t")),
+                 qPrintable(lines.at(1)));
+        QVERIFY(lines.at(2).startsWith(QStringLiteral(
+            "CORE01_1205\tGestionnaire de th\u00e8mes \u00e9l\u00e9gants\tResume\tpending\t")));
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("tasks.csv"));
+        QString error;
+        QVERIFY2(form.saveShownList(path, error), qPrintable(error));
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QProcess corvanectl;
+        corvanectl.start(QStringLiteral(CORVANECTL_PATH), {QStringLiteral("--agent-root"), agent.root(),
+                                                           QStringLiteral("list"), QStringLiteral("--csv")});
+        QVERIFY(corvanectl.waitForFinished(30000));
+        QCOMPARE(corvanectl.exitCode(), 0);
+        const QByteArray printed = corvanectl.readAllStandardOutput();
+        QCOMPARE(saved.readAll(), printed);
+        QVERIFY(
+            printed.startsWith("Task,Application,Database,SDClient,Install,Reschedule,Reschedule Date\r\n"));
+
+        QVERIFY(!form.saveShownList(folder.filePath(QStringLiteral("no/such/folder/tasks.csv")), error));
+        QVERIFY2(error.contains(QLatin1String("tasks.csv")), qPrintable(error));
+    }
+
+    // The log box follows the log's end only while the technician is there, stays put when nothing new was
+    // written, and does not disturb a selection being made with the mouse.
+    void logBoxFollowsOnlyAtTheEnd() {
+        TestAgent agent;
+        QByteArray log;
+        for (int i = 0; i < 200; ++i)
+            log += invokerLine(QStringLiteral("line %1").arg(i));
+        QVERIFY(agent.writeInvokerLog(log));
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* box = control<InvokerLogBox>(form, "Text1");
+        QScrollBar* bar = box->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+
+        bar->setValue(20); // the technician reads further up
+        form.Timer1_Timer();
+        QCOMPARE(bar->value(), 20); // nothing new: no jump
+        QVERIFY(agent.appendFile(agent.paths().invokerLog(), invokerLine(QStringLiteral("line 200"))));
+        form.Timer1_Timer();
+        QVERIFY(box->toPlainText().endsWith(QLatin1String("line 200")));
+        QCOMPARE(bar->value(), 20);
+
+        bar->setValue(bar->maximum());
+        QVERIFY(agent.appendFile(agent.paths().invokerLog(), invokerLine(QStringLiteral("line 201"))));
+        form.Timer1_Timer();
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // A selection in progress: the update waits for the mouse button.
+        const QPoint inside = box->viewport()->rect().center();
+        QTest::mousePress(box->viewport(), Qt::LeftButton, Qt::NoModifier, inside);
+        QVERIFY(agent.writeInvokerLog(invokerLine(QStringLiteral("a new file"))));
+        form.Timer1_Timer();
+        QVERIFY(box->toPlainText().contains(QLatin1String("line 201")));
+        QTest::mouseRelease(box->viewport(), Qt::LeftButton, Qt::NoModifier, inside);
+        QVERIFY(box->toPlainText().endsWith(QLatin1String("a new file")));
+        QVERIFY(!box->toPlainText().contains(QLatin1String("line 201")));
+
+        QVERIFY(QFile::remove(agent.paths().invokerLog()));
+        form.Timer1_Timer();
+        QCOMPARE(box->toPlainText(), QStringLiteral("Can't find log file: ") +
+                                         QDir::toNativeSeparators(agent.paths().invokerLog()));
+    }
+
+    void exitCodesAndColours_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<QColor>("colour");
+        const QColor plain;
+        const QColor error(200, 0, 0);
+        QTest::newRow("0") << "Install finished, return code 0"
+                           << "0 = ERROR_SUCCESS" << plain;
+        QTest::newRow("1602") << "return code 1602"
+                              << "1602 = ERROR_INSTALL_USEREXIT" << error;
+        QTest::newRow("1603") << "    return code 1603, see the package log"
+                              << "1603 = ERROR_INSTALL_FAILURE" << error;
+        QTest::newRow("1605") << "Exit code: 1605"
+                              << "1605 = ERROR_UNKNOWN_PRODUCT" << error;
+        QTest::newRow("1618") << "msiexec returned 1618"
+                              << "1618 = ERROR_INSTALL_ALREADY_RUNNING" << error;
+        QTest::newRow("1619") << "return code 1619"
+                              << "1619 = ERROR_INSTALL_PACKAGE_OPEN_FAILED" << error;
+        QTest::newRow("1620") << "return code 1620"
+                              << "1620 = ERROR_INSTALL_PACKAGE_INVALID" << error;
+        QTest::newRow("1638") << "RETURN CODE 1638"
+                              << "1638 = ERROR_PRODUCT_VERSION" << error;
+        QTest::newRow("1641") << "return code 1641"
+                              << "1641 = ERROR_SUCCESS_REBOOT_INITIATED" << plain;
+        QTest::newRow("3010") << "return code 3010"
+                              << "3010 = ERROR_SUCCESS_REBOOT_REQUIRED" << plain;
+        QTest::newRow("failure") << "SDClientTask.1.xml failed, error reschedule"
+                                 << "" << error;
+        QTest::newRow("warning") << "Warning: disk almost full"
+                                 << "" << QColor(176, 96, 0);
+        QTest::newRow("no code") << "Waiting for the next run, 1603 policies"
+                                 << "" << plain;
+    }
+
+    // Installer exit codes explain themselves in a tooltip; failures and warnings are coloured.
+    void exitCodesAndColours() {
+        QFETCH(QString, line);
+        QFETCH(QString, tip);
+        QFETCH(QColor, colour);
+        InvokerLogBox box;
+        box.resize(600, 200);
+        box.show();
+        InvokerLogUpdate update;
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.lines = QStringList{QStringLiteral("first"), line};
+        box.showUpdate(update, QStringLiteral("unused"));
+        QCoreApplication::processEvents(); // the colours are applied once the event loop has run
+        const QTextBlock block = box.document()->lastBlock();
+        QCOMPARE(block.text(), line);
+        const QPoint onLine = box.cursorRect(QTextCursor(block)).center();
+        const QString shownTip = box.exitCodeToolTipAt(onLine);
+        if (tip.isEmpty())
+            QCOMPARE(shownTip, QString());
+        else
+            QVERIFY2(shownTip.startsWith(tip), qPrintable(shownTip));
+        const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
+        if (!colour.isValid()) {
+            QVERIFY(formats.isEmpty());
+        } else {
+            QCOMPARE(formats.size(), 1);
+            QCOMPARE(formats.first().format.foreground().color(), colour);
+        }
+    }
+
+    // "Only this task" shows the lines naming the task's operation file, follows the current row, and shows
+    // every line again on request.
+    void onlyThisTaskInTheLog() {
+        TestAgent agent;
+        writeDemo(agent);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* box = control<InvokerLogBox>(form, "Text1");
+        const QString everything = box->toPlainText();
+        TaskListView* view = form.taskListView();
+        emit view->onlyThisTaskRequested(QStringLiteral("kCORE01_1204"));
+        QCOMPARE(box->toPlainText().count(QLatin1Char('\n')), 1);
+        QVERIFY(box->toPlainText().contains(QLatin1String("SDClientTask.CORE01_1204.xml failed")));
+        QVERIFY(control<QLabel>(form, "OnlyTaskSign")->isVisible());
+
+        view->setCurrentIndex(view->model()->index(2, 0)); // task 1203
+        QVERIFY(box->toPlainText().contains(QLatin1String("SDClientTask.CORE01_1203.xml is active")));
+        QVERIFY(!box->toPlainText().contains(QLatin1String("1204")));
+
+        box->setOnlyTask(QString(), QString());
+        QCOMPARE(box->toPlainText(), everything);
+        QVERIFY(!control<QLabel>(form, "OnlyTaskSign")->isVisible());
+    }
+
+    // Details, from Enter on the current row: the task's fields and every log line of every day naming its
+    // operation file.
+    void detailsOfATask() {
+        TestAgent agent;
+        writeDemo(agent);
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(0, 1)); // task 1201, named yesterday only
+        QTest::keyClick(view, Qt::Key_Return);
+        auto* dialog = form.findChild<TaskDetailsDialog*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isLogRead());
+        QVERIFY2(dialog->logText().contains(QLatin1String("SDClientTask.CORE01_1201.xml completed")),
+                 qPrintable(dialog->logText()));
+        QCOMPARE(dialog->logText().count(QLatin1Char('\n')), 0);
+        QStringList values;
+        for (const QLineEdit* field : dialog->findChildren<QLineEdit*>())
+            values << field->accessibleName() + QLatin1Char('=') + field->text();
+        QVERIFY2(values.contains(QStringLiteral("Task id:=CORE01_1201")),
+                 qPrintable(values.join(QLatin1Char('|'))));
+        QVERIFY(values.contains(QStringLiteral("Operation file:=SDClientTask.CORE01_1201.xml")));
+        QVERIFY(values.contains(QStringLiteral("Invoker state:=6 (Completed)")));
+        QVERIFY(values.contains(QStringLiteral("Scheduler state:=completed")));
+        QVERIFY(values.contains(QStringLiteral("Package name:=Office Tools 2 (package)")));
+        QVERIFY(values.contains(QStringLiteral("Descriptor:=") +
+                                QDir::toNativeSeparators(agent.paths().descriptor(
+                                    QStringLiteral("SDClientTask.CORE01_1201.xml")))));
+    }
+
+    // F5 refreshes, the status panel says when the list was read, every row names its task, and the sync log
+    // window opens beside the main window and closes with Escape.
+    void keyboardStatusAndSyncLogWindow() {
+        TestAgent agent;
+        writeDemo(agent);
+        FixedClock clock(QDateTime(QDate::currentDate(), QTime(14, 2, 31)));
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages, clock);
+        form.Form_Load();
+        form.move(0, 0);
+        form.resize(400, 300);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(control<QLabel>(form, "StatusPanelUpdated")->text(), QStringLiteral("Updated 14:02:31"));
+        int resets = 0;
+        connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
+        clock.advanceSeconds(5);
+        QTest::keyClick(&form, Qt::Key_F5);
+        QCOMPARE(resets, 1);
+        QCOMPARE(control<QLabel>(form, "StatusPanelUpdated")->text(), QStringLiteral("Updated 14:02:36"));
+        QCOMPARE(control<QPushButton>(form, "BtnStop")->text(), QStringLiteral("S&top Install"));
+        QCOMPARE(control<QPushButton>(form, "BtnStop")->accessibleName(), QStringLiteral("Stop Install"));
+
+        const QAbstractItemModel* shown = form.taskListView()->model();
+        QCOMPARE(shown->index(3, 4).data(Qt::ToolTipRole).toString(),
+                 shown->index(3, 4).data().toString() + QStringLiteral("\nTask: CORE01_1204"));
+        QCOMPARE(shown->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Checked and kind"));
+
+        Form2* log = form.form2();
+        log->show();
+        QVERIFY(QTest::qWaitForWindowExposed(log));
+        QVERIFY(!log->frameGeometry().intersects(form.frameGeometry()));
+        QVERIFY(log->width() >= 360);
+        QTest::keyClick(log, Qt::Key_Escape);
+        QVERIFY(!log->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
