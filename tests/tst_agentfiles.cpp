@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
@@ -268,6 +271,75 @@ private slots:
         QVERIFY2(noIndex.out.contains(QLatin1String("B2")), qPrintable(noIndex.out));
         QVERIFY(bytes(db) == dbBefore);
         QVERIFY(bytes(db + QStringLiteral("-wal")) == walBefore);
+    }
+
+    // What reaches a terminal is text: control characters in names, ids, states and log lines show as
+    // escapes, a line break inside a field never splits a row, and JSON keeps the values as they are.
+    void terminalGetsNoControlCharacters() {
+        TestAgent agent;
+        writeOneTask(agent);
+        const QString forged = QStringLiteral("Real\x1b[1A\x1b[2KForged row\x07\u202e");
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), forged));
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.B\nC.xml"), QStringLiteral("2"), {}, {}}));
+        // XML allows no control character but the line breaks and tabs, written as references.
+        QVERIFY(agent.writeFile(
+            agent.paths().scheduledTasks(),
+            "<SDClientTasks><task taskid=\"A1\" state=\"pen&#10;ding\" time=\"0\"/></SDClientTasks>"));
+        QVERIFY(agent.writeInvokerLog(invokerDateKey(QDate::currentDate()).toLatin1() +
+                                      " one\x1b[2J\rtwo\tthree\r\nnext\r\n"));
+        const auto controls = [](const QString& text, QStringView allowed) {
+            QString found;
+            for (const QChar c : text) {
+                if ((c.unicode() < 0x20 || c.unicode() == 0x7f || c.unicode() == 0x202e) &&
+                    !allowed.contains(c))
+                    found += QString::number(c.unicode(), 16) + QLatin1Char(' ');
+            }
+            return found;
+        };
+
+        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        QVERIFY(list.finished);
+        QCOMPARE(controls(list.out, u"\n"), QString());
+        QCOMPARE(list.out.count(QLatin1Char('\n')), 3); // the header and two rows
+        QVERIFY2(list.out.contains(QLatin1String("Real\\x1b[1A\\x1b[2KForged row\\x07\\u202e")),
+                 qPrintable(list.out));
+        QVERIFY2(list.out.contains(QLatin1String("B\\x0aC")), qPrintable(list.out));
+        QVERIFY2(list.out.contains(QLatin1String("pen\\x0ading")), qPrintable(list.out));
+
+        const Run json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).toObject().value(QStringLiteral("application")).toString(), forged);
+        QCOMPARE(rows.at(1).toObject().value(QStringLiteral("key")).toString(), QStringLiteral("kB\nC"));
+
+        const Run log = corvanectl(agent, {QStringLiteral("log")});
+        QVERIFY(log.finished);
+        QCOMPARE(log.exitCode, 0);
+        QCOMPARE(controls(log.out, u"\n\t"), QString());
+        QVERIFY2(log.out.contains(QLatin1String(" one\\x1b[2J\\x0dtwo\tthree\nnext\n")), qPrintable(log.out));
+    }
+
+    // A package name of megabytes is shown cut, in the list as on the command line's table; the JSON output
+    // still gives it whole.
+    void hugeNameIsShownCut() {
+        TestAgent agent;
+        writeOneTask(agent);
+        const QString huge(20'000'000, QLatin1Char('n'));
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), huge));
+        QElapsedTimer timer;
+        timer.start();
+        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        QVERIFY(list.finished);
+        qsizetype longest = 0;
+        for (const QString& line : list.out.split(QLatin1Char('\n')))
+            longest = std::max(longest, line.size());
+        QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
+        QVERIFY2(list.out.contains(QLatin1String("[... 19999700 more characters]")),
+                 qPrintable(list.out.left(2000)));
+
+        const Run json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
+        QCOMPARE(rows.at(0).toObject().value(QStringLiteral("application")).toString().size(), huge.size());
     }
 
     // The synchroniser's log is a FIFO: Policy Sync from the command line still gives up at its time-out.

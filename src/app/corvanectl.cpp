@@ -38,6 +38,27 @@ const QString kDescription =
                    "  reinstall TASKID...       Reinstall the named tasks\n"
                    "  sync [--timeout SECONDS]  Policy Sync: start the synchroniser and follow its log");
 
+// Text from the agent's files as a terminal should get it: every control character shown as an escape
+// (ESC as \x1b), so that a name or a log line can neither move the cursor, retitle or clear the terminal,
+// nor split a row. The characters in `kept` stay as they are (a message's own line breaks, a log's tabs).
+QString visibleText(const QString& text, QStringView kept = {}) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
+        // Line and paragraph separators break a line too; the direction overrides reorder what follows.
+        const bool layout = code == 0x2028 || code == 0x2029 || code == 0x200E || code == 0x200F ||
+                            (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+        if ((control || layout) && !kept.contains(c))
+            shown += code < 0x100 ? QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'))
+                                  : QStringLiteral("\\u%1").arg(int(code), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
 public:
@@ -46,11 +67,11 @@ public:
         , m_verbose(verbose) {}
     void setStatus(const QString& text) override {
         if (m_verbose && !text.isEmpty())
-            m_err << text << Qt::endl;
+            m_err << visibleText(text) << Qt::endl;
     }
     void showMessage(const QString& text) override {
         ++m_messages;
-        m_err << text << Qt::endl;
+        m_err << visibleText(text, u"\n") << Qt::endl;
     }
     int messages() const { return m_messages; }
 
@@ -86,10 +107,12 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     header << QStringLiteral("Icon") << QStringLiteral("Colour");
     lines << header;
     for (const TaskRow& row : rows) {
-        QStringList cells{row.key.mid(1)};
+        QStringList cells{cappedCell(row.key.mid(1))};
         for (int column = 1; column < kTaskColumns.size(); ++column)
             cells << row.columnText(column);
         cells << row.icon << colourName(row.colour);
+        for (QString& cell : cells)
+            cell = visibleText(cell);
         lines << cells;
     }
     QList<qsizetype> widths(header.size(), 0);
@@ -132,15 +155,15 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
         return kDataFailure;
     }
     if (snapshot.database.failed) {
-        err << "Database error: " << dbErrorText << Qt::endl;
+        err << "Database error: " << visibleText(dbErrorText) << Qt::endl;
         return kDataFailure;
     }
     const QString descriptors = descriptorNotice(snapshot.rows);
     if (!descriptors.isEmpty())
-        err << "Warning: " << descriptors << Qt::endl;
+        err << "Warning: " << visibleText(descriptors) << Qt::endl;
     if (!snapshot.scheduledTasksRead)
-        err << "Warning: the scheduled-task file could not be read: " << snapshot.scheduledTasksError
-            << Qt::endl;
+        err << "Warning: the scheduled-task file could not be read: "
+            << visibleText(snapshot.scheduledTasksError) << Qt::endl;
     return kSuccess;
 }
 
@@ -157,7 +180,7 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
         break;
     }
     for (const QString& line : part.lines)
-        out << line << '\n';
+        out << visibleText(line, u"\t") << '\n';
     return kSuccess;
 }
 
@@ -205,7 +228,7 @@ int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QText
     QObject::connect(&run, &PolicySyncRun::passed, &loop, [&](const SyncPass& pass) {
         // A log started afresh starts the run's lines again: they are new, and printed.
         for (const QString& line : pass.lines)
-            out << line << '\n';
+            out << visibleText(line, u"\t") << '\n';
         out.flush();
     });
     QObject::connect(&run, &PolicySyncRun::finished, &loop,
@@ -214,7 +237,7 @@ int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QText
                              out << syncSummary(run.tally()) << Qt::endl;
                              loop.exit(kSuccess);
                          } else {
-                             err << message << Qt::endl;
+                             err << visibleText(message, u"\n") << Qt::endl;
                              loop.exit(kDataFailure);
                          }
                      });

@@ -23,20 +23,27 @@ const QString kUnknownMarker = QStringLiteral("Unknow;");
 const QString kActive = QStringLiteral("ACTIVE");
 } // namespace
 
+QString cappedCell(const QString& text) {
+    if (text.size() <= kCellTextLimit)
+        return text;
+    return text.left(kCellTextLimit) +
+           QStringLiteral(" [... %1 more characters]").arg(text.size() - kCellTextLimit);
+}
+
 QString TaskRow::columnText(int column) const {
     switch (column) {
     case 1:
-        return application;
+        return cappedCell(application);
     case 2:
-        return database;
+        return cappedCell(database);
     case 3:
-        return sdclient;
+        return cappedCell(sdclient);
     case 4:
-        return install;
+        return cappedCell(install);
     case 5:
-        return reschedule;
+        return cappedCell(reschedule);
     case 6:
-        return rescheduleDate;
+        return cappedCell(rescheduleDate);
     default:
         return QString();
     }
