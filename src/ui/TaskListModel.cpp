@@ -97,7 +97,7 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        return column == kTaskIdColumn ? task.key.mid(1) : task.columnText(column);
+        return column == kTaskIdColumn ? cappedCell(task.key.mid(1)) : task.columnText(column);
     case Qt::ToolTipRole: {
         // Every row names its task; a cell too narrow for its text shows it whole here.
         const QString text = column == kTaskIdColumn ? QString() : task.columnText(column);
