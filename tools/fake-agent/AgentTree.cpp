@@ -211,6 +211,10 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
         arguments << QStringLiteral("--flood-bytes-per-second")
                   << QString::number(options.floodBytesPerSecond) << QStringLiteral("--flood-seconds")
                   << QString::number(options.floodSeconds);
+    if (!options.wipeLog.isEmpty())
+        arguments << QStringLiteral("--wipe-log") << options.wipeLog;
+    if (!options.recordStartup.isEmpty())
+        arguments << QStringLiteral("--record-startup") << options.recordStartup;
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return false;
     QFile::remove(target);

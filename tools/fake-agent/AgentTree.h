@@ -26,10 +26,10 @@ struct ScheduledTask {
     std::optional<QString> time;
 };
 
-// How the stand-in synchroniser behaves.
 // Beside a copy of corvane-fake-agent: the command line it runs when started without arguments.
 inline const QString kBakedArgumentsSuffix = QStringLiteral(".args");
 
+// How the stand-in synchroniser behaves.
 struct SyncOptions {
     int delayMs = 400;       // pause between two log lines
     bool neverStop = false;  // never writes its "[STOP]" line
@@ -39,6 +39,8 @@ struct SyncOptions {
     int floodBytesPerSecond = 0; // after its usual lines, fills the log at this rate...
     int floodSeconds = 0;        // ...for this long, before its end line
     int holdMs = 0;              // stays running this long after its last line
+    QString wipeLog;             // "empty" or "delete": does so to its log halfway through the run
+    QString recordStartup;       // a file to write how it was started (Windows: its window's show state)
 };
 
 // Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,
@@ -89,6 +91,10 @@ bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QSt
 // Takes an exclusive lock on the agent database below `root`, prints "locked" on standard output, and keeps
 // it until standard input closes.
 bool holdDatabaseLock(const QString& root, QString& error);
+
+// Appends `lines` stamped lines to the log at `path`, one every `intervalMs`, through one handle held open
+// for the whole run with the sharing the agent's logger uses; prints "open" once the file is open.
+bool appendToHeldOpenLog(const QString& path, int lines, int intervalMs, QString& error);
 
 // A log line stamped as the agent stamps them: "Tue, 08 Dec 2026 16:50:01 text".
 QByteArray stampedLine(const QDateTime& at, const QString& text);

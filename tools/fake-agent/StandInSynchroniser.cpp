@@ -9,6 +9,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace corvane::fake {
 
 QByteArray stampedLine(const QDateTime& at, const QString& text) {
@@ -58,9 +62,28 @@ bool flood(const QString& log, const SyncOptions& options) {
     return true;
 }
 
+// How this process was asked to show its window: "show=N" with N the STARTUPINFO show state Windows gave it
+// (7: minimised without taking the focus), or "show=default" where no state was given or elsewhere.
+bool recordStartup(const QString& path) {
+    QByteArray text = "show=default\n";
+#ifdef Q_OS_WIN
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoW(&startup);
+    if (startup.dwFlags & STARTF_USESHOWWINDOW)
+        text = "show=" + QByteArray::number(startup.wShowWindow) + '\n';
+#endif
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
 } // namespace
 
 bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error) {
+    if (!options.recordStartup.isEmpty() && !recordStartup(options.recordStartup)) {
+        error = QStringLiteral("cannot write ") + options.recordStartup;
+        return false;
+    }
     if (options.failAtOnce) {
         error = QStringLiteral("cannot reach the core server");
         return false;
@@ -97,6 +120,12 @@ bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QSt
         stamped(QStringLiteral("policy.sync: The remote operation file %1 was downloaded").arg(newFile));
     if (!ok)
         return false;
+    if (options.wipeLog == QLatin1String("empty")    ? !tree.writeFile(log, QByteArray())
+        : options.wipeLog == QLatin1String("delete") ? (QFile::exists(log) && !QFile::remove(log))
+                                                     : false) {
+        error = QStringLiteral("cannot wipe its log");
+        return false;
+    }
     if (!tree.writeDescriptor(newFile, QStringLiteral("Deployment Package %1").arg(number)) ||
         !tree.addOperation({newFile, QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("1")})) {
         error = tree.error();

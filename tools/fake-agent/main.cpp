@@ -22,7 +22,11 @@ int main(int argc, char* argv[]) {
         "  init DIR      write a realistic agent tree below DIR, with a stand-in synchroniser\n"
         "  synchronise   what the stand-in synchroniser does (needs --agent-root)\n"
         "  hold-lock     hold an exclusive lock on the agent database, as a busy agent does, until\n"
-        "                standard input closes (needs --agent-root); prints \"locked\" once it holds it\n\n"
+        "                standard input closes (needs --agent-root); prints \"locked\" once it holds it\n"
+        "  append-log FILE LINES INTERVAL_MS\n"
+        "                append LINES stamped lines to FILE, one every INTERVAL_MS, holding it open\n"
+        "                as the agent's logger does until standard input closes; prints \"open\" once it\n"
+        "                is open\n\n"
         "The synchroniser options apply to the synchroniser that init installs, or to synchronise."));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -55,8 +59,16 @@ int main(int argc, char* argv[]) {
         QStringLiteral("hold-ms"),
         QStringLiteral("Synchroniser: stay running this long after the last line (default 0)."),
         QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption wipeOption(
+        QStringLiteral("wipe-log"),
+        QStringLiteral("Synchroniser: empty or delete its log halfway through the run."),
+        QStringLiteral("empty|delete"));
+    const QCommandLineOption recordStartupOption(
+        QStringLiteral("record-startup"),
+        QStringLiteral("Synchroniser: write to FILE how it was asked to show its window."),
+        QStringLiteral("FILE"));
     parser.addOptions({holdOption, rootOption, delayOption, neverStopOption, failOption, freshOption,
-                       chatterOption, floodRateOption, floodSecondsOption});
+                       chatterOption, floodRateOption, floodSecondsOption, wipeOption, recordStartupOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
     // that installSynchroniser wrote beside the copy.
@@ -91,19 +103,32 @@ int main(int argc, char* argv[]) {
     options.floodSeconds = parser.value(floodSecondsOption).toInt(&floodSecondsOk);
     delayOk =
         delayOk && floodOk && floodSecondsOk && options.floodBytesPerSecond >= 0 && options.floodSeconds >= 0;
+    options.wipeLog = parser.value(wipeOption);
+    options.recordStartup = parser.value(recordStartupOption);
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
-    if (!delayOk || options.delayMs < 0 || (command == QLatin1String("init") && args.size() != 2) ||
+    const bool wipeOk = options.wipeLog.isEmpty() || options.wipeLog == QLatin1String("empty") ||
+                        options.wipeLog == QLatin1String("delete");
+    if (!delayOk || !wipeOk || options.delayMs < 0 ||
+        (command == QLatin1String("init") && args.size() != 2) ||
         (command == QLatin1String("synchronise") && (args.size() != 1 || !parser.isSet(rootOption))) ||
         (command == QLatin1String("hold-lock") && (args.size() != 1 || !parser.isSet(rootOption))) ||
+        (command == QLatin1String("append-log") && args.size() != 4) ||
         (command != QLatin1String("init") && command != QLatin1String("synchronise") &&
-         command != QLatin1String("hold-lock"))) {
+         command != QLatin1String("hold-lock") && command != QLatin1String("append-log"))) {
         err << parser.helpText();
         return 2;
     }
 
     QString error;
+    if (command == QLatin1String("append-log")) {
+        if (!fake::appendToHeldOpenLog(args.at(1), args.at(2).toInt(), args.at(3).toInt(), error)) {
+            err << "corvane-fake-agent: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
     if (command == QLatin1String("hold-lock")) {
         if (!fake::holdDatabaseLock(parser.value(rootOption), error)) {
             err << "corvane-fake-agent: " << error << '\n';
