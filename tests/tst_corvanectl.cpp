@@ -42,7 +42,8 @@ private slots:
     void listJsonOnTheDemoAgent() {
         TestAgent agent;
         QString error;
-        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime(QDate(2026, 3, 14), QTime(12, 0)), error),
+                 qPrintable(error));
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QString());
@@ -70,7 +71,7 @@ private slots:
     void listTableIsAlignedUnderCaptions() {
         TestAgent agent;
         QString error;
-        QVERIFY(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error));
+        QVERIFY(fake::writeDemoAgent(agent.root(), QDateTime(QDate(2026, 3, 14), QTime(12, 0)), error));
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -99,6 +100,22 @@ private slots:
         const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QLatin1String("ReschedulePolicy")), qPrintable(run.err));
+    }
+
+    // A row that cannot be read is named on standard error; the rows after it are still printed.
+    void unreadableRowIsNamedAndTheRestPrinted() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
+        QVERIFY(
+            agent.addOperation({QStringLiteral("again.SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.2.xml"), QStringLiteral("6"), {}, {}}));
+        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        QCOMPARE(run.exitCode, 1);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(2).startsWith(QLatin1String("2 ")));
+        QVERIFY2(run.err.contains(QLatin1String("again.SDClientTask.1.xml")), qPrintable(run.err));
     }
 
     void logOfADay() {

@@ -1,4 +1,5 @@
 // The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
+#include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "MessagePresenter.h"
@@ -61,7 +62,9 @@ template <typename T> T* control(const Form1& form, const char* name) {
     return form.findChild<T*>(QLatin1String(name));
 }
 
-const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
+// Every window of these tests lives on the same fixed day.
+const test::FixedClock kClock;
+const QDateTime kNow = kClock.now();
 
 void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
     QString error;
@@ -97,8 +100,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -173,10 +176,10 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         QAbstractItemModelTester tester(form.taskListModel(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        form.Form_Load();
+        QVERIFY(test::load(form));
         const TaskListModel& model = *form.taskListModel();
         QCOMPARE(model.rowCount(), 12);
         QCOMPARE(model.columnCount(), 8); // the seven shown and the task id
@@ -201,7 +204,7 @@ private slots:
         for (int column = 0; column < kTaskColumns.size(); ++column)
             QCOMPARE(header->sectionSize(column), int(617 * kTaskColumns.at(column).widthFraction));
         header->resizeSection(1, 300);
-        control<QPushButton>(form, "BtnRefresh")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnRefresh")->click(); }));
         QCOMPARE(header->sectionSize(1), 300);
         QCOMPARE(header->sectionSize(2), int(617 * kTaskColumns.at(2).widthFraction));
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
@@ -219,17 +222,17 @@ private slots:
         QVERIFY(agent.writeScheduledTasks(
             {{QStringLiteral("25"), QStringLiteral("active"), QStringLiteral("0")}}));
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.Form_Load();
+        QVERIFY(test::load(form));
         auto* list = control<QTreeView>(form, "ListView1");
         QTRY_VERIFY(list->viewport()->rect().intersects(list->visualRect(list->model()->index(25, 1))));
     }
 
-    // A long list is built a slice at a time: the window serves events meanwhile, the old rows stay until the
-    // new ones replace them together, and a timer tick does not start another build.
-    void longListIsBuiltInSlices() {
+    // A long list is read off the interface thread: the window serves events meanwhile, the old rows stay
+    // until the new ones replace them in one step, and a timer tick does not start another read.
+    void longListIsReadInTheBackground() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QString sql = QStringLiteral("BEGIN;");
@@ -238,11 +241,11 @@ private slots:
                        .arg(i);
         QVERIFY(agent.execute(sql + QStringLiteral("COMMIT;")));
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         int resets = 0;
         connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
         form.Form_Load();
-        QCOMPARE(form.taskListModel()->rowCount(), 0); // not yet: the descriptors are still being read
+        QCOMPARE(form.taskListModel()->rowCount(), 0); // not yet: the agent is still being read
         bool servedMeanwhile = false;
         QTimer::singleShot(0, this, [&] { servedMeanwhile = form.taskListModel()->rowCount() == 0; });
         form.Timer1_Timer();
@@ -257,8 +260,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
         auto* autoRefresh = control<QCheckBox>(form, "Check1");
         const int package = rowOf(model, QStringLiteral("kCORE01_1202"));
@@ -287,12 +290,12 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
         check(model, QStringLiteral("kCORE01_1203")); // Active: refused
         check(model, QStringLiteral("kCORE01_1202")); // Waiting with a policy
-        control<QPushButton>(form, "BtnStop")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
 
         QCOMPARE(messages.texts(),
                  QStringList{QStringLiteral("Can't prevent installation where package is Active")});
@@ -312,10 +315,10 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         check(*form.taskListModel(), QStringLiteral("kCORE01_1204"));
-        control<QPushButton>(form, "BtnUpdate")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnUpdate")->click(); }));
         QVERIFY(messages.shown.isEmpty());
         const TaskRow row =
             form.taskListModel()->taskRow(rowOf(*form.taskListModel(), QStringLiteral("kCORE01_1204")));
@@ -325,7 +328,7 @@ private slots:
 
         // Nothing checked: one message, and the list is still rebuilt with Auto on.
         control<QCheckBox>(form, "Check1")->setChecked(false);
-        control<QPushButton>(form, "BtnUpdate")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnUpdate")->click(); }));
         QCOMPARE(messages.texts(),
                  QStringList{QStringLiteral("You must have, at least, one application checked")});
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
@@ -338,8 +341,8 @@ private slots:
         const QByteArray today = invokerDateKeyBytes();
         QVERIFY(agent.writeInvokerLog("earlier\r\n" + today + " one\r\ntwo, unfinished"));
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         auto* text = control<QPlainTextEdit>(form, "Text1");
         QCOMPARE(text->toPlainText(),
@@ -365,8 +368,8 @@ private slots:
         const QByteArray today = invokerDateKeyBytes();
         QVERIFY(agent.writeInvokerLog(today + " first\r\n"));
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
 
         QCOMPARE(messages.shown.size(), 1);
         QCOMPARE(messages.shown.first().text,
@@ -389,14 +392,72 @@ private slots:
         QCOMPARE(messages.shown.size(), 1);
     }
 
+    // One row that cannot be read hides no other: the rows after it show, and the first panel names it.
+    void unreadableRowsAreNamedAndTheRestShows() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.2.xml"), QStringLiteral("2"),
+                                    QStringLiteral("1"), QStringLiteral("soon")}));
+        QVERIFY(
+            agent.addOperation({QStringLiteral("other.SDClientTask.1.xml"), QStringLiteral("6"), {}, {}}));
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.3.xml"), QStringLiteral("2"), {}, {}}));
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
+        const TaskListModel& model = *form.taskListModel();
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.taskRow(1).key, QStringLiteral("k2"));
+        QCOMPARE(model.taskRow(1).reschedule, QStringLiteral("Yes:Policy"));
+        QCOMPARE(model.taskRow(1).rescheduleDate, QString());
+        QCOMPARE(model.taskRow(2).key, QStringLiteral("k3"));
+        const QString notice = control<QLabel>(form, "StatusPanel1")->text();
+        QVERIFY2(notice.contains(QLatin1String("SDClientTask.2.xml")) &&
+                     notice.contains(QLatin1String("other.SDClientTask.1.xml")),
+                 qPrintable(notice));
+        QVERIFY(messages.shown.isEmpty());
+    }
+
+    // The database comes back after it was missing: the next tick lists its tasks and gives back the
+    // controls and the automatic refresh, without a restart and without another message.
+    void databaseFoundAgain() {
+        TestAgent agent;
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY(!control<QCheckBox>(form, "Check1")->isEnabled());
+        form.Timer1_Timer(); // still missing: nothing read, nothing said
+        QVERIFY(!form.isReadingTaskList());
+
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.7.xml"), QStringLiteral("2"), {}, {}}));
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.7.xml"), QStringLiteral("Seven")));
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
+        const TaskListModel& model = *form.taskListModel();
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.taskRow(0).application, QStringLiteral("Seven"));
+        for (const char* name : {"BtnPortal", "BtnRefresh", "BtnUpdate", "BtnStop"})
+            QVERIFY2(control<QPushButton>(form, name)->isEnabled(), name);
+        QVERIFY(control<QCheckBox>(form, "Check1")->isEnabled());
+        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+        QCOMPARE(messages.shown.size(), 1);
+
+        // Lost once more: said once more.
+        QVERIFY(QFile::remove(agent.paths().database()));
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
+        QCOMPARE(messages.shown.size(), 2);
+        QVERIFY(!control<QPushButton>(form, "BtnRefresh")->isEnabled());
+    }
+
     // A message box runs its own event loop, so ticks come while it is open: they must not rebuild the rows
     // that the action is walking.
     void ticksUnderAnOpenMessageDoNotRebuild() {
         TestAgent agent;
         writeDemo(agent);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         int rebuilds = 0;
         connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++rebuilds; });
         QList<int> rebuildsWhileOpen;
@@ -407,7 +468,7 @@ private slots:
         check(*form.taskListModel(), QStringLiteral("kCORE01_1203")); // refused: a message mid-walk
         check(*form.taskListModel(), QStringLiteral("kCORE01_1208"));
         control<QCheckBox>(form, "Check1")->setChecked(true);
-        control<QPushButton>(form, "BtnStop")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
         QCOMPARE(rebuildsWhileOpen, QList<int>{0});
         QCOMPARE(rebuilds, 1); // the action's own rebuild
         const TaskListModel& model = *form.taskListModel();
@@ -418,7 +479,7 @@ private slots:
     void closingTheMainWindowClosesTheOthers() {
         TestAgent agent;
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.show();
         QWidget other;
         other.show();
@@ -449,11 +510,12 @@ private slots:
         QCOMPARE(byCommand.dumpAll(), original);
 
         RecordingPresenter messages;
-        Form1 form(byWindow.paths(), messages);
-        form.Form_Load();
+        Form1 form(byWindow.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         for (const QString& task : tasks)
             check(*form.taskListModel(), QLatin1Char('k') + task);
-        control<QPushButton>(form, button.toLatin1().constData())->click();
+        QVERIFY(test::readAfter(form,
+                                [&] { control<QPushButton>(form, button.toLatin1().constData())->click(); }));
 
         QProcess ctl;
         ctl.start(QStringLiteral(CORVANECTL_PATH),
@@ -471,9 +533,9 @@ private slots:
         TestAgent agent;
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.setSyncTiming(syncTiming());
-        form.Form_Load();
+        QVERIFY(test::load(form));
         form.show();
         auto* portal = control<QPushButton>(form, "BtnPortal");
         auto* viewLog = control<QCheckBox>(form, "CheckViewLog");
@@ -507,7 +569,7 @@ private slots:
         QCOMPARE(statuses.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
         QVERIFY(portal->isEnabled() && viewLog->isEnabled());
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
-        QCOMPARE(form.taskListModel()->rowCount(), rowsBefore + 1); // the downloaded operation
+        QTRY_COMPARE(form.taskListModel()->rowCount(), rowsBefore + 1); // the downloaded operation
         // The run's six stamped lines, then its summary.
         const QStringList logLines = form.form2()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(logLines.size(), 7);
@@ -520,9 +582,9 @@ private slots:
         TestAgent agent;
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.setSyncTiming(syncTiming());
-        form.Form_Load();
+        QVERIFY(test::load(form));
         control<QPushButton>(form, "BtnPortal")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
         QVERIFY(!form.form2()->isVisible());
@@ -533,9 +595,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent); // no synchroniser installed
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
-        QTRY_VERIFY(form.taskListModel()->rowCount() > 0);
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         // The technician reads the message while the timer ticks: the list stays as it is under it.
         QSignalSpy resets(form.taskListModel(), &QAbstractItemModel::modelReset);
         messages.whileOpen = [&] {
@@ -562,9 +623,9 @@ private slots:
         TestAgent agent;
         writeDemo(agent, syncOptions(true, 3000));
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.setSyncTiming(syncTiming(abandon ? 60000 : 1000));
-        form.Form_Load();
+        QVERIFY(test::load(form));
         control<QCheckBox>(form, "Check1")->setChecked(false);
         auto* portal = control<QPushButton>(form, "BtnPortal");
         portal->click();
@@ -598,9 +659,9 @@ private slots:
         options.failAtOnce = true;
         writeDemo(agent, options);
         RecordingPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.setSyncTiming(syncTiming(60000));
-        form.Form_Load();
+        QVERIFY(test::load(form));
         QElapsedTimer clock;
         clock.start();
         control<QPushButton>(form, "BtnPortal")->click();
@@ -618,9 +679,9 @@ private slots:
         TestAgent agent;
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
-        auto form = std::make_unique<Form1>(agent.paths(), messages);
+        auto form = std::make_unique<Form1>(agent.paths(), messages, kClock);
         form->setSyncTiming(syncTiming());
-        form->Form_Load();
+        QVERIFY(test::load(*form));
         form->show();
         auto* status = control<QLabel>(*form, "StatusPanel2");
         control<QPushButton>(*form, "BtnPortal")->click();
@@ -674,7 +735,7 @@ private:
     static QByteArray invokerDateKeyBytes() {
         static const char* const months[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-        const QDate today = QDate::currentDate();
+        const QDate today = kClock.today();
         return QByteArray::number(today.day()).rightJustified(2, '0') + ' ' + months[today.month()] + ' ' +
                QByteArray::number(today.year());
     }

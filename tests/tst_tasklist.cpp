@@ -1,11 +1,14 @@
 // Building the list's rows from the task table: texts, colours, icons, tags, order and scroll target.
 #include "Feedback.h"
+#include "FixedClock.h"
 #include "TaskList.h"
 #include "TaskListExport.h"
 #include "TaskListLoader.h"
+#include "TaskListRefresh.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 Q_DECLARE_METATYPE(std::optional<QString>)
@@ -125,10 +128,9 @@ private slots:
         QVERIFY2(fake::writeDemoAgent(agent.root(), now, error), qPrintable(error));
         QString dbErrorText;
         RecordingFeedback feedback;
-        bool missingCalled = false;
-        const TaskListSnapshot snapshot =
-            loadTaskList(agent.paths(), dbErrorText, feedback, [&] { missingCalled = true; });
-        QVERIFY(!missingCalled && !snapshot.database.failed && snapshot.scheduledTasksRead);
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
+        QVERIFY(!snapshot.database.databaseMissing && !snapshot.database.failed &&
+                snapshot.scheduledTasksRead);
         QCOMPARE(feedback.statuses, QStringList({QStringLiteral("Loading SQLite : InvokerState"), QString(),
                                                  QStringLiteral("Loading Xml : SDClient.Tasks"), QString()}));
         QCOMPARE(snapshot.rows.size(), 12);
@@ -157,15 +159,46 @@ private slots:
             {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
         QString dbErrorText;
         RecordingFeedback feedback;
-        int missingCalls = 0;
-        const TaskListSnapshot snapshot =
-            loadTaskList(agent.paths(), dbErrorText, feedback, [&] { ++missingCalls; });
-        QCOMPARE(missingCalls, 1);
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
         QVERIFY(snapshot.database.databaseMissing);
         QCOMPARE(snapshot.rows.size(), 2);
         QCOMPARE(describe(snapshot.rows.at(0)),
                  QStringLiteral("k1|Can't find SQLite Database|Waiting|||||S|policy|default|policy"));
         QCOMPARE(snapshot.rows.at(1).key, QStringLiteral("k55"));
+    }
+
+    // A scheduled-task file of more tasks than any agent knows: the list holds a bounded number and says how
+    // many it left out; a task named over and over keeps a bounded record that still reads as the first.
+    void hugeScheduledTaskFileIsBounded() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.A1.xml"), QStringLiteral("2"), {}, {}}));
+        QByteArray xml = "<tasks>";
+        for (int i = 0; i < 20000; ++i)
+            xml += "<task taskid=\"A1\" state=\"active\" time=\"60\"/>";
+        for (int i = 0; i < kMaxListedTasks + 10; ++i)
+            xml += "<task taskid=\"N" + QByteArray::number(i) + "\" state=\"pending\" time=\"0\"/>";
+        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), xml + "</tasks>"));
+
+        QString dbErrorText;
+        RecordingFeedback feedback;
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
+        QCOMPARE(snapshot.rows.size(), kMaxListedTasks);
+        QCOMPARE(snapshot.table.overflow(), 11); // the database's task came first
+        QCOMPARE(snapshot.rows.first().sdclient, QStringLiteral("active"));
+        QCOMPARE(snapshot.rows.first().install, QStringLiteral("01/01/70 00:01"));
+        QVERIFY(snapshot.table.items().first().size() < 5000);
+        QCOMPARE(snapshot.rows.last().key, QStringLiteral("kN%1").arg(kMaxListedTasks - 2));
+
+        // The window's first panel and the command line say it.
+        test::FixedClock clock;
+        TaskListRefresh refresh(agent.paths(), clock);
+        QSignalSpy ended(&refresh, &TaskListRefresh::readEnded);
+        refresh.start();
+        QVERIFY(ended.wait(60000));
+        QVERIFY2(refresh.notice().contains(QLatin1String("11 more were left out")),
+                 qPrintable(refresh.notice()));
+        QCOMPARE(refresh.table().count(), kMaxListedTasks);
     }
 };
 

@@ -46,7 +46,9 @@ template <typename T> T* control(const QWidget& form, const char* name) {
     return form.findChild<T*>(QLatin1String(name));
 }
 
-const QDateTime kNow(QDate::currentDate(), QTime(12, 0));
+// Every window of these tests lives on the same fixed day.
+const FixedClock kClock;
+const QDateTime kNow = kClock.now();
 
 void writeDemo(const TestAgent& agent) {
     QString error;
@@ -95,7 +97,7 @@ bool rowVisible(const TaskListView& view, int proxyRow) {
 }
 
 QByteArray invokerLine(const QString& text) {
-    return invokerDateKey(QDate::currentDate()).toLatin1() + " 09:00:00 " + text.toLatin1() + "\r\n";
+    return invokerDateKey(kClock.today()).toLatin1() + " 09:00:00 " + text.toLatin1() + "\r\n";
 }
 
 } // namespace
@@ -116,8 +118,8 @@ private slots:
         SilentPresenter messages;
         QList<int> splitterSizes;
         {
-            Form1 form(agent.paths(), messages);
-            form.Form_Load();
+            Form1 form(agent.paths(), messages, kClock);
+            QVERIFY(test::load(form));
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             form.resize(700, 520);
@@ -133,9 +135,9 @@ private slots:
             form.saveSettings(settings);
         }
         QSettings settings(settingsFile, QSettings::IniFormat);
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.restoreSettings(settings);
-        form.Form_Load();
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.size(), QSize(700, 520));
@@ -164,8 +166,8 @@ private slots:
         TestAgent agent;
         writeLongList(agent, 80, {});
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         TaskListView* view = form.taskListView();
@@ -182,7 +184,7 @@ private slots:
         const QString top = keyAtTop(*view);
         QCOMPARE(top, QStringLiteral("44"));
 
-        control<QPushButton>(form, "BtnRefresh")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnRefresh")->click(); }));
         QCOMPARE(view->selectedKeys(), selected);
         QCOMPARE(view->currentKey(), QStringLiteral("k38"));
         QCOMPARE(view->currentIndex().column(), 2);
@@ -190,19 +192,19 @@ private slots:
 
         // Checks: kept by Refresh List and by ticks once Auto is on again; cleared by the action.
         writeDemo(agent);
-        form.Form_Load();
+        QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
         check(model, QStringLiteral("kCORE01_1202"));
         auto* autoRefresh = control<QCheckBox>(form, "Check1");
         QVERIFY(!autoRefresh->isChecked());
-        control<QPushButton>(form, "BtnRefresh")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnRefresh")->click(); }));
         QVERIFY(model.isChecked(rowOf(model, QStringLiteral("kCORE01_1202"))));
         autoRefresh->setChecked(true);
-        form.Timer1_Timer();
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
         QVERIFY(model.isChecked(row));
         QVERIFY(model.index(row, 1).data(Qt::FontRole).value<QFont>().bold());
-        control<QPushButton>(form, "BtnStop")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
                  QStringLiteral("Completed"));
         for (int i = 0; i < model.rowCount(); ++i)
@@ -219,24 +221,24 @@ private slots:
         Form1 form(agent.paths(), messages, clock);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.Form_Load();
+        QVERIFY(test::load(form));
         TaskListView* view = form.taskListView();
         QVERIFY(rowVisible(*view, 60)); // first load
 
         view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum); // the technician looks up
         QCOMPARE(keyAtTop(*view), QStringLiteral("0"));
-        form.Timer1_Timer();
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // nothing new became Active
 
         makeActive(agent, {20, 60});
         clock.advanceSeconds(10);
-        form.Timer1_Timer();
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // scrolled 10 s ago: left alone
         QVERIFY(!rowVisible(*view, 20));
 
         makeActive(agent, {20, 40, 60});
         clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
-        form.Timer1_Timer();
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QVERIFY(rowVisible(*view, 20)); // a task became Active and the technician has been idle
     }
 
@@ -246,8 +248,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         TaskListView* view = form.taskListView();
         view->sortByColumn(1, Qt::DescendingOrder);
         QAbstractItemModel* shown = view->model();
@@ -255,7 +257,7 @@ private slots:
         QCOMPARE(shown->index(1, 1).data().toString(), QStringLiteral("VPN Client 5.1"));
         shown->setData(shown->index(0, 0), Qt::Checked, Qt::CheckStateRole);
         shown->setData(shown->index(1, 0), Qt::Checked, Qt::CheckStateRole);
-        control<QPushButton>(form, "BtnUpdate")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnUpdate")->click(); }));
 
         const TaskListModel& model = *form.taskListModel();
         auto database = [&](const char* key) {
@@ -278,8 +280,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         auto* field = control<QLineEdit>(form, "FilterField");
@@ -296,7 +298,7 @@ private slots:
         QVERIFY(field->palette().color(QPalette::Base) != QPalette().color(QPalette::Base));
 
         field->setText(QStringLiteral("1311")); // a task id, even with its column hidden
-        control<QPushButton>(form, "BtnRefresh")->click();
+        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnRefresh")->click(); }));
         QCOMPARE(shown->rowCount(), 1);
         QCOMPARE(shown->index(0, TaskListModel::kTaskIdColumn).data().toString(), QStringLiteral("1311"));
 
@@ -311,8 +313,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         TaskListView* view = form.taskListView();
@@ -359,8 +361,8 @@ private slots:
             log += invokerLine(QStringLiteral("line %1").arg(i));
         QVERIFY(agent.writeInvokerLog(log));
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         auto* box = control<InvokerLogBox>(form, "Text1");
@@ -466,8 +468,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         auto* box = control<InvokerLogBox>(form, "Text1");
@@ -493,8 +495,8 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         TaskListView* view = form.taskListView();
@@ -526,10 +528,10 @@ private slots:
     void keyboardStatusAndSyncLogWindow() {
         TestAgent agent;
         writeDemo(agent);
-        FixedClock clock(QDateTime(QDate::currentDate(), QTime(14, 2, 31)));
+        FixedClock clock(QDateTime(kClock.today(), QTime(14, 2, 31)));
         SilentPresenter messages;
         Form1 form(agent.paths(), messages, clock);
-        form.Form_Load();
+        QVERIFY(test::load(form));
         form.move(0, 0);
         form.resize(400, 300);
         form.show();
@@ -538,7 +540,7 @@ private slots:
         int resets = 0;
         connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
         clock.advanceSeconds(5);
-        QTest::keyClick(&form, Qt::Key_F5);
+        QVERIFY(test::readAfter(form, [&] { QTest::keyClick(&form, Qt::Key_F5); }));
         QCOMPARE(resets, 1);
         QCOMPARE(control<QLabel>(form, "StatusPanelUpdated")->text(), QStringLiteral("Updated 14:02:36"));
         QCOMPARE(control<QPushButton>(form, "BtnStop")->text(), QStringLiteral("S&top Install"));

@@ -16,8 +16,9 @@ namespace {
 
 const QString kNoInvokerState = QStringLiteral("7");
 
-// The reschedule text and date of one row, or nothing when the reschedule time cannot be read.
-std::optional<QString> rescheduleFields(const QString& periodic, const QString& timeT, QString& failure) {
+// The reschedule text and date of one row. A reschedule time that cannot be read leaves the date empty and
+// says why in `problem`: the rest of the row is still worth showing.
+QString rescheduleFields(const QString& periodic, const QString& timeT, QString& problem) {
     if (periodic.isEmpty())
         return QStringLiteral("No;");
     QString text;
@@ -31,8 +32,11 @@ std::optional<QString> rescheduleFields(const QString& periodic, const QString& 
         return text + QStringLiteral(";Now");
     const std::optional<QString> date = agentTimeText(timeT);
     if (!date) {
-        failure = QStringLiteral("Reschedule time is not a valid time: '%1'").arg(timeT);
-        return std::nullopt;
+        problem =
+            timeT.isEmpty()
+                ? QStringLiteral("no reschedule time, shown without its date")
+                : QStringLiteral("reschedule time '%1' is not a time, shown without its date").arg(timeT);
+        return text + QLatin1Char(';');
     }
     return text + QLatin1Char(';') + *date;
 }
@@ -70,29 +74,26 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
         result.failed = true;
         return result;
     }
-    // A row that breaks a rule the list relies on stops the load; the entries before it stay.
+    // A row that cannot be read whole is named and the load goes on, so one bad row hides no other.
     for (const QStringList& row : rows) {
         const QString operationFile = row.value(0);
         const QString state = TaskRecord::escaped(row.value(1));
         const QString taskId = taskIdFromOperationFile(operationFile);
-        QString failure;
-        const std::optional<QString> reschedule = rescheduleFields(row.value(2), row.value(3), failure);
-        if (!reschedule) {
-            errText = failure;
-            result.failed = true;
-            return result;
+        if (table.exists(taskId)) {
+            result.rowProblems
+                << QStringLiteral("%1: task id '%2' appears twice, left out").arg(operationFile, taskId);
+            continue;
         }
+        QString problem;
+        const QString reschedule = rescheduleFields(row.value(2), row.value(3), problem);
+        if (!problem.isEmpty())
+            result.rowProblems << operationFile + QStringLiteral(": ") + problem;
         const QString record = TaskRecord::escaped(operationFile) + QLatin1Char(';') +
-                               (state.isEmpty() ? kNoInvokerState : state) + QLatin1Char(';') + *reschedule +
+                               (state.isEmpty() ? kNoInvokerState : state) + QLatin1Char(';') + reschedule +
                                TaskRecord::kUnmergedTail;
-        if (!table.add(taskId, record)) {
-            errText =
-                QStringLiteral("Task id '%1' appears twice (operation file '%2')").arg(taskId, operationFile);
-            result.failed = true;
-            return result;
-        }
+        if (table.add(taskId, record))
+            ++result.rows;
     }
-    result.rows = int(rows.size());
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace corvane {
 
@@ -20,13 +21,16 @@ struct LoadResult {
     // No database file at the path: the table then holds the missing-database entry alone, and the
     // caller tells the technician.
     bool databaseMissing = false;
-    // The database could not be opened or read, or a row stopped the load; `errText` has the reason.
+    // The database could not be opened or read; `errText` has the reason.
     bool failed = false;
+    // One text per row that could not be read whole, naming its operation file: left out (a task id seen
+    // before) or shown without what could not be read (its reschedule date). The other rows load as usual.
+    QStringList rowProblems;
 };
 
 // Fills `table` with one entry per row of `sql` (the load query) run on the database at `dbPath`.
-// On a failure `errText` receives its description and the entries added before it stay; on success
-// `errText` is left as it was. One connection per call, closed on every path.
+// When the query fails `errText` receives its description and nothing is added; otherwise `errText` is left
+// as it was. One connection per call, closed on every path.
 LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText);
 
 // Runs one modifying statement on the database at `dbPath`. Returns false and writes `errText` when the

@@ -20,6 +20,11 @@ namespace {
 // tasks while keeping a file that never ends out of memory.
 constexpr qint64 kMaxScheduledTasksBytes = 512 * 1024 * 1024;
 
+// A task that the file names again appends its fields to its record once more. A file naming one task
+// millions of times made that record hundreds of megabytes, split again at every rebuild; past this length
+// the repetitions are left out.
+constexpr qsizetype kMaxRepeatedRecordLength = 4096;
+
 // A declared entity may expand to this many characters at most, so a small file cannot grow into gigabytes.
 constexpr int kEntityExpansionLimit = 4096;
 
@@ -125,10 +130,14 @@ bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText) 
             QLatin1Char(';') + TaskRecord::escaped(state.toString()) + QLatin1Char(';') + time;
         if (QString* record = table.find(id)) {
             // Edited in place, so a file that names one task many times costs what it reads, not its square.
-            // A completed record has no tail left, and every later element appends its fields once more.
-            if (record->endsWith(TaskRecord::kUnmergedTail))
+            // A completed record has no tail left, and every later element appends its fields once more,
+            // up to a bound: readers use the first six fields only.
+            if (record->endsWith(TaskRecord::kUnmergedTail)) {
                 record->chop(TaskRecord::kUnmergedTail.size());
-            record->append(fileFields);
+                record->append(fileFields);
+            } else if (record->size() < kMaxRepeatedRecordLength) {
+                record->append(fileFields);
+            }
         } else {
             table.add(id, TaskRecord::escaped(id) + QStringLiteral(";7;No;") + fileFields);
         }

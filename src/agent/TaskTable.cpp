@@ -5,6 +5,10 @@ namespace corvane {
 bool TaskTable::add(const QString& key, const QString& value) {
     if (m_index.contains(key))
         return false;
+    if (m_keys.size() >= m_limit) {
+        ++m_overflow;
+        return false;
+    }
     m_index.insert(key, m_keys.size());
     m_keys.append(key);
     m_values.append(value);

@@ -1,6 +1,7 @@
 // corvanectl: the agent's tasks and logs from the command line, through the same code as the window.
 #include "AgentPaths.h"
 #include "ClientDatabase.h"
+#include "Clock.h"
 #include "Feedback.h"
 #include "InvokerLog.h"
 #include "PolicySyncRun.h"
@@ -164,7 +165,13 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
     if (!snapshot.scheduledTasksRead)
         err << "Warning: the scheduled-task file could not be read: "
             << visibleText(snapshot.scheduledTasksError) << Qt::endl;
-    return kSuccess;
+    // The other rows are printed; a script still learns that the list is not whole.
+    for (const QString& problem : snapshot.database.rowProblems)
+        err << "Row not read whole: " << visibleText(problem) << Qt::endl;
+    if (snapshot.table.overflow() > 0)
+        err << leftOutNotice(snapshot.table.overflow()) << Qt::endl;
+    return snapshot.database.rowProblems.isEmpty() && snapshot.table.overflow() == 0 ? kSuccess
+                                                                                     : kDataFailure;
 }
 
 int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err) {
@@ -318,7 +325,7 @@ int main(int argc, char* argv[]) {
     }
     if (command == QLatin1String("log") && args.size() == 1 && !parser.isSet(jsonOption) &&
         !parser.isSet(csvOption)) {
-        QDate date = QDate::currentDate();
+        QDate date = systemClock().today();
         if (parser.isSet(dateOption)) {
             date = QDate::fromString(parser.value(dateOption), Qt::ISODate);
             if (!date.isValid())

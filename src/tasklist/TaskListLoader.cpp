@@ -7,20 +7,23 @@
 
 namespace corvane {
 
-TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
-                              const std::function<void()>& onDatabaseMissing) {
-    TaskListSnapshot snapshot = loadTaskTable(paths, dbErrorText, feedback, onDatabaseMissing);
+QString leftOutNotice(int leftOut) {
+    return QStringLiteral("Only the first %1 tasks are listed: %2 more were left out")
+        .arg(kMaxListedTasks)
+        .arg(leftOut);
+}
+
+TaskListSnapshot loadTaskList(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback) {
+    TaskListSnapshot snapshot = loadTaskTable(paths, dbErrorText, feedback);
     snapshot.rows = buildTaskRows(snapshot.table, paths.descriptorFolder());
     return snapshot;
 }
 
-TaskListSnapshot loadTaskTable(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback,
-                               const std::function<void()>& onDatabaseMissing) {
+TaskListSnapshot loadTaskTable(const AgentPaths& paths, QString& dbErrorText, Feedback& feedback) {
     TaskListSnapshot snapshot;
+    snapshot.table.setLimit(kMaxListedTasks);
     feedback.setStatus(kLoadingDatabaseStatus);
     snapshot.database = loadOperations(snapshot.table, paths.database(), kLoadOperationsQuery, dbErrorText);
-    if (snapshot.database.databaseMissing && onDatabaseMissing)
-        onDatabaseMissing();
     feedback.setStatus(QString());
 
     feedback.setStatus(kLoadingScheduledTasksStatus);

@@ -7,6 +7,7 @@
 #include "InvokerLogBox.h"
 #include "LogBox.h"
 #include "MessagePresenter.h"
+#include "OffThread.h"
 #include "TaskDetailsDialog.h"
 #include "TaskFilterBar.h"
 #include "TaskList.h"
@@ -26,7 +27,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -35,7 +35,6 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QTextCursor>
-#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -47,8 +46,6 @@ namespace {
 const QString kTitle = QStringLiteral("Corvane");
 // Reading more than this of the invoker log at once goes to a worker thread.
 constexpr qint64 kBackgroundReadBytes = 4 * 1024 * 1024;
-// Descriptors read between two turns of the event loop while a long list is built (about 10 ms).
-constexpr int kRowsPerSlice = 1000;
 const QString kVersionText = QStringLiteral("v1.1 beta 1 build 116");
 const QString kUpdatedText = QStringLiteral("Updated ");
 
@@ -110,6 +107,7 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     , m_paths(paths)
     , m_messages(messages)
     , m_clock(clock)
+    , m_refresh(new TaskListRefresh(paths, clock, this))
     , m_logFollower(std::make_shared<InvokerLogFollower>(kLogBoxLines)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
@@ -118,6 +116,12 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     createControls();
     resize(twips(11160), twips(5625));
     layout()->activate(); // the list has its width before the first load, shown or not
+    connect(m_refresh, &TaskListRefresh::statusChanged, this, &Form1::setStatus);
+    connect(m_refresh, &TaskListRefresh::rowsRead, this, &Form1::showRows);
+    connect(m_refresh, &TaskListRefresh::databaseMissingChanged, this, &Form1::onDatabaseMissingChanged);
+    connect(m_refresh, &TaskListRefresh::noticeChanged, this,
+            [this](const QString& notice) { setNotice(Notice::TaskList, notice); });
+    connect(m_refresh, &TaskListRefresh::readEnded, this, &Form1::onTaskListRead);
 }
 
 Form1::~Form1() = default;
@@ -424,84 +428,52 @@ void Form1::showMessage(const QString& text) {
 }
 
 void Form1::Form_Load() {
-    const quint64 load = ++m_loadNumber; // a newer run supersedes a long list still being built
-    BusyScope busy(m_busy);
-    TaskListSnapshot snapshot = loadTaskTable(m_paths, m_dbErrorText, *this, [this] { onDatabaseMissing(); });
-    setNotice(Notice::Database, snapshot.database.failed
-                                    ? QStringLiteral("Can't read the agent database: ") + m_dbErrorText
-                                    : QString());
-    setNotice(Notice::ScheduledTasks,
-              snapshot.scheduledTasksRead
-                  ? QString()
-                  : QStringLiteral("Can't read the scheduled-task file: ") + snapshot.scheduledTasksError);
-    m_pendingLoad = std::make_unique<TaskListSnapshot>(std::move(snapshot));
-    if (m_pendingLoad->table.count() <= kRowsPerSlice) {
-        buildRows(load);
-        return;
-    }
-    // A long list reads its descriptors a slice at a time, so the window keeps serving events. The old rows
-    // and table stay, and stay consistent for the actions, until the new ones replace them together.
-    m_loadInFlight = true;
-    QTimer::singleShot(0, this, [this, load] { buildRows(load); });
+    m_refresh->start();
 }
 
-void Form1::buildRows(quint64 load) {
-    if (load != m_loadNumber || !m_pendingLoad)
-        return;
-    TaskListSnapshot& pending = *m_pendingLoad;
-    const int end = std::min(int(pending.rows.size()) + kRowsPerSlice, pending.table.count());
-    for (int i = int(pending.rows.size()); i < end; ++i)
-        pending.rows.append(buildTaskRowAt(pending.table, i, m_paths.descriptorFolder()));
-    if (end < pending.table.count()) {
-        QTimer::singleShot(0, this, [this, load] { buildRows(load); });
-        return;
-    }
-    m_loadInFlight = false;
-    m_table = std::move(pending.table);
-    setNotice(Notice::Descriptors, descriptorNotice(pending.rows));
-    // The view keeps the technician's place and scrolls to a task that became Active.
-    m_model->setRows(std::move(pending.rows));
-    m_pendingLoad.reset();
-    m_statusUpdated->setText(kUpdatedText + m_clock.now().toString(QStringLiteral("HH:mm:ss")));
+// The rows of a read replace the list's in one step, with the table the actions look them up in; the view
+// keeps the technician's place and scrolls to a task that became Active.
+void Form1::showRows(const QList<TaskRow>& rows) {
+    m_model->setRows(rows);
+    m_statusUpdated->setText(kUpdatedText + m_refresh->readAt().toString(QStringLiteral("HH:mm:ss")));
+}
 
+void Form1::onTaskListRead() {
     readInvokerLog();
+    emit taskListRead();
 }
 
-void Form1::onDatabaseMissing() {
-    BtnPortal->setEnabled(false);
-    BtnRefresh->setEnabled(false);
-    BtnUpdate->setEnabled(false);
-    Check1->setChecked(false);
-    Check1->setEnabled(false);
-    m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
-                    MessagePresenter::Icon::Critical);
+// The controls that a missing database disables come back with it, and so does the automatic refresh.
+void Form1::onDatabaseMissingChanged(bool missing) {
+    BtnPortal->setEnabled(!missing);
+    BtnRefresh->setEnabled(!missing);
+    BtnUpdate->setEnabled(!missing);
+    Check1->setChecked(!missing);
+    Check1->setEnabled(!missing);
+    if (missing) {
+        BusyScope busy(m_busy);
+        m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
+                        MessagePresenter::Icon::Critical);
+    }
 }
 
 void Form1::readInvokerLog() {
     if (m_logReadRunning)
         return; // the worker's answer is on its way
     const QString path = m_paths.invokerLog();
-    const QDate today = QDate::currentDate();
+    const QDate today = m_clock.today();
     if (m_logFollower->pendingBytes(path, today) < kBackgroundReadBytes) {
         showLogUpdate(m_logFollower->update(path, today));
         return;
     }
     // A large read (the first of a long log) must not freeze the window.
     m_logReadRunning = true;
-    QPointer<Form1> self(this);
-    std::shared_ptr<InvokerLogFollower> follower = m_logFollower;
-    QThreadPool::globalInstance()->start([self, follower, path, today] {
-        const InvokerLogUpdate update = follower->update(path, today);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, update] {
-                if (!self)
-                    return;
-                self->m_logReadRunning = false;
-                self->showLogUpdate(update);
-            },
-            Qt::QueuedConnection);
-    });
+    runOffThread(
+        this, [follower = m_logFollower, path, today] { return follower->update(path, today); },
+        [this](const InvokerLogUpdate& update) {
+            m_logReadRunning = false;
+            showLogUpdate(update);
+        });
 }
 
 // Text1 follows the log: new lines are appended, and the text is replaced only when the log was replaced,
@@ -554,8 +526,10 @@ void Form1::BtnRefresh_Click() {
 }
 
 void Form1::Timer1_Timer() {
-    // The list is not rebuilt under an action, a message or a sync, which owns the status line meanwhile.
-    if (Check1->isChecked() && m_busy == 0 && !m_loadInFlight && !isSyncRunning())
+    // The list is not rebuilt under an action, a message or a sync, which owns the status line meanwhile;
+    // a tick that comes while the agent is still being read is skipped.
+    const bool idle = m_busy == 0 && !m_refresh->isReading() && !isSyncRunning();
+    if (idle && (Check1->isChecked() || m_refresh->isDatabaseBack()))
         Form_Load();
     readInvokerLog();
 }
@@ -580,7 +554,9 @@ void Form1::BtnUpdate_Click() {
 void Form1::runAction(TaskAction action) {
     {
         BusyScope busy(m_busy);
-        runCheckedRowWalk(m_model->checkedRows(), m_table, action, m_paths.database(), m_dbErrorText, *this);
+        m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
+        runCheckedRowWalk(m_model->checkedRows(), m_refresh->table(), action, m_paths.database(),
+                          m_dbErrorText, *this);
         m_model->clearChecks(); // the action is done with them; other rebuilds keep them
         Check1->setChecked(true);
     }
@@ -638,6 +614,7 @@ void Form1::BtnPortal_Click() {
         connect(m_sync, &PolicySyncRun::finished, this, &Form1::onSyncFinished);
         connect(m_cancelSync, &QPushButton::clicked, m_sync, &PolicySyncRun::abandon);
     }
+    m_refresh->dropRunningRead(); // the sync owns the status line, and rebuilds the list at its end
     if (!m_sync->start()) {
         // No rebuild under the message: the list would change while the technician reads it.
         BusyScope busy(m_busy);

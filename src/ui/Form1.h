@@ -6,7 +6,7 @@
 #include "InvokerLogFollower.h"
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
-#include "TaskListLoader.h"
+#include "TaskListRefresh.h"
 #include "TaskTable.h"
 
 #include <QHash>
@@ -57,14 +57,20 @@ public:
     void saveSettings(QSettings& settings) const;
     // Saves the rows the list shows, in the order shown, as CSV; false with the reason when it fails.
     bool saveShownList(const QString& path, QString& error) const;
-    const TaskTable& taskTable() const { return m_table; }
+    const TaskTable& taskTable() const { return m_refresh->table(); }
+    bool isReadingTaskList() const { return m_refresh->isReading(); }
     // The sync log window, created hidden the first time it is needed.
     Form2* form2();
     bool isSyncRunning() const { return m_sync && m_sync->isRunning(); }
     void setSyncTiming(const PolicySyncRun::Timing& timing) { m_syncTiming = timing; }
 
+signals:
+    // A run of Form_Load has ended: the list shows what it read, or the last list with a notice saying why.
+    void taskListRead();
+
 public slots:
-    // Rebuilds the task table, the list and the log box from the agent's files.
+    // Reads the agent's files off the interface thread, then rebuilds the task table, the list and the log
+    // box from them; the list stays as it is until then.
     void Form_Load();
     void BtnRefresh_Click();
     void BtnPortal_Click();
@@ -86,13 +92,14 @@ private:
     void runActionFromMenu(TaskAction action, const QString& key);
     void placeBeside(QWidget& window) const;
     void showOnlyTaskInLog(const QString& key);
-    void buildRows(quint64 load);
-    void onDatabaseMissing();
+    void showRows(const QList<TaskRow>& rows);
+    void onDatabaseMissingChanged(bool missing);
+    void onTaskListRead();
     void readInvokerLog();
     void showLogUpdate(const InvokerLogUpdate& update);
     // What keeps the list or the log box from showing the agent's state, in the first status panel until
     // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
-    enum class Notice { Database, ScheduledTasks, Descriptors, InvokerLog, Count };
+    enum class Notice { TaskList, InvokerLog, Count };
     void setNotice(Notice kind, const QString& text);
     void runAction(TaskAction action);
     void setSyncControlsEnabled(bool enabled);
@@ -101,18 +108,14 @@ private:
     AgentPaths m_paths;
     MessagePresenter& m_messages;
     const Clock& m_clock;
-    TaskTable m_table;
+    TaskListRefresh* m_refresh = nullptr;
     QString m_dbErrorText;
     QString m_notices[int(Notice::Count)];
     // Shared with the worker that reads a large part of the log off the interface thread.
     std::shared_ptr<InvokerLogFollower> m_logFollower;
-    // The run of Form_Load whose rows are being built, and what it read.
-    quint64 m_loadNumber = 0;
-    std::unique_ptr<TaskListSnapshot> m_pendingLoad;
-    bool m_loadInFlight = false;
     bool m_logReadRunning = false;
-    // Above zero while a rebuild, an action or one of their messages is in progress: a timer tick must not
-    // rebuild the list then, since the actions read the rows by position.
+    // Above zero while an action or a message is in progress: a timer tick must not rebuild the list then,
+    // since the actions read the rows by position.
     int m_busy = 0;
     PolicySyncRun::Timing m_syncTiming;
     PolicySyncRun* m_sync = nullptr;

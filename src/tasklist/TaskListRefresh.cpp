@@ -1,0 +1,139 @@
+#include "TaskListRefresh.h"
+
+#include "Clock.h"
+#include "Feedback.h"
+#include "OffThread.h"
+#include "TaskList.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <memory>
+
+namespace corvane {
+
+namespace {
+
+const QString kNoticeSeparator = QStringLiteral("  |  ");
+
+} // namespace
+
+// Hands a worker's progress texts to the interface thread, in order, ahead of its result. The target is
+// only looked at there: the worker holds it through a shared relay it never reads.
+class PostedStatus final : public Feedback {
+public:
+    explicit PostedStatus(std::shared_ptr<const QPointer<TaskListRefresh>> target)
+        : m_target(std::move(target)) {}
+    void setStatus(const QString& text) override {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [target = m_target, text] {
+                Q_ASSERT(onInterfaceThread());
+                if (*target)
+                    (*target)->showProgress(text);
+            },
+            Qt::QueuedConnection);
+    }
+    // Reading the list asks nothing of the technician.
+    void showMessage(const QString&) override { Q_ASSERT(false); }
+
+private:
+    std::shared_ptr<const QPointer<TaskListRefresh>> m_target;
+};
+
+TaskListRefresh::TaskListRefresh(const AgentPaths& paths, const Clock& clock, QObject* parent)
+    : QObject(parent)
+    , m_paths(paths)
+    , m_clock(clock) {}
+
+void TaskListRefresh::start() {
+    Q_ASSERT(onInterfaceThread());
+    if (m_running) {
+        m_readAgain = true;
+        return;
+    }
+    m_running = true;
+    m_dropResult = false;
+    const QDateTime startedAt = m_clock.now();
+    auto target = std::make_shared<const QPointer<TaskListRefresh>>(this);
+    runOffThread(
+        this,
+        [paths = m_paths, target] {
+            PostedStatus feedback(target);
+            Read read;
+            read.snapshot = loadTaskList(paths, read.dbErrorText, feedback);
+            read.descriptorNotice = descriptorNotice(read.snapshot.rows);
+            return read;
+        },
+        [this, startedAt](Read read) { finish(std::move(read), startedAt); });
+}
+
+void TaskListRefresh::showProgress(const QString& text) {
+    if (!m_dropResult) // what now owns the status line is not interrupted
+        emit statusChanged(text);
+}
+
+void TaskListRefresh::dropRunningRead() {
+    if (m_running)
+        m_dropResult = true;
+}
+
+bool TaskListRefresh::isDatabaseBack() const {
+    return m_databaseMissing && QFileInfo(m_paths.database()).isFile();
+}
+
+void TaskListRefresh::finish(Read read, const QDateTime& startedAt) {
+    Q_ASSERT(onInterfaceThread());
+    m_running = false;
+    if (m_readAgain) {
+        m_readAgain = false;
+        start();
+        return;
+    }
+    if (m_dropResult)
+        return;
+
+    const LoadResult& database = read.snapshot.database;
+    QStringList notices;
+    // A database that cannot be read would leave only the scheduled-task file's tasks, all grey and
+    // uncheckable: the last list read with its database says more, and says from when.
+    if (database.failed && m_fullReadAt.isValid()) {
+        notices << QStringLiteral("Showing the list read at %1: can't read the agent database: %2")
+                       .arg(m_fullReadAt.toString(QStringLiteral("HH:mm:ss")), read.dbErrorText);
+        setNotice(notices.join(kNoticeSeparator));
+        emit readEnded();
+        return;
+    }
+
+    if (database.failed)
+        notices << QStringLiteral("Can't read the agent database: ") + read.dbErrorText;
+    else
+        m_fullReadAt = startedAt;
+    if (!database.rowProblems.isEmpty())
+        notices << QStringLiteral("Rows not read whole: ") + database.rowProblems.join(QStringLiteral("; "));
+    if (!read.snapshot.scheduledTasksRead)
+        notices << QStringLiteral("Can't read the scheduled-task file: ") + read.snapshot.scheduledTasksError;
+    if (read.snapshot.table.overflow() > 0)
+        notices << leftOutNotice(read.snapshot.table.overflow());
+    if (!read.descriptorNotice.isEmpty())
+        notices << read.descriptorNotice;
+    m_table = std::move(read.snapshot.table);
+    m_readAt = startedAt;
+    emit rowsRead(read.snapshot.rows);
+    setNotice(notices.join(kNoticeSeparator));
+    if (database.databaseMissing != m_databaseMissing) {
+        m_databaseMissing = database.databaseMissing;
+        emit databaseMissingChanged(m_databaseMissing);
+    }
+    emit readEnded();
+}
+
+void TaskListRefresh::setNotice(const QString& notice) {
+    if (notice == m_notice)
+        return;
+    m_notice = notice;
+    emit noticeChanged(m_notice);
+}
+
+} // namespace corvane
