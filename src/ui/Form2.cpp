@@ -21,7 +21,7 @@ Form2::Form2(QWidget* parent)
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // The box drops its first lines as new ones come: a synchroniser may write megabytes a second.
+    // A synchroniser may write megabytes a second: the box never holds more than its last lines.
     Text1->setMaximumBlockCount(kSyncLogLines);
     Text1->setAccessibleName(QStringLiteral("Synchroniser log"));
     auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -30,14 +30,26 @@ Form2::Form2(QWidget* parent)
 }
 
 void Form2::clearLines() {
+    m_lines.clear();
     Text1->clear();
 }
 
 void Form2::appendLines(const QStringList& lines) {
     if (lines.isEmpty())
         return;
-    // Only the last lines can stay, and one block of text lays out far faster than many.
-    Text1->appendPlainText(joinedForLogBox(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines))));
+    QStringList added;
+    added.reserve(std::min<qsizetype>(lines.size(), kSyncLogLines));
+    for (qsizetype i = std::max<qsizetype>(0, lines.size() - kSyncLogLines); i < lines.size(); ++i)
+        added << cappedLine(lines.at(i));
+    // The text is set anew once the first lines must go: a text box drops lines a block at a time, which
+    // for a few thousand lines takes far longer than laying out all of them afresh.
+    if (m_lines.size() + added.size() > kSyncLogLines) {
+        m_lines = m_lines.mid(m_lines.size() + added.size() - kSyncLogLines) + added;
+        Text1->setPlainText(m_lines.join(QLatin1Char('\n')));
+    } else {
+        m_lines += added;
+        Text1->appendPlainText(added.join(QLatin1Char('\n')));
+    }
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 

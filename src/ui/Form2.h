@@ -30,6 +30,7 @@ private:
     void Form_Resize();
 
     QPlainTextEdit* Text1 = nullptr;
+    QStringList m_lines; // what Text1 shows, at most kSyncLogLines lines
 };
 
 } // namespace corvane
