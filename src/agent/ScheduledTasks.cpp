@@ -89,8 +89,24 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errT
 }
 
 bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText) {
-    const QByteArray bytes = document.read(kMaxScheduledTasksBytes + 1);
-    if (bytes.size() > kMaxScheduledTasksBytes) {
+    // A file tells its size; a stream is read in steps, since asking it for the whole bound at once would
+    // allocate the bound for a small document.
+    constexpr qint64 kStep = 1024 * 1024;
+    QByteArray bytes;
+    bool tooLarge = false;
+    if (!document.isSequential()) {
+        tooLarge = document.size() - document.pos() > kMaxScheduledTasksBytes;
+        if (!tooLarge)
+            bytes = document.readAll();
+    }
+    while (document.isSequential() && !tooLarge) {
+        const QByteArray step = document.read(kStep);
+        if (step.isEmpty())
+            break;
+        bytes += step;
+        tooLarge = bytes.size() > kMaxScheduledTasksBytes;
+    }
+    if (tooLarge) {
         errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
         return false;
     }
