@@ -254,22 +254,26 @@ qint64 peakMemoryKb(qint64 pid) {
     return 0;
 }
 
-// The longest delay of a 5 ms timer while `start` runs in the event loop for `ms`.
-double longestBlockMs(const std::function<void()>& start, int ms) {
+// The longest delay of a 5 ms timer while `start` runs in the event loop for `ms`, or until `stopWhen`
+// says so (it is asked at every tick).
+double longestBlockMs(const std::function<void()>& start, int ms,
+                      const std::function<bool()>& stopWhen = {}) {
     QElapsedTimer clock;
     clock.start();
     qint64 last = clock.elapsed();
     qint64 worst = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
+    QEventLoop loop;
     QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
         const qint64 now = clock.elapsed();
         worst = std::max(worst, now - last - 5);
         last = now;
+        if (stopWhen && stopWhen())
+            loop.quit();
     });
     probe.start(5);
     QTimer::singleShot(20, &probe, start);
-    QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
     return double(std::max<qint64>(worst, 0));
@@ -303,6 +307,94 @@ void benchEventLoop(const QString& base) {
     startForm.Form_Load();
     const double start = longestBlockMs([&] { startForm.BtnPortal_Click(); }, 3000);
     row(QStringLiteral("event loop blocked, sync start on a 64 MB tail without stamped lines"), start, 0);
+
+    // A refresh while another process holds the database locked (the read waits out the busy timeout).
+    fake::AgentTree lockTree(base + QStringLiteral("/locked"));
+    fake::writeDemoAgent(lockTree.root(), QDateTime::currentDateTime(), error);
+    Form1 lockForm(lockTree.paths(), messages);
+    longestBlockMs([&] { lockForm.Form_Load(); }, 1000);
+    QProcess lock;
+    lock.start(fakeAgentProgram(),
+               {QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), lockTree.root()});
+    if (lock.waitForReadyRead(10000) && lock.readLine().startsWith("locked")) {
+        const double locked = longestBlockMs([&] { lockForm.BtnRefresh_Click(); }, 3500);
+        row(QStringLiteral("event loop blocked, refresh while the database is locked"), locked, 0);
+    }
+    lock.closeWriteChannel();
+    lock.waitForFinished(10000);
+}
+
+// Runs in a process of its own (so that its peak memory is the window's): the window reading a 200 MB
+// scheduled-task file, either of 3 million tasks the database does not know or naming the demo's tasks over
+// and over. Prints the longest delay of the event loop during the read and during a click on a row's check
+// box, the read's duration in seconds, the peak memory in MB and the rows shown.
+int scheduleChild(const QString& base, bool knownTasks) {
+    SilentMessages messages;
+    fake::AgentTree tree(base + (knownTasks ? QStringLiteral("/known") : QStringLiteral("/unknown")));
+    QString error;
+    fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error);
+    {
+        QFile file(tree.paths().scheduledTasks());
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write("<tasks>\n");
+        QByteArray block;
+        qint64 written = 0;
+        for (int i = 0; written < 200'000'000; ++i) {
+            block += knownTasks ? QByteArray("<task taskid=\"CORE01_12") +
+                                      QByteArray::number(1 + i % 10).rightJustified(2, '0') +
+                                      "\" state=\"active\" time=\"1700000000\"/>\n"
+                                : "<task taskid=\"N" + QByteArray::number(i) +
+                                      "\" state=\"pending\" time=\"1700000000\"/>\n";
+            if (block.size() > 1'000'000) {
+                written += file.write(block);
+                block.clear();
+            }
+        }
+        file.write(block + "</tasks>\n");
+    }
+    Form1 form(tree.paths(), messages);
+    form.show();
+    QElapsedTimer read;
+    read.start();
+    double readSeconds = 0;
+    QObject::connect(&form, &Form1::taskListRead, &form,
+                     [&] { readSeconds = double(read.elapsed()) / 1000; });
+    const double duringRead =
+        longestBlockMs([&] { form.Form_Load(); }, 120000, [&] { return readSeconds > 0; });
+    TaskListModel& model = *form.taskListModel();
+    const double click =
+        longestBlockMs([&] { model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole); }, 500);
+    const qint64 peakKb = peakMemoryKb(QCoreApplication::applicationPid());
+    out << duringRead << ' ' << click << ' ' << readSeconds << ' ' << double(peakKb) / 1024 << ' '
+        << model.rowCount() << Qt::endl;
+    return 0;
+}
+
+void benchHugeScheduledTaskFile(const QString& base) {
+    for (bool knownTasks : {false, true}) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("schedule-child"), base, knownTasks ? QStringLiteral("known") : QString()});
+        child.waitForFinished(600000);
+        const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+        if (figures.size() != 5)
+            continue;
+        const QString file =
+            knownTasks ? QStringLiteral("200 MB scheduled-task file naming known tasks over and over")
+                       : QStringLiteral("200 MB scheduled-task file of 3 million unknown tasks");
+        row(QStringLiteral("event loop blocked, read of a ") + file, figures[0].toDouble(), 0);
+        row(QStringLiteral("event loop blocked, a click on a row, after the ") + file, figures[1].toDouble(),
+            0);
+        row(QStringLiteral("read in the background (s, %1 rows), ").arg(QString::fromLatin1(figures[4])) +
+                file,
+            figures[2].toDouble(), 0, QStringLiteral("s"));
+        // The target is the baseline.
+        row(QStringLiteral("window peak memory, ") + file, figures[3].toDouble(), 500, QStringLiteral("MB"));
+    }
 }
 
 // Runs in a process of its own (so that its peak memory is the window's): the window with the log window
@@ -383,6 +475,8 @@ int main(int argc, char* argv[]) {
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("flood-child"))
         return floodChild(args.value(2));
+    if (args.value(1) == QLatin1String("schedule-child"))
+        return scheduleChild(args.value(2), args.value(3) == QLatin1String("known"));
     QTemporaryDir dir;
     const QString base = dir.path();
     out << "| figure | Corvane | baseline | ratio |" << Qt::endl << "|---|---|---|---|" << Qt::endl;
@@ -404,5 +498,7 @@ int main(int argc, char* argv[]) {
     }
     if (all || args.contains(QStringLiteral("memory")))
         benchWindowMemory(base);
+    if (all || args.contains(QStringLiteral("schedule")))
+        benchHugeScheduledTaskFile(base);
     return 0;
 }
