@@ -279,6 +279,25 @@ double longestBlockMs(const std::function<void()>& start, int ms,
     return double(std::max<qint64>(worst, 0));
 }
 
+// A refresh while another process holds the database locked (the read waits out the busy timeout).
+void benchLockedRefresh(const QString& base) {
+    SilentMessages messages;
+    QString error;
+    fake::AgentTree lockTree(base + QStringLiteral("/locked"));
+    fake::writeDemoAgent(lockTree.root(), QDateTime::currentDateTime(), error);
+    Form1 lockForm(lockTree.paths(), messages);
+    longestBlockMs([&] { lockForm.Form_Load(); }, 1000);
+    QProcess lock;
+    lock.start(fakeAgentProgram(),
+               {QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), lockTree.root()});
+    if (lock.waitForReadyRead(10000) && lock.readLine().startsWith("locked")) {
+        const double locked = longestBlockMs([&] { lockForm.BtnRefresh_Click(); }, 3500);
+        row(QStringLiteral("event loop blocked, refresh while the database is locked"), locked, 0);
+    }
+    lock.closeWriteChannel();
+    lock.waitForFinished(10000);
+}
+
 void benchEventLoop(const QString& base) {
     SilentMessages messages;
     {
@@ -308,20 +327,7 @@ void benchEventLoop(const QString& base) {
     const double start = longestBlockMs([&] { startForm.BtnPortal_Click(); }, 3000);
     row(QStringLiteral("event loop blocked, sync start on a 64 MB tail without stamped lines"), start, 0);
 
-    // A refresh while another process holds the database locked (the read waits out the busy timeout).
-    fake::AgentTree lockTree(base + QStringLiteral("/locked"));
-    fake::writeDemoAgent(lockTree.root(), QDateTime::currentDateTime(), error);
-    Form1 lockForm(lockTree.paths(), messages);
-    longestBlockMs([&] { lockForm.Form_Load(); }, 1000);
-    QProcess lock;
-    lock.start(fakeAgentProgram(),
-               {QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), lockTree.root()});
-    if (lock.waitForReadyRead(10000) && lock.readLine().startsWith("locked")) {
-        const double locked = longestBlockMs([&] { lockForm.BtnRefresh_Click(); }, 3500);
-        row(QStringLiteral("event loop blocked, refresh while the database is locked"), locked, 0);
-    }
-    lock.closeWriteChannel();
-    lock.waitForFinished(10000);
+    benchLockedRefresh(base);
 }
 
 // Runs in a process of its own (so that its peak memory is the window's): the window reading a 200 MB
@@ -498,6 +504,8 @@ int main(int argc, char* argv[]) {
     }
     if (all || args.contains(QStringLiteral("memory")))
         benchWindowMemory(base);
+    if (args.contains(QStringLiteral("locked")))
+        benchLockedRefresh(base);
     if (all || args.contains(QStringLiteral("schedule")))
         benchHugeScheduledTaskFile(base);
     return 0;

@@ -6,7 +6,9 @@
 
 #include "AgentFile.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QIODevice>
 #include <QXmlStreamReader>
 
@@ -29,11 +31,15 @@ constexpr qsizetype kMaxRepeatedRecordLength = 4096;
 constexpr int kEntityExpansionLimit = 4096;
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
-// whether the whole document is well-formed (if not, why in `errText`). Nothing is kept between elements,
-// whatever the file's size.
+// whether the whole document is well-formed (if not, why in `errText`). The document is read from its start
+// as a stream: nothing is kept between elements, and at most a chunk of it is in memory, whatever its size.
 using TaskVisitor = std::function<void(const QString& id, QStringView state, const QString& time)>;
-bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit, QString& errText) {
-    QXmlStreamReader xml(document);
+bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString& errText) {
+    if (!document.seek(0)) {
+        errText = document.errorString();
+        return false;
+    }
+    QXmlStreamReader xml(&document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
     const auto notWellFormed = [&xml, &errText] {
         errText = xml.hasError() ? QStringLiteral("not well-formed XML at line %1: %2")
@@ -45,6 +51,10 @@ bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit, 
     if (!xml.readNextStartElement())
         return notWellFormed();
     while (xml.readNextStartElement()) {
+        if (document.pos() > kMaxScheduledTasksBytes) { // a file that grows while it is read
+            errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
+            return false;
+        }
         if (xml.qualifiedName() == QLatin1String("task")) {
             const QXmlStreamAttributes attributes = xml.attributes();
             const bool complete = attributes.hasAttribute(QLatin1String("taskid")) &&
@@ -66,13 +76,13 @@ bool forEachScheduledTask(const QByteArray& document, const TaskVisitor& visit, 
 }
 
 // Merges a whole document; see mergeScheduledTasks.
-bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText);
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText);
 
 } // namespace
 
 bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errText) {
-    QByteArray document;
-    switch (readAgentFile(xmlPath, kMaxScheduledTasksBytes, document, errText)) {
+    QFile document;
+    switch (openAgentFile(document, xmlPath, errText)) {
     case AgentFileStatus::Missing:
         errText.clear();
         return true;
@@ -80,6 +90,12 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errT
         return false;
     case AgentFileStatus::Read:
         break;
+    }
+    if (document.size() > kMaxScheduledTasksBytes) {
+        errText = QStringLiteral("Cannot read %1: it holds more than %2 bytes")
+                      .arg(QDir::toNativeSeparators(xmlPath))
+                      .arg(kMaxScheduledTasksBytes);
+        return false;
     }
     if (!mergeDocument(table, document, errText)) {
         errText = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), errText);
@@ -110,14 +126,18 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText
         errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
         return false;
     }
-    return mergeDocument(table, bytes, errText);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return mergeDocument(table, buffer, errText);
 }
 
 namespace {
-bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText) {
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText) {
     // Nothing is merged before the whole document has been read and found well-formed, so a broken file
     // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
-    // file with very many is read a second time instead, merging as it goes, so memory stays flat.
+    // file with very many is read a second time instead, merging as it goes, so memory stays flat (a file
+    // the agent rewrites between the two readings may then merge in part, or not at all).
     constexpr qsizetype kKeptTasks = 20000;
     struct Task {
         QString id;
@@ -127,7 +147,7 @@ bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText) 
     QList<Task> tasks;
     bool tooMany = false;
     const bool wellFormed = forEachScheduledTask(
-        bytes,
+        document,
         [&](const QString& id, QStringView state, const QString& time) {
             if (tooMany)
                 return;
@@ -159,7 +179,7 @@ bool mergeDocument(TaskTable& table, const QByteArray& bytes, QString& errText) 
         }
     };
     if (tooMany)
-        forEachScheduledTask(bytes, merge, errText);
+        forEachScheduledTask(document, merge, errText);
     for (const Task& task : std::as_const(tasks))
         merge(task.id, task.state, task.time);
     return true;
