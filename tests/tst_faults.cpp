@@ -297,7 +297,9 @@ private slots:
         timer.start();
         QString error;
         const bool merged = mergeScheduledTasks(table, agent.paths().scheduledTasks(), error);
-        QVERIFY2(timer.elapsed() < 20000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
+        // The faults this catches took minutes and gigabytes; a debug build on a machine shared with other
+        // builds takes 10 to 25 s for the two readings of 50 MB.
+        QVERIFY2(timer.elapsed() < 60000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(peakMemoryMb() - memoryBefore < 400 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
         QCOMPARE(merged, wellFormed);
