@@ -50,7 +50,7 @@ void releaseSynchroniser(QProcess* process) {
     // Nobody reads its error output any more: a pipe left open would fill and stall it.
     process->closeReadChannel(QProcess::StandardError);
     if (process->state() == QProcess::NotRunning) {
-        process->deleteLater();
+        delete process;
         return;
     }
     releasedSynchronisers().append(process);
