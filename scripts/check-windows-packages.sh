@@ -20,11 +20,11 @@ version=$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLis
 fail() { echo "check-windows-packages: $*" >&2; exit 1; }
 fresh_prefix() {
   WINEPREFIX=$1 "$wine" wineboot -i >/dev/null 2>&1
-  WINEPREFIX=$1 /usr/bin/wineserver -w
+  WINEPREFIX=$1 /usr/lib/wine/wineserver64 -w
 }
 # A simulated agent, written by the test helper (which, unlike the packages, may use the SDK's DLLs).
 "$root/scripts/wine-run.sh" "$sdk" "$work/helper-prefix" "$fake_agent" init "Z:${work//\//\\}\\agent" >/dev/null
-WINEPREFIX=$work/helper-prefix /usr/bin/wineserver -w
+WINEPREFIX=$work/helper-prefix /usr/lib/wine/wineserver64 -w
 agent="Z:${work//\//\\}\\agent"
 expect_list() { # PREFIX EXE
   local listed
@@ -44,13 +44,13 @@ fresh_prefix "$work/zip-prefix"
 [ "$(WINEPREFIX=$work/zip-prefix "$wine" "$folder/corvanectl.exe" --version)" = "corvanectl $version" ] ||
   fail "corvanectl.exe --version from the ZIP"
 expect_list "$work/zip-prefix" "$folder/corvanectl.exe"
-WINEPREFIX=$work/zip-prefix /usr/bin/wineserver -k || true
+WINEPREFIX=$work/zip-prefix /usr/lib/wine/wineserver64 -k || true
 
 echo "-- Installer"
 prefix=$work/setup-prefix
 fresh_prefix "$prefix"
 WINEPREFIX=$prefix "$wine" "$setup" /S
-WINEPREFIX=$prefix /usr/bin/wineserver -w
+WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -w
 installed="$prefix/drive_c/Program Files/Corvane"
 [ -f "$installed/corvanectl.exe" ] || fail "the installer did not install corvanectl.exe"
 [ -f "$installed/Uninstall.exe" ] || fail "the installer wrote no uninstaller"
@@ -59,7 +59,7 @@ find "$prefix/drive_c" -ipath '*Start Menu*' -iname 'Corvane.lnk' | grep -q . ||
 grep -qi 'Uninstall\\\\Corvane' "$prefix/system.reg" || fail "the installer registered no uninstaller"
 expect_list "$prefix" "$installed/corvanectl.exe"
 WINEPREFIX=$prefix "$wine" "$installed/Uninstall.exe" /S
-WINEPREFIX=$prefix /usr/bin/wineserver -w
+WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -w
 left=$(find "$prefix/drive_c" -iname '*corvane*'; grep -il corvane "$prefix"/*.reg || true)
 [ -z "$left" ] || fail "the uninstaller left: $left"
 echo "Windows packages: ZIP and installer checked"

@@ -22,7 +22,7 @@ if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
     if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
       /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
       /usr/lib/wine/wine64 reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /t REG_SZ /d offscreen /f >/dev/null
-      /usr/bin/wineserver -w
+      /usr/lib/wine/wineserver64 -w
       touch "$WINEPREFIX/.corvane-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
@@ -30,7 +30,7 @@ fi
 
 # The server of the prefix, started here with no stream of ours: a server that a test's own start brought up
 # would hold the test's output open, and CTest would wait for it until every other test had ended.
-/usr/bin/wineserver -p30 </dev/null >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver64 -p30 </dev/null >/dev/null 2>&1 || true
 
 results=
 previous=
@@ -40,7 +40,12 @@ for arg in "$@"; do
 done
 [ -n "$results" ] && rm -f "$results"
 
-/usr/lib/wine/wine64 "$@"
+# The program's output goes through a file, not through our own streams: a Wine service that the program
+# brings up lives on with the streams it was given, and whoever reads ours (CTest) would wait for it.
+output=$(mktemp)
+/usr/lib/wine/wine64 "$@" </dev/null >"$output" 2>&1
 status=$?
+cat "$output"
+rm -f "$output"
 [ -n "$results" ] && [ -f "$results" ] && cat "$results"
 exit $status

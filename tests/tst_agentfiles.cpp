@@ -267,8 +267,16 @@ private slots:
         QVERIFY(QDir().mkdir(db + QStringLiteral("-shm")));
         const Run noIndex = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY(noIndex.finished);
-        QCOMPARE(noIndex.exitCode, 0);
+#ifdef Q_OS_WIN
+        // SQLite on Windows cannot open the log without its index read-only: it says so, and writes nothing.
+        QCOMPARE(noIndex.exitCode, 1);
+        QVERIFY2(noIndex.err.contains(QLatin1String("unable to open database file")),
+                 qPrintable(noIndex.err));
+#else
+        // SQLite elsewhere keeps the index in memory for a read-only reader.
+        QVERIFY2(noIndex.exitCode == 0, qPrintable(noIndex.err));
         QVERIFY2(noIndex.out.contains(QLatin1String("B2")), qPrintable(noIndex.out));
+#endif
         QVERIFY(bytes(db) == dbBefore);
         QVERIFY(bytes(db + QStringLiteral("-wal")) == walBefore);
     }
