@@ -45,8 +45,15 @@ set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN corvane.exe)
-# Version information of the setup program itself, from the project's version.
+# The installer keeps its folder under Software\<vendor>\<key> and removes only the last part: the vendor's
+# key goes too, once empty.
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  DeleteRegKey SHCTX \\\"Software\\\\Corvane\\\\Corvane\\\"
+  DeleteRegKey /ifempty SHCTX \\\"Software\\\\Corvane\\\"")
+# A 64-bit setup program for a 64-bit program (it runs where Corvane runs, with no 32-bit layer), and the
+# version information of the setup program itself, from the project's version.
 set(CPACK_NSIS_DEFINES "
+  Target amd64-unicode
   VIProductVersion ${PROJECT_VERSION}.0
   VIAddVersionKey /LANG=1033 ProductName Corvane
   VIAddVersionKey /LANG=1033 CompanyName Corvane
