@@ -18,7 +18,7 @@ namespace corvane {
 
 namespace {
 // A column shown from the header's menu that had no width yet.
-constexpr int kShownColumnWidth = 70;
+constexpr int kShownColumnWidth = 90;
 } // namespace
 
 TaskListView::TaskListView(TaskListProxy* proxy, const Clock& clock, QWidget* parent)

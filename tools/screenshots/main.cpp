@@ -1,0 +1,96 @@
+// corvane-screenshots: the window on the simulated agent, saved as the pictures of the README.
+//   corvane-screenshots OUTDIR [SUFFIX]
+// Run it under a display (Xvfb will do); QT_SCALE_FACTOR=2 gives the 200 % pictures.
+#include "AgentTree.h"
+#include "Form1.h"
+#include "MessagePresenter.h"
+#include "TaskDetailsDialog.h"
+#include "TaskFilterBar.h"
+#include "TaskListModel.h"
+#include "TaskListView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+using namespace corvane;
+
+namespace {
+
+class QuietPresenter : public MessagePresenter {
+public:
+    void show(const QString&, const QString&, Icon) override {}
+};
+
+void settle(int ms = 300) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool save(QWidget& widget, const QString& path) {
+    settle();
+    const bool saved = widget.grab().save(path);
+    QTextStream(stdout) << (saved ? "saved " : "could not save ") << path << Qt::endl;
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2) {
+        QTextStream(stderr) << "usage: corvane-screenshots OUTDIR [SUFFIX]" << Qt::endl;
+        return 2;
+    }
+    const QDir out(args.at(1));
+    const QString suffix = args.value(2);
+    QTemporaryDir root;
+    QString error;
+    if (!fake::writeDemoAgent(root.path(), QDateTime::currentDateTime(), error)) {
+        QTextStream(stderr) << error << Qt::endl;
+        return 1;
+    }
+    QuietPresenter messages;
+    Form1 form(fake::AgentTree(root.path()).paths(), messages);
+    form.Form_Load();
+    bool ok = true;
+
+    // Maximised, two package rows checked, the Task column shown.
+    form.showMaximized();
+    settle(500);
+    if (form.size().width() < form.screen()->availableGeometry().width() - 20)
+        form.setGeometry(form.screen()->availableGeometry()); // no window manager to maximise it
+    TaskListModel& model = *form.taskListModel();
+    for (const char* key : {"kCORE01_1202", "kCORE01_1204"})
+        model.setData(model.index(model.rowOfKey(QLatin1String(key)), 0), Qt::Checked, Qt::CheckStateRole);
+    form.taskListView()->header()->setSectionHidden(TaskListModel::kTaskIdColumn, false);
+    ok = save(form, out.filePath(QStringLiteral("window-maximised%1.png").arg(suffix))) && ok;
+
+    // The filter in use, at the default size.
+    form.showNormal();
+    form.setGeometry(QRect(form.screen()->availableGeometry().topLeft() + QPoint(20, 20), QSize(744, 375)));
+    form.taskListView()->header()->setSectionHidden(TaskListModel::kTaskIdColumn, true);
+    settle();
+    if (auto* bar = form.findChild<TaskFilterBar*>())
+        bar->activate(); // as Ctrl+F does
+    if (auto* field = form.findChild<QLineEdit*>(QStringLiteral("FilterField")))
+        field->setText(QStringLiteral("pending"));
+    ok = save(form, out.filePath(QStringLiteral("window-filter%1.png").arg(suffix))) && ok;
+
+    // The details of the task whose installation failed.
+    TaskDetailsDialog* details = form.showDetails(QStringLiteral("kCORE01_1204"));
+    QElapsedTimer timer;
+    timer.start();
+    while (details && !details->isLogRead() && timer.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ok = details && save(*details, out.filePath(QStringLiteral("task-details%1.png").arg(suffix))) && ok;
+    return ok ? 0 : 1;
+}
