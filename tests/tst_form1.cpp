@@ -561,6 +561,10 @@ private slots:
         portal->click();
         QVERIFY(form.isSyncRunning());
         QVERIFY(form.form2()->isVisible());
+        form.form2()->close(); // closed by the technician, then wanted again
+        viewLog->setChecked(false);
+        viewLog->setChecked(true);
+        QVERIFY(form.form2()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
 
         QVERIFY(ticksDuringRun > 10);
