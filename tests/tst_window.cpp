@@ -352,6 +352,29 @@ private slots:
         QVERIFY2(error.contains(QLatin1String("tasks.csv")), qPrintable(error));
     }
 
+    // A name longer than a cell shows is whole in the row's tooltip, in the copy and in the export.
+    void longNamesAreWholeWhereTheyLeaveTheList() {
+        TestAgent agent;
+        writeDemo(agent);
+        const QString longName = QStringLiteral("Suite ").repeated(70) + QStringLiteral("end");
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.CORE01_1202.xml"), longName));
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages);
+        form.Form_Load();
+        const QAbstractItemModel* shown = form.taskListView()->model();
+        const QModelIndex cell = shown->index(1, 1);
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(), longName + QStringLiteral("\nTask: CORE01_1202"));
+        QTemporaryDir folder;
+        QString error;
+        QVERIFY(form.saveShownList(folder.filePath(QStringLiteral("tasks.csv")), error));
+        QFile saved(folder.filePath(QStringLiteral("tasks.csv")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains(QStringLiteral("CORE01_1202,%1,").arg(longName).toUtf8()));
+        form.taskListView()->selectionModel()->select(cell, QItemSelectionModel::Select |
+                                                                QItemSelectionModel::Rows);
+        QVERIFY(form.taskListView()->selectedRowsText().contains(longName));
+    }
+
     // The log box follows the log's end only while the technician is there, stays put when nothing new was
     // written, and does not disturb a selection being made with the mouse.
     void logBoxFollowsOnlyAtTheEnd() {

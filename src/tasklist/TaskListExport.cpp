@@ -43,6 +43,25 @@ QString joinedLines(const QList<TaskRow>& rows, QChar separator, Field field, co
 
 } // namespace
 
+QString fullColumnText(const TaskRow& row, int column) {
+    switch (column) {
+    case 1:
+        return row.application;
+    case 2:
+        return row.database;
+    case 3:
+        return row.sdclient;
+    case 4:
+        return row.install;
+    case 5:
+        return row.reschedule;
+    case 6:
+        return row.rescheduleDate;
+    default:
+        return QString();
+    }
+}
+
 QStringList exportHeader() {
     QStringList header{QStringLiteral("Task")};
     for (int column = 1; column < kTaskColumns.size(); ++column)
@@ -53,7 +72,7 @@ QStringList exportHeader() {
 QStringList exportCells(const TaskRow& row) {
     QStringList cells{row.key.mid(1)};
     for (int column = 1; column < kTaskColumns.size(); ++column)
-        cells << row.columnText(column);
+        cells << fullColumnText(row, column);
     return cells;
 }
 

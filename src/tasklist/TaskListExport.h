@@ -8,6 +8,10 @@
 
 namespace corvane {
 
+// The whole text of list column `column` (1 to 6) of a row: what the list shows before it is cut for the
+// screen. Copies, exports and tooltips carry the whole text.
+QString fullColumnText(const TaskRow& row, int column);
+
 // The columns of a copied or exported list: the task id, then the list's six captioned columns.
 QStringList exportHeader();
 // The texts of one row in the order of exportHeader().

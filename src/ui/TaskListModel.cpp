@@ -1,6 +1,7 @@
 #include "TaskListModel.h"
 
 #include "TaskList.h"
+#include "TaskListExport.h"
 
 #include <QColor>
 
@@ -23,6 +24,7 @@ QVariant rowColour(TaskRow::Colour colour) {
 
 constexpr int kApplicationColumn = 1;
 const QString kTaskCaption = QStringLiteral("Task");
+constexpr qsizetype kToolTipTextLimit = 2000;
 const QString kCheckColumnAccessibleName = QStringLiteral("Checked and kind");
 } // namespace
 
@@ -99,8 +101,11 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return column == kTaskIdColumn ? cappedCell(task.key.mid(1)) : task.columnText(column);
     case Qt::ToolTipRole: {
-        // Every row names its task; a cell too narrow for its text shows it whole here.
-        const QString text = column == kTaskIdColumn ? QString() : task.columnText(column);
+        // Every row names its task; a cell too narrow for its text, or cut, shows it whole here (within
+        // reason: a tooltip of megabytes would hang the window as a cell would).
+        QString text = column == kTaskIdColumn ? QString() : fullColumnText(task, column);
+        if (text.size() > kToolTipTextLimit)
+            text = text.left(kToolTipTextLimit) + QStringLiteral(" [...]");
         const QString taskLine = kTaskCaption + QStringLiteral(": ") + task.key.mid(1);
         return text.isEmpty() ? taskLine : text + QLatin1Char('\n') + taskLine;
     }
