@@ -360,7 +360,7 @@ private slots:
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.CORE01_1202.xml"), longName));
         SilentPresenter messages;
         Form1 form(agent.paths(), messages);
-        form.Form_Load();
+        QVERIFY(test::load(form));
         const QAbstractItemModel* shown = form.taskListView()->model();
         const QModelIndex cell = shown->index(1, 1);
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(), longName + QStringLiteral("\nTask: CORE01_1202"));

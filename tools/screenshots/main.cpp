@@ -61,6 +61,10 @@ int main(int argc, char* argv[]) {
     QuietPresenter messages;
     Form1 form(fake::AgentTree(root.path()).paths(), messages);
     form.Form_Load();
+    QElapsedTimer loading;
+    loading.start();
+    while (form.taskListModel()->rowCount() == 0 && loading.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20); // the list is read off the interface thread
     bool ok = true;
 
     // Maximised, two package rows checked, the Task column shown.
