@@ -2,6 +2,7 @@
 // the agent holds open while Corvane reads them, how the synchroniser is started, and the command line's
 // streams. The cases that need Windows itself run under Wine in CI.
 #include "AgentPaths.h"
+#include "FixedClock.h"
 #include "Form1.h"
 #include "MessagePresenter.h"
 #include "TaskListModel.h"
@@ -25,6 +26,12 @@ public:
     QStringList texts;
     void show(const QString& text, const QString&, Icon) override { texts << text; }
 };
+
+// The day the simulated agents are written for, and the window's clock: nothing here depends on the wall
+// clock.
+const QDateTime kNow(QDate(2026, 3, 14), QTime(12, 0));
+const QString kDay = QStringLiteral("2026-03-14");
+const test::FixedClock kClock(kNow);
 
 struct Run {
     int exitCode = -1;
@@ -91,12 +98,14 @@ private slots:
 
         TestAgent agent;
         QString error;
-        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
-        for (const QString& command : {QStringLiteral("list"), QStringLiteral("log")}) {
-            const Run run = corvanectl({QStringLiteral("--agent-root"), agent.root(), command});
+        QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
+        for (const QStringList& command :
+             {QStringList{QStringLiteral("list")},
+              QStringList{QStringLiteral("log"), QStringLiteral("--date"), kDay}}) {
+            const Run run = corvanectl(QStringList{QStringLiteral("--agent-root"), agent.root()} + command);
             QCOMPARE(run.exitCode, 0);
             QVERIFY(run.out.count('\n') > 2);
-            QVERIFY2(!run.out.contains('\r'), qPrintable(command));
+            QVERIFY2(!run.out.contains('\r'), qPrintable(command.first()));
         }
     }
 
@@ -118,9 +127,9 @@ private slots:
     void windowFollowsALogTheAgentHoldsOpen() {
         TestAgent agent;
         QString error;
-        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
         SilentPresenter messages;
-        Form1 form(agent.paths(), messages);
+        Form1 form(agent.paths(), messages, kClock);
         form.Form_Load();
         QProcess writer;
         writer.start(fakeAgent(), {QStringLiteral("append-log"), agent.paths().invokerLog(),
@@ -146,9 +155,7 @@ private slots:
         options.delayMs = 300;
         options.recordStartup = startup;
         QString error;
-        QVERIFY2(
-            fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error, fakeAgent(), options),
-            qPrintable(error));
+        QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error, fakeAgent(), options), qPrintable(error));
         auto logText = [&] {
             QFile log(agent.paths().syncLog());
             return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
@@ -156,7 +163,7 @@ private slots:
         const qsizetype stopsBefore = logText().count("finished [STOP]");
         {
             SilentPresenter messages;
-            Form1 form(agent.paths(), messages);
+            Form1 form(agent.paths(), messages, kClock);
             form.Form_Load();
             form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(startup), 30000);
@@ -184,8 +191,7 @@ private slots:
         }
         removeFixedAgent();
         QString error;
-        QVERIFY2(fake::writeDemoAgent(QStringLiteral("C:/"), QDateTime::currentDateTime(), error),
-                 qPrintable(error));
+        QVERIFY2(fake::writeDemoAgent(QStringLiteral("C:/"), kNow, error), qPrintable(error));
         const Run listed = corvanectl({QStringLiteral("list"), QStringLiteral("--json")});
         const QJsonArray rows = QJsonDocument::fromJson(listed.out).array();
         QCOMPARE(listed.exitCode, 0);
@@ -193,7 +199,7 @@ private slots:
 
         SilentPresenter messages;
         {
-            Form1 form{AgentPaths(), messages};
+            Form1 form{AgentPaths(), messages, kClock};
             form.Form_Load();
             QTRY_COMPARE(form.taskListModel()->rowCount(), rows.size());
         }
@@ -202,7 +208,7 @@ private slots:
                     .rename(QStringLiteral("LANDesk"), QStringLiteral("../Program Files (x86)/LANDesk")));
         const Run listed32 = corvanectl({QStringLiteral("list"), QStringLiteral("--json")});
         QCOMPARE(listed32.out, listed.out); // the scheduled-task file's tasks are still found
-        const Run log32 = corvanectl({QStringLiteral("log")});
+        const Run log32 = corvanectl({QStringLiteral("log"), QStringLiteral("--date"), kDay});
         QCOMPARE(log32.exitCode, 0);
         QVERIFY2(log32.out.contains("policy.client.invoker"), log32.out.constData());
         removeFixedAgent();
