@@ -1,4 +1,6 @@
 // The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
+#include "ActionHelpers.h"
+#include "ActionRunner.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
@@ -10,6 +12,7 @@
 #include "TestAgent.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -19,7 +22,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -29,6 +34,7 @@
 
 using namespace corvane;
 using corvane::test::check;
+using corvane::test::clickAction;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
 
@@ -44,6 +50,13 @@ public:
     };
     QList<Shown> shown;
     std::function<void()> whileOpen;
+    QList<ActionReport> previews;
+    PreviewAnswer answer;
+
+    PreviewAnswer confirmAction(const ActionReport& preview) override {
+        previews.append(preview);
+        return answer;
+    }
 
     void show(const QString& text, const QString& title, Icon icon) override {
         shown.append({text, title, icon});
@@ -96,6 +109,10 @@ class TestForm1 : public QObject {
     Q_OBJECT
 
 private slots:
+    // The preview choice is remembered per user: keep the tests' own away from the technician's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { QSettings().remove(QStringLiteral("actions/askBeforeChanging")); }
+
     void initialState() {
         TestAgent agent;
         writeDemo(agent);
@@ -244,7 +261,7 @@ private slots:
         Form1 form(agent.paths(), messages, kClock);
         int resets = 0;
         connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
-        form.Form_Load();
+        QVERIFY(test::load(form));
         QCOMPARE(form.taskListModel()->rowCount(), 0); // not yet: the agent is still being read
         bool servedMeanwhile = false;
         QTimer::singleShot(0, this, [&] { servedMeanwhile = form.taskListModel()->rowCount() == 0; });
@@ -295,10 +312,12 @@ private slots:
         TaskListModel& model = *form.taskListModel();
         check(model, QStringLiteral("kCORE01_1203")); // Active: refused
         check(model, QStringLiteral("kCORE01_1202")); // Waiting with a policy
-        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
+        const QString refusedName = model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).application;
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
 
-        QCOMPARE(messages.texts(),
-                 QStringList{QStringLiteral("Can't prevent installation where package is Active")});
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Can't prevent installation where package is "
+                                                              "Active: %1 (task CORE01_1203) is Active")
+                                                   .arg(refusedName)});
         QCOMPARE(messages.shown.first().title, QStringLiteral("Corvane"));
         QCOMPARE(messages.shown.first().icon, MessagePresenter::Icon::None);
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
@@ -308,7 +327,8 @@ private slots:
         QCOMPARE(model.taskRow(row).reschedule, QStringLiteral("No"));
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).database,
                  QStringLiteral("Active"));
-        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(), QString());
+        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(),
+                 QStringLiteral("Stop Install: 1 stopped, 1 refused"));
     }
 
     void reinstallFromTheWindow() {
@@ -318,7 +338,7 @@ private slots:
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         check(*form.taskListModel(), QStringLiteral("kCORE01_1204"));
-        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnUpdate")->click(); }));
+        QVERIFY(clickAction(form, QStringLiteral("BtnUpdate")));
         QVERIFY(messages.shown.isEmpty());
         const TaskRow row =
             form.taskListModel()->taskRow(rowOf(*form.taskListModel(), QStringLiteral("kCORE01_1204")));
@@ -332,6 +352,119 @@ private slots:
         QCOMPARE(messages.texts(),
                  QStringList{QStringLiteral("You must have, at least, one application checked")});
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
+    }
+
+    // The action reads the task's state when it runs: a task that became Active after it was checked is
+    // refused, and a task gone from the database is named, both without a change.
+    void actionDecidesOnTheAgentsCurrentState() {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        QVERIFY(test::load(form));
+        TaskListModel& model = *form.taskListModel();
+        check(model, QStringLiteral("kCORE01_1202")); // Waiting when the list was read
+        check(model, QStringLiteral("kCORE01_1208"));
+        QVERIFY(agent.execute(QStringLiteral(
+            "UPDATE InvokerState SET state=4 WHERE ClientOperations_IDN IN (SELECT ClientOperations_IDN FROM "
+            "ClientOperations WHERE filename='SDClientTask.CORE01_1202.xml');"
+            "DELETE FROM ClientOperations WHERE filename='SDClientTask.CORE01_1208.xml';")));
+        const QStringList before = agent.dumpAll();
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
+        QCOMPARE(messages.shown.size(), 1); // one message for both
+        const QStringList lines = messages.shown.first().text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(
+            lines.at(0).startsWith(QLatin1String("Can't prevent installation where package is Active: ")) &&
+                lines.at(0).endsWith(QLatin1String("(task CORE01_1202) is Active")),
+            qPrintable(lines.at(0)));
+        QVERIFY2(
+            lines.at(1).startsWith(QLatin1String("Task CORE01_1208")) &&
+                lines.at(1).endsWith(QLatin1String("was not changed: it is no longer in the agent database")),
+            qPrintable(lines.at(1)));
+        QCOMPARE(agent.dumpAll(), before);
+        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(),
+                 QStringLiteral("Stop Install: 0 stopped, 1 refused, 1 not changed"));
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
+                 QStringLiteral("Active"));
+    }
+
+    // The row that stands for a missing database cannot be checked, so no action reaches the database.
+    void missingDatabaseRowCannotBeChecked() {
+        TestAgent agent;
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        QVERIFY(test::load(form));
+        TaskListModel& model = *form.taskListModel();
+        QCOMPARE(model.taskRow(0).key, QStringLiteral("k1"));
+        check(model, QStringLiteral("k1"));
+        QVERIFY(!model.isChecked(0));
+        messages.shown.clear();
+        control<QPushButton>(form, "BtnStop")->click();
+        // The rebuild that follows tells of the missing database again, as every action's rebuild does.
+        QCOMPARE(messages.texts().first(),
+                 QStringLiteral("You must have, at least, one application checked"));
+        QVERIFY(messages.previews.isEmpty());
+        QVERIFY(!QFile::exists(agent.paths().database()));
+    }
+
+    // Before changing anything the technician sees what will change and what will be refused. Cancel
+    // changes nothing and keeps the checks; "Don't ask again" is remembered and can be turned back on.
+    void previewBeforeAnAction() {
+        TestAgent agent;
+        writeDemo(agent);
+        RecordingPresenter messages;
+        Form1 form(agent.paths(), messages);
+        QVERIFY(test::load(form));
+        TaskListModel& model = *form.taskListModel();
+        check(model, QStringLiteral("kCORE01_1203")); // Active: refused
+        check(model, QStringLiteral("kCORE01_1202"));
+        const QStringList original = agent.dumpAll();
+        int rebuilds = 0;
+        connect(&model, &QAbstractItemModel::modelReset, this, [&] { ++rebuilds; });
+
+        messages.answer = {false, false};
+        control<QPushButton>(form, "BtnStop")->click();
+        QTRY_COMPARE(messages.previews.size(), 1);
+        QTest::qWait(100);
+        const ActionReport& preview = messages.previews.first();
+        QVERIFY(preview.preview);
+        QCOMPARE(preview.tasks.size(), 2);
+        // In list order: 1202, then 1203.
+        QCOMPARE(preview.tasks.at(0).changes,
+                 QStringList({QStringLiteral("reschedule policy deleted"),
+                              QStringLiteral("invoker state Waiting -> Completed")}));
+        QCOMPARE(preview.tasks.at(1).kind, TaskOutcome::Kind::Refused);
+        QVERIFY(preview.tasks.at(1).reason.startsWith(
+            QLatin1String("Can't prevent installation where package is Active")));
+        QCOMPARE(agent.dumpAll(), original);
+        QCOMPARE(rebuilds, 0);
+        QVERIFY(model.isChecked(rowOf(model, QStringLiteral("kCORE01_1202"))));
+        QVERIFY(messages.shown.isEmpty());
+
+        // OK with "Don't ask again": the action does what the preview said.
+        messages.answer = {true, true};
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
+        QCOMPARE(messages.previews.size(), 2);
+        QCOMPARE(messages.previews.at(1).tasks, messages.previews.at(0).tasks);
+        QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(),
+                 QStringLiteral("Stop Install: 1 stopped, 1 refused"));
+        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
+                 QStringLiteral("Completed"));
+        QVERIFY(!ActionRunner::askBeforeChanging());
+
+        // Not asked any more, until turned back on from the buttons' context menu.
+        check(model, QStringLiteral("kCORE01_1204"));
+        QVERIFY(clickAction(form, QStringLiteral("BtnUpdate")));
+        QCOMPARE(messages.previews.size(), 2);
+        auto* ask = form.findChild<QAction*>(QStringLiteral("AskBeforeChanging"));
+        QVERIFY(ask && !ask->isChecked());
+        QVERIFY(control<QPushButton>(form, "BtnStop")->actions().contains(ask));
+        ask->trigger();
+        QVERIFY(ActionRunner::askBeforeChanging());
+        check(model, QStringLiteral("kCORE01_1204"));
+        QVERIFY(clickAction(form, QStringLiteral("BtnUpdate")));
+        QCOMPARE(messages.previews.size(), 3);
     }
 
     // The log box follows the log: an append adds lines to the text instead of replacing it, and the box
@@ -468,7 +601,7 @@ private slots:
         check(*form.taskListModel(), QStringLiteral("kCORE01_1203")); // refused: a message mid-walk
         check(*form.taskListModel(), QStringLiteral("kCORE01_1208"));
         control<QCheckBox>(form, "Check1")->setChecked(true);
-        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
         QCOMPARE(rebuildsWhileOpen, QList<int>{0});
         QCOMPARE(rebuilds, 1); // the action's own rebuild
         const TaskListModel& model = *form.taskListModel();
@@ -514,8 +647,7 @@ private slots:
         QVERIFY(test::load(form));
         for (const QString& task : tasks)
             check(*form.taskListModel(), QLatin1Char('k') + task);
-        QVERIFY(test::readAfter(form,
-                                [&] { control<QPushButton>(form, button.toLatin1().constData())->click(); }));
+        QVERIFY(clickAction(form, button));
 
         QProcess ctl;
         ctl.start(QStringLiteral(CORVANECTL_PATH),

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace corvane {
 
 class Feedback;
@@ -15,35 +17,70 @@ inline const QString kNothingCheckedMessage =
 inline const QString kTaskActiveMessage =
     QStringLiteral("Can't prevent installation where package is Active");
 
-// What an action needs of one list row: its key ("k" + task id) and whether it is checked.
+// What an action needs of one list row: its key ("k" + task id), whether it is checked, and the package
+// name it shows.
 struct CheckedRow {
     QString key;
     bool checked = false;
+    QString application;
 };
 
 enum class TaskAction { StopInstall, Reinstall };
 
-struct WalkResult {
-    int messages = 0;    // messages shown to the technician
-    int failedTasks = 0; // tasks whose statements the database refused
-    QString lastTaskId;  // the last checked row's task id; empty when no row was checked
+// "Stop Install" or "Reinstall", as the buttons read.
+QString actionName(TaskAction action);
+
+// A checked row's task as the window's task table held it when the action was asked for.
+struct ActionTarget {
+    QString taskId;
+    QString packageName;
+    std::optional<QString> record; // nothing when the table has no entry under the task id
 };
 
-// Walks the rows in order and applies `action` to each checked row's task, with the status texts and
-// messages of the action on `feedback`. Every statement goes to the database at `dbPath`; its error text
-// lands in `dbErrorText`, and a task whose statements failed is reported by a message.
-WalkResult runCheckedRowWalk(const QList<CheckedRow>& rows, const TaskTable& table, TaskAction action,
-                             const QString& dbPath, QString& dbErrorText, Feedback& feedback);
+// The checked rows' tasks, in list order.
+QList<ActionTarget> checkedTargets(const QList<CheckedRow>& rows, const TaskTable& table);
 
-// The statements of one task, in the order they run, with the status text shown around each.
-struct Statement {
-    QString status;
-    QString sql;
+// What an action does, or would do, to one task.
+struct TaskOutcome {
+    enum class Kind { Change, Refused, NotChanged };
+    Kind kind = Kind::NotChanged;
+    QString taskId;
+    QString packageName;
+    QStringList changes; // in the order the statements run, e.g. "invoker state Waiting -> Completed"
+    QString reason;      // for Refused and NotChanged: the sentence the technician reads
+
+    bool operator==(const TaskOutcome& other) const {
+        return kind == other.kind && taskId == other.taskId && packageName == other.packageName &&
+               changes == other.changes && reason == other.reason;
+    }
 };
-// Stop Install: nothing when the task is Resume or Active (the caller refuses it).
-QList<Statement> stopStatements(const QStringList& fields);
-QList<Statement> reinstallStatements(const QStringList& fields);
-bool stopRefused(const QStringList& fields);
+
+struct ActionReport {
+    TaskAction action = TaskAction::StopInstall;
+    bool preview = false; // planned only: nothing was changed
+    QList<TaskOutcome> tasks;
+
+    int count(TaskOutcome::Kind kind) const;
+    bool anyChecked() const { return !tasks.isEmpty(); }
+    // Every task was (or would be) changed.
+    bool allChanged() const { return count(TaskOutcome::Kind::Change) == tasks.size(); }
+    // One line for the status line: "Stop Install: 2 stopped, 1 refused".
+    QString summary() const;
+    // The refusals and failures, one line each, for a single message; empty when there are none.
+    QString problems() const;
+    // The whole preview as text: one line per task, then the summary.
+    QStringList previewLines() const;
+};
+
+// What `action` would do to each target now, read from the agent database at `dbPath` by the same code that
+// acts, without changing anything.
+ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath);
+
+// Runs `action` on each target in order. Each task gets one transaction that reads the task's current state,
+// decides on it and changes it, all or nothing; a task whose state update touches no row is left unchanged.
+// The status texts around each statement go to `status`.
+ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
+                       Feedback& status);
 
 // The name under which the agent records a package's state.
 QString packageStateTask(const QString& operationFile);

@@ -3,11 +3,26 @@
 #include <QString>
 #include <QStringList>
 
+#include <QByteArray>
 #include <QList>
 
 struct sqlite3;
 
 namespace corvane {
+
+// One value exactly as SQLite stores it: its storage class and its bytes (text as stored, integers and reals
+// as SQLite writes them as text). Bound back into a statement it matches the stored value and nothing else,
+// where a value turned into a QString and quoted would miss a BLOB or text that is not valid UTF-8.
+struct SqlValue {
+    enum class Type { Null, Integer, Real, Text, Blob };
+    Type type = Type::Null;
+    QByteArray bytes;
+
+    bool isNull() const { return type == Type::Null; }
+    // The value as the task list reads it: UTF-8 text, NULL as an empty text.
+    QString text() const { return QString::fromUtf8(bytes); }
+    bool operator==(const SqlValue& other) const { return type == other.type && bytes == other.bytes; }
+};
 
 // One connection to an existing SQLite file, closed when the object goes. It never creates a database:
 // an absent file fails to open instead of leaving an empty database at the agent's path.
@@ -30,6 +45,15 @@ public:
     // Runs one SQL statement and returns its rows, every value as text (NULL as an empty text).
     // On failure returns false and puts SQLite's message in `error`; `rows` then holds nothing.
     bool run(const QString& sql, QList<QStringList>& rows, QString& error);
+
+    // Runs one SQL statement with `values` bound to its parameters ?1, ?2, ... and returns its rows with
+    // every value as stored. On failure returns false and puts SQLite's message in `error`.
+    bool query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+               QString& error);
+    // Runs one statement whose rows do not matter (BEGIN, COMMIT, an UPDATE) with `values` bound.
+    bool exec(const QString& sql, QString& error, const QList<SqlValue>& values = {});
+    // Rows that the last INSERT, UPDATE or DELETE changed.
+    int changes() const;
 
 private:
     sqlite3* m_db = nullptr;

@@ -19,14 +19,15 @@ enum Field {
 };
 
 // A ';' inside a field text (an operation file name may hold one) would split the record in the wrong place
-// and make an action name another operation. Writers store it as this private-use character instead, and
-// field() gives it back.
-inline constexpr QChar kStoredSemicolon = QChar(0xF03B);
+// and make an action name another operation. Writers escape a field with kEscape: ';' becomes kEscape 's'
+// and kEscape itself becomes kEscape kEscape, so two different texts never give the same field, and a
+// field without either character is stored as it is. field() undoes it.
+inline constexpr QChar kEscape = QChar(0xF03B);
 
 // A field text ready to be joined into a record.
-inline QString escaped(QString text) {
-    return text.replace(QLatin1Char(';'), kStoredSemicolon);
-}
+QString escaped(const QString& text);
+// The text that escaped() turned into `stored`. A kEscape not followed by 's' or kEscape is kept as is.
+QString unescaped(const QString& stored);
 
 // Every field, empty ones included: the number of ';' plus one.
 inline QStringList split(const QString& record) {
@@ -37,15 +38,12 @@ inline QString join(const QStringList& fields) {
 }
 // The text of field `index` of split fields, or an empty text when the record is shorter.
 inline QString field(const QStringList& fields, int index) {
-    if (index >= fields.size())
-        return QString();
-    const QString& text = fields.at(index);
-    return text.contains(kStoredSemicolon) ? QString(text).replace(kStoredSemicolon, QLatin1Char(';')) : text;
+    return index < fields.size() ? unescaped(fields.at(index)) : QString();
 }
 
 // The text of a record's first field, the operation file, without splitting the rest.
 inline QString firstField(const QString& record) {
-    return field(QStringList{record.left(record.indexOf(QLatin1Char(';')))}, 0);
+    return unescaped(record.left(record.indexOf(QLatin1Char(';'))));
 }
 
 // The tail of a record that the database loader wrote and the scheduled-task merge has not completed yet.

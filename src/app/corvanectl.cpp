@@ -30,14 +30,14 @@ namespace {
 
 enum ExitStatus { kSuccess = 0, kDataFailure = 1, kUsageError = 2 };
 
-const QString kDescription =
-    QStringLiteral("Shows and steers the software distribution of the local management agent.\n\n"
-                   "Commands:\n"
-                   "  list [--json | --csv]     every task, as the main window lists it\n"
-                   "  log [--date YYYY-MM-DD]   today's (or that day's) part of the invoker log\n"
-                   "  stop TASKID...            Stop Install on the named tasks\n"
-                   "  reinstall TASKID...       Reinstall the named tasks\n"
-                   "  sync [--timeout SECONDS]  Policy Sync: start the synchroniser and follow its log");
+const QString kDescription = QStringLiteral(
+    "Shows and steers the software distribution of the local management agent.\n\n"
+    "Commands:\n"
+    "  list [--json | --csv]            every task, as the main window lists it\n"
+    "  log [--date YYYY-MM-DD]          today's (or that day's) part of the invoker log\n"
+    "  stop [--dry-run] TASKID...       Stop Install on the named tasks\n"
+    "  reinstall [--dry-run] TASKID...  Reinstall the named tasks\n"
+    "  sync [--timeout SECONDS]         Policy Sync: start the synchroniser and follow its log");
 
 // Text from the agent's files as a terminal should get it: every control character shown as an escape
 // (ESC as \x1b), so that a name or a log line can neither move the cursor, retitle or clear the terminal,
@@ -192,9 +192,10 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
 }
 
 // Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
-// Rows the window would not let be checked (not a package) are refused and left alone.
-int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds,
-              ConsoleFeedback& feedback) {
+// Rows the window would not let be checked (not a package) are refused and left alone. With `dryRun` the
+// preview is printed and nothing is changed; the exit status is the one the real run would give.
+int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, bool dryRun,
+              QTextStream& out, ConsoleFeedback& feedback) {
     QString dbErrorText;
     const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
     if (snapshot.database.failed)
@@ -208,7 +209,7 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
             continue;
         found << taskId;
         if (row.tag == kPolicyTag)
-            rows.append({row.key, true});
+            rows.append({row.key, true, row.application});
         else
             feedback.showMessage(
                 QStringLiteral("%1: not a package task (%2), left alone").arg(taskId, row.application));
@@ -217,8 +218,23 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
         if (!found.contains(taskId))
             feedback.showMessage(taskId + QStringLiteral(": ") + kTaskNotFoundMessage);
     }
-    runCheckedRowWalk(rows, snapshot.table, action, paths.database(), dbErrorText, feedback);
-    return feedback.messages() == 0 ? kSuccess : kDataFailure;
+    const QList<ActionTarget> targets = checkedTargets(rows, snapshot.table);
+    if (targets.isEmpty()) {
+        feedback.showMessage(kNothingCheckedMessage);
+        return kDataFailure;
+    }
+    const ActionReport report = dryRun ? planAction(action, targets, paths.database())
+                                       : corvane::runAction(action, targets, paths.database(), feedback);
+    if (dryRun) {
+        for (const QString& line : report.previewLines())
+            out << line << '\n';
+    } else {
+        if (!report.problems().isEmpty())
+            feedback.showMessage(report.problems());
+        out << report.summary() << '\n';
+    }
+    out.flush();
+    return feedback.messages() == 0 && report.allChanged() ? kSuccess : kDataFailure;
 }
 
 // Policy Sync from the command line: each new line of the synchroniser's log once, as it appears, then the
@@ -286,9 +302,13 @@ int main(int argc, char* argv[]) {
         QStringLiteral("timeout"),
         QStringLiteral("sync: give up after SECONDS without an end line (default 600)."),
         QStringLiteral("SECONDS"), QStringLiteral("600"));
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"),
+        QStringLiteral("stop, reinstall: print what would change for each task and change nothing."));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
-    parser.addOptions({rootOption, jsonOption, csvOption, dateOption, timeoutOption, verboseOption});
+    parser.addOptions(
+        {rootOption, jsonOption, csvOption, dateOption, timeoutOption, dryRunOption, verboseOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, log, stop, reinstall or sync"));
 
@@ -339,7 +359,7 @@ int main(int argc, char* argv[]) {
             return usageError(command + QStringLiteral(" needs at least one task id"));
         const TaskAction action =
             command == QLatin1String("stop") ? TaskAction::StopInstall : TaskAction::Reinstall;
-        return runAction(paths, action, args.mid(1), feedback);
+        return runAction(paths, action, args.mid(1), parser.isSet(dryRunOption), out, feedback);
     }
     if (command == QLatin1String("sync") && args.size() == 1 && !parser.isSet(jsonOption) &&
         !parser.isSet(csvOption) && !parser.isSet(dateOption)) {

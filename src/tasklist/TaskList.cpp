@@ -83,7 +83,9 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
             row.colour = TaskRow::Colour::Green;
     }
     if (row.kind == QLatin1String("S")) {
-        row.tag = kPolicyTag;
+        // The missing-database entry stands for no task: it shows as a package but cannot be checked.
+        if (!(taskId == kMissingDatabaseKey && record == kMissingDatabaseRecord))
+            row.tag = kPolicyTag;
         row.icon = QStringLiteral("policy");
     } else {
         if (row.kind == QLatin1String("P"))

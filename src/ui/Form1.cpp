@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "ActionRunner.h"
 #include "CheckRule.h"
 #include "ClientDatabase.h"
 #include "Form2.h"
@@ -37,7 +38,9 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
+
 #include <QVBoxLayout>
+#include <utility>
 
 namespace corvane {
 
@@ -240,6 +243,13 @@ void Form1::createControls() {
     BtnStop->setObjectName(QStringLiteral("BtnStop"));
     connect(BtnStop, &QPushButton::clicked, this, &Form1::BtnStop_Click);
 
+    // The preview before an action can be turned back on after "Don't ask again", from either button.
+    m_actions = new ActionRunner(m_paths.database(), m_messages, *this, this);
+    for (QPushButton* button : {BtnStop, BtnUpdate}) {
+        button->setContextMenuPolicy(Qt::ActionsContextMenu);
+        button->addAction(m_actions->askAction());
+    }
+
     CheckViewLog = new QCheckBox(QStringLiteral("&View Log"), this);
     CheckViewLog->setObjectName(QStringLiteral("CheckViewLog"));
     CheckViewLog->setToolTip(QStringLiteral("Show the synchroniser's log during a Policy Sync"));
@@ -439,6 +449,8 @@ void Form1::showRows(const QList<TaskRow>& rows) {
 }
 
 void Form1::onTaskListRead() {
+    if (!m_actionSummary.isEmpty())
+        setStatus(std::exchange(m_actionSummary, QString()));
     readInvokerLog();
     emit taskListRead();
 }
@@ -544,22 +556,47 @@ void Form1::ListView1_ItemCheck(int row) {
 }
 
 void Form1::BtnStop_Click() {
-    runAction(TaskAction::StopInstall);
+    startAction(TaskAction::StopInstall);
 }
 
 void Form1::BtnUpdate_Click() {
-    runAction(TaskAction::Reinstall);
+    startAction(TaskAction::Reinstall);
 }
 
-void Form1::runAction(TaskAction action) {
+// The checked tasks are taken from the table the rows were built from; the action then decides on what the
+// database holds at that moment, off the interface thread.
+void Form1::startAction(TaskAction action) {
+    if (m_actions->isRunning())
+        return;
+    m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
+    const QList<ActionTarget> targets = checkedTargets(m_model->checkedRows(), m_refresh->table());
+    if (targets.isEmpty()) {
+        {
+            BusyScope busy(m_busy);
+            showMessage(kNothingCheckedMessage);
+            Check1->setChecked(true);
+        }
+        Form_Load();
+        return;
+    }
+    ++m_busy; // no rebuild until the action is over: its rows keep their checks if it is cancelled
+    m_actions->start(action, targets, [this](const std::optional<ActionReport>& report) {
+        --m_busy;
+        if (report)
+            onActionDone(*report);
+    });
+}
+
+void Form1::onActionDone(const ActionReport& report) {
     {
         BusyScope busy(m_busy);
-        m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
-        runCheckedRowWalk(m_model->checkedRows(), m_refresh->table(), action, m_paths.database(),
-                          m_dbErrorText, *this);
         m_model->clearChecks(); // the action is done with them; other rebuilds keep them
+        if (!report.problems().isEmpty())
+            showMessage(report.problems());
         Check1->setChecked(true);
     }
+    // Shown once the list shows the agent's state after the action, so the read's progress does not wipe it.
+    m_actionSummary = report.summary();
     Form_Load();
 }
 

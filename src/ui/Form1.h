@@ -25,6 +25,7 @@ class QTimer;
 
 namespace corvane {
 
+class ActionRunner;
 class Form2;
 class InvokerLogBox;
 class TaskDetailsDialog;
@@ -101,7 +102,8 @@ private:
     // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
     enum class Notice { TaskList, InvokerLog, Count };
     void setNotice(Notice kind, const QString& text);
-    void runAction(TaskAction action);
+    void startAction(TaskAction action);
+    void onActionDone(const ActionReport& report);
     void setSyncControlsEnabled(bool enabled);
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
 
@@ -117,6 +119,8 @@ private:
     // Above zero while an action or a message is in progress: a timer tick must not rebuild the list then,
     // since the actions read the rows by position.
     int m_busy = 0;
+    ActionRunner* m_actions = nullptr;
+    QString m_actionSummary; // the last action's summary, for the status line after its rebuild
     PolicySyncRun::Timing m_syncTiming;
     PolicySyncRun* m_sync = nullptr;
     Form2* m_form2 = nullptr;

@@ -1,5 +1,7 @@
 #include "MessagePresenter.h"
 
+#include "ActionPreviewDialog.h"
+
 #include <QMessageBox>
 
 namespace corvane {
@@ -8,6 +10,12 @@ void MessageBoxPresenter::show(const QString& text, const QString& title, Icon i
     QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
                     QMessageBox::Ok, m_parent);
     box.exec();
+}
+
+MessagePresenter::PreviewAnswer MessageBoxPresenter::confirmAction(const ActionReport& preview) {
+    ActionPreviewDialog dialog(preview, m_parent);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    return {accepted, accepted && dialog.dontAskAgain()};
 }
 
 } // namespace corvane

@@ -6,6 +6,8 @@ class QWidget;
 
 namespace corvane {
 
+struct ActionReport;
+
 // Shows modal messages. The window talks to this interface only, so a test can answer and record them.
 class MessagePresenter {
 public:
@@ -13,6 +15,17 @@ public:
     virtual ~MessagePresenter() = default;
     // Returns once the technician has acknowledged the message.
     virtual void show(const QString& text, const QString& title, Icon icon) = 0;
+
+    struct PreviewAnswer {
+        bool accepted = true;
+        bool dontAskAgain = false;
+    };
+    // Shows what an action is about to change and asks to go on. Unless a presenter shows it, the action
+    // goes on unasked.
+    virtual PreviewAnswer confirmAction(const ActionReport& preview) {
+        Q_UNUSED(preview);
+        return {};
+    }
 };
 
 // The real thing: a modal message box with one OK button.
@@ -22,6 +35,7 @@ public:
         : m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
     void show(const QString& text, const QString& title, Icon icon) override;
+    PreviewAnswer confirmAction(const ActionReport& preview) override;
 
 private:
     QWidget* m_parent;

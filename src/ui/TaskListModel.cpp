@@ -79,7 +79,7 @@ QList<CheckedRow> TaskListModel::checkedRows() const {
     QList<CheckedRow> rows;
     rows.reserve(m_rows.size());
     for (int row = 0; row < m_rows.size(); ++row)
-        rows.append({m_rows.at(row).key, m_marks.at(row).checked});
+        rows.append({m_rows.at(row).key, m_marks.at(row).checked, m_rows.at(row).application});
     return rows;
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "TaskActions.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+
+namespace corvane {
+
+class Feedback;
+class MessagePresenter;
+
+// Runs Stop Install or Reinstall for the window: the preview (unless turned off) and the change itself read
+// and write the agent database off the interface thread, so a locked database never freezes the window.
+class ActionRunner : public QObject {
+    Q_OBJECT
+
+public:
+    // The report of a run, or nothing when the technician cancelled the preview.
+    using Done = std::function<void(const std::optional<ActionReport>&)>;
+
+    ActionRunner(const QString& dbPath, MessagePresenter& messages, Feedback& status,
+                 QObject* parent = nullptr);
+
+    bool isRunning() const { return m_running; }
+    // Previews `targets` and asks, then runs the action; `done` follows on the interface thread.
+    void start(TaskAction action, const QList<ActionTarget>& targets, Done done);
+
+    // Whether the preview is shown before an action, remembered for the user.
+    static bool askBeforeChanging();
+    static void setAskBeforeChanging(bool ask);
+    // A checkable "Preview before changing" entry that reads and sets the remembered choice.
+    QAction* askAction();
+
+private:
+    void run(TaskAction action, const QList<ActionTarget>& targets, Done done);
+
+    QString m_dbPath;
+    MessagePresenter& m_messages;
+    Feedback& m_status;
+    bool m_running = false;
+    QAction* m_askAction = nullptr;
+};
+
+} // namespace corvane
