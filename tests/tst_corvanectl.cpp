@@ -222,6 +222,53 @@ private slots:
         QCOMPARE(run.exitCode, holdMs > 0 ? 1 : 0);
     }
 
+    // --dry-run prints the preview, leaves every byte of the agent's files, and exits as the real run does;
+    // the real run then does what the preview said.
+    void dryRunThenTheRealRun_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("planned");
+        QTest::addColumn<QString>("done");
+        QTest::newRow("stop") << "stop" << 1 << "Stop Install: 1 to stop, 1 refused"
+                              << "Stop Install: 1 stopped, 1 refused";
+        QTest::newRow("reinstall") << "reinstall" << 0 << "Reinstall: 2 to reinstall"
+                                   << "Reinstall: 2 reinstalled";
+    }
+    void dryRunThenTheRealRun() {
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, planned);
+        QFETCH(QString, done);
+        TestAgent agent;
+        QString error;
+        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        const QStringList tasks = {QStringLiteral("CORE01_1202"), QStringLiteral("CORE01_1203")};
+        const QMap<QString, QByteArray> files = agent.snapshot();
+
+        const Run dryRun =
+            corvanectl(withRoot(agent, QStringList{command, QStringLiteral("--dry-run")} + tasks));
+        QCOMPARE(dryRun.exitCode, exitCode);
+        QCOMPARE(agent.snapshot(), files);
+        const QStringList lines = dryRun.out.trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(0).startsWith(QLatin1String("CORE01_1202\t")) &&
+                     lines.at(0).endsWith(command == QLatin1String("stop")
+                                              ? QLatin1String("invoker state Waiting -> Completed")
+                                              : QLatin1String("invoker state Waiting -> Resume")),
+                 qPrintable(lines.at(0)));
+        QVERIFY(lines.at(1).startsWith(QLatin1String("CORE01_1203\t")));
+        QCOMPARE(lines.at(2), planned);
+
+        const Run real = corvanectl(withRoot(agent, QStringList{command} + tasks));
+        QCOMPARE(real.exitCode, exitCode);
+        QCOMPARE(real.out.trimmed(), done);
+        QVERIFY(agent.snapshot() != files);
+        if (exitCode != 0)
+            QVERIFY2(
+                real.err.startsWith(QLatin1String("Can't prevent installation where package is Active: ")),
+                qPrintable(real.err));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no command") << QStringList{};
@@ -231,6 +278,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList{QStringLiteral("list"), QStringLiteral("--colour")};
         QTest::newRow("extra argument") << QStringList{QStringLiteral("list"), QStringLiteral("more")};
         QTest::newRow("stop without task") << QStringList{QStringLiteral("stop")};
+        QTest::newRow("dry run of a list")
+            << QStringList{QStringLiteral("list"), QStringLiteral("--dry-run")};
         QTest::newRow("bad timeout") << QStringList{QStringLiteral("sync"), QStringLiteral("--timeout"),
                                                     QStringLiteral("0")};
     }

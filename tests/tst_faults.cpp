@@ -392,6 +392,68 @@ private slots:
                  qPrintable(run.tally().lastStamped.value_or(QString())));
     }
 
+    // Operation names and states that a broken agent may leave: `corvanectl stop` changes exactly the task
+    // named, and a change that touched nothing, or a state it cannot read, is told and exits 1.
+    void stopHitsExactlyTheNamedTask_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("taskId");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("states"); // InvokerState rows afterwards, by IDN
+        QTest::newRow("the escape character beside a ';'")
+            << QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.A;B.xml'), "
+                              "('SDClientTask.A\uF03BB.xml');"
+                              "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (1, 2), (2, 2);")
+            << QStringLiteral("A\uF03BB") << 0 << QString() << "1|2 2|6";
+        QTest::newRow("the ';' beside the escape character")
+            << QStringLiteral("INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.A;B.xml'), "
+                              "('SDClientTask.A\uF03BB.xml');"
+                              "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (1, 2), (2, 2);")
+            << "A;B" << 0 << QString() << "1|6 2|2";
+        QTest::newRow("a BLOB name")
+            << "INSERT INTO ClientOperations (filename) VALUES (CAST('SDClientTask.9.xml' AS BLOB));"
+               "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (1, 2);"
+            << "9" << 0 << QString() << "1|6";
+        QTest::newRow("no invoker state row")
+            << "INSERT INTO ClientOperations (filename) VALUES (CAST('SDClientTask.9.xml' AS BLOB));"
+            << "9" << 1 << "was not changed: no matching row"
+            << "";
+        QTest::newRow("a state stored as text")
+            << "INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.9.xml');"
+               "INSERT INTO InvokerState (ClientOperations_IDN, state) VALUES (1, 'x');"
+            << "9" << 1 << "its invoker state 'x' can't be read"
+            << "1|x";
+    }
+    void stopHitsExactlyTheNamedTask() {
+        QFETCH(QString, setup);
+        QFETCH(QString, taskId);
+        QFETCH(int, exitCode);
+        QFETCH(QString, told);
+        QFETCH(QString, states);
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        QVERIFY(agent.execute(setup));
+        // Every operation a package, so that the command line may act on it.
+        const QStringList files = agent.dump(QStringLiteral("ClientOperations"));
+        for (const QString& row : files)
+            QVERIFY(agent.writeDescriptor(row.section(QLatin1Char('|'), 1, 1), QStringLiteral("Package")));
+        QProcess ctl;
+        ctl.start(QStringLiteral(CORVANECTL_PATH),
+                  {QStringLiteral("--agent-root"), agent.root(), QStringLiteral("stop"), taskId});
+        QVERIFY(ctl.waitForFinished(30000));
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        QCOMPARE(ctl.exitCode(), exitCode);
+        if (told.isEmpty())
+            QCOMPARE(err, QString());
+        else
+            QVERIFY2(err.contains(told), qPrintable(err));
+        QStringList byOperation;
+        for (const QString& row : agent.dump(QStringLiteral("InvokerState")))
+            byOperation << row.section(QLatin1Char('|'), 1, 2);
+        QCOMPARE(byOperation.join(QLatin1Char(' ')), states);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
+    }
+
     // Refreshes, a sync whose synchroniser fails, and actions the database refuses leave every file of the
     // agent exactly as it was.
     void corvaneChangesNoFileBehindTheAgentsBack() {

@@ -335,6 +335,10 @@ int main(int argc, char* argv[]) {
     const AgentPaths paths(parser.value(rootOption));
     ConsoleFeedback feedback(err, parser.isSet(verboseOption));
 
+    // --dry-run belongs to the two commands that change the agent.
+    if (parser.isSet(dryRunOption) && command != QLatin1String("stop") &&
+        command != QLatin1String("reinstall"))
+        return usageError(QStringLiteral("--dry-run goes with stop or reinstall only"));
     if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption)) {
         if (parser.isSet(jsonOption) && parser.isSet(csvOption))
             return usageError(QStringLiteral("--json and --csv exclude each other"));
