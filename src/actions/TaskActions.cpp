@@ -200,8 +200,9 @@ ActionReport walk(TaskAction action, const QList<ActionTarget>& targets, const Q
             report.tasks.append(*outcome);
             continue;
         }
-        if (!db)
-            db.emplace(dbPath);
+        if (!db) // the preview only reads: it opens the database as the list does
+            db.emplace(dbPath,
+                       preview ? SqliteConnection::Access::ReadOnly : SqliteConnection::Access::ReadWrite);
         QString error;
         // Waits once for a lock the agent holds, then owns the task until COMMIT or ROLLBACK.
         if (!db->exec(begin, error)) {
