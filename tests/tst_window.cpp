@@ -1,6 +1,7 @@
 // The main window as a day's working tool, offscreen: it remembers its arrangement, keeps the technician's
 // place across rebuilds, sorts and filters without moving the actions, copies and exports, explains the
 // invoker log, shows a task's details, and answers the keyboard.
+#include "ActionHelpers.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
@@ -30,6 +31,7 @@
 
 using namespace corvane;
 using corvane::test::check;
+using corvane::test::clickAction;
 using corvane::test::FixedClock;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
@@ -204,7 +206,7 @@ private slots:
         const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
         QVERIFY(model.isChecked(row));
         QVERIFY(model.index(row, 1).data(Qt::FontRole).value<QFont>().bold());
-        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnStop")->click(); }));
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
                  QStringLiteral("Completed"));
         for (int i = 0; i < model.rowCount(); ++i)
@@ -257,7 +259,7 @@ private slots:
         QCOMPARE(shown->index(1, 1).data().toString(), QStringLiteral("VPN Client 5.1"));
         shown->setData(shown->index(0, 0), Qt::Checked, Qt::CheckStateRole);
         shown->setData(shown->index(1, 0), Qt::Checked, Qt::CheckStateRole);
-        QVERIFY(test::readAfter(form, [&] { control<QPushButton>(form, "BtnUpdate")->click(); }));
+        QVERIFY(clickAction(form, QStringLiteral("BtnUpdate")));
 
         const TaskListModel& model = *form.taskListModel();
         auto database = [&](const char* key) {
