@@ -25,6 +25,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -108,9 +109,16 @@ PolicySyncRun::Timing syncTiming(int timeoutMs = 20000) {
 class TestForm1 : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_settings;
+
 private slots:
     // The preview choice is remembered per user: keep the tests' own away from the technician's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        // These tests' settings live in a file of their own, never in the user's (on Windows: the registry).
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void init() { QSettings().remove(QStringLiteral("actions/askBeforeChanging")); }
 
     void initialState() {

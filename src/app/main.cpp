@@ -12,6 +12,8 @@ using namespace corvane;
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
+    // Every QSettings() of the window then reads and writes the same per-user store as the arrangement.
+    QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
 
