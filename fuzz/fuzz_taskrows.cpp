@@ -13,8 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const corvane::TaskRow row = corvane::buildTaskRow(QStringLiteral("7"), record, answer);
     FUZZ_REQUIRE(row.key == QStringLiteral("k7"));
-    FUZZ_REQUIRE((row.tag == corvane::kPolicyTag) == (row.kind == QStringLiteral("S")));
-    FUZZ_REQUIRE(row.kind == QStringLiteral("S") || row.colour == corvane::TaskRow::Colour::Grey);
+    using corvane::TaskRow;
+    const bool package = row.kind == TaskRow::Kind::Package;
+    FUZZ_REQUIRE((row.tag == TaskRow::Tag::Policy) == package);
+    FUZZ_REQUIRE(package || row.colour == TaskRow::Colour::Grey);
+    FUZZ_REQUIRE(package == (corvane::kindLetter(row) == QStringLiteral("S")));
     const int target = corvane::scrollTargetRow({row, row});
     FUZZ_REQUIRE(target >= -1 && target < 2);
     return 0;

@@ -27,9 +27,10 @@ public:
 };
 
 QString describe(const TaskRow& row) {
-    return QStringList{row.key,        row.application,    row.database, row.sdclient, row.install,
-                       row.reschedule, row.rescheduleDate, row.kind,     row.icon,     colourName(row.colour),
-                       row.tag}
+    return QStringList{
+        row.key,         row.application,    row.database,    row.sdclient,       row.install,
+        row.reschedule,  row.rescheduleDate, kindLetter(row), iconName(row.icon), colourName(row.colour),
+        tagName(row.tag)}
         .join(QLatin1Char('|'));
 }
 } // namespace
@@ -139,7 +140,7 @@ private slots:
         for (const TaskRow& row : snapshot.rows) {
             keys << row.key;
             colours << colourName(row.colour);
-            icons << row.icon;
+            icons << iconName(row.icon);
         }
         QCOMPARE(keys.first(), QStringLiteral("kCORE01_1201"));
         QCOMPARE(keys.mid(10), QStringList({QStringLiteral("k1311"), QStringLiteral("k1312")}));

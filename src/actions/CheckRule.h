@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QString>
+#include "TaskRow.h"
 
 namespace corvane {
 
-// What checking or unchecking a row does. Only package rows (tag "policy") stay checked; checking one
+// What checking or unchecking a row does. Only package rows (the policy tag) stay checked; checking one
 // marks its name in bold and turns automatic refresh off, so the next refresh does not wipe the choice.
 struct CheckOutcome {
     bool checked;     // the row's check mark after the rule
@@ -13,8 +13,8 @@ struct CheckOutcome {
     bool autoOff;     // whether automatic refresh is switched off
 };
 
-inline CheckOutcome applyCheckRule(const QString& tag, bool nowChecked) {
-    if (tag != QLatin1String("policy"))
+inline CheckOutcome applyCheckRule(TaskRow::Tag tag, bool nowChecked) {
+    if (tag != TaskRow::Tag::Policy)
         return {false, false, false, false};
     return {nowChecked, nowChecked, true, nowChecked};
 }

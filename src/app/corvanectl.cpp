@@ -92,10 +92,10 @@ QJsonObject rowObject(const TaskRow& row) {
         {QStringLiteral("install"), row.install},
         {QStringLiteral("reschedule"), row.reschedule},
         {QStringLiteral("rescheduleDate"), row.rescheduleDate},
-        {QStringLiteral("kind"), row.kind},
-        {QStringLiteral("icon"), row.icon},
+        {QStringLiteral("kind"), kindLetter(row)},
+        {QStringLiteral("icon"), iconName(row.icon)},
         {QStringLiteral("colour"), colourName(row.colour)},
-        {QStringLiteral("tag"), row.tag},
+        {QStringLiteral("tag"), tagName(row.tag)},
     };
 }
 
@@ -111,7 +111,7 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
         QStringList cells{cappedCell(row.key.mid(1))};
         for (int column = 1; column < kTaskColumns.size(); ++column)
             cells << row.columnText(column);
-        cells << row.icon << colourName(row.colour);
+        cells << iconName(row.icon) << colourName(row.colour);
         for (QString& cell : cells)
             cell = visibleText(cell);
         lines << cells;
@@ -208,7 +208,7 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
         if (!taskIds.contains(taskId))
             continue;
         found << taskId;
-        if (row.tag == kPolicyTag)
+        if (row.tag == TaskRow::Tag::Policy)
             rows.append({row.key, true, row.application});
         else
             feedback.showMessage(

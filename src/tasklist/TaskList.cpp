@@ -59,13 +59,23 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
 
     // A descriptor that exists but yields no name is shown like one of another kind.
     const QString answer = descriptorAnswer.value_or(kUnknownLaunchpadAnswer);
+    QString letter = QStringLiteral("S");
     if (answer.contains(kUnknownMarker)) {
         const QStringList pieces = answer.split(QLatin1Char(';'));
         row.application = pieces.at(0);
-        row.kind = pieces.at(1);
+        letter = pieces.at(1);
     } else {
         row.application = answer;
-        row.kind = QStringLiteral("S");
+    }
+    if (letter == QLatin1String("S")) {
+        row.kind = TaskRow::Kind::Package;
+    } else if (letter == QLatin1String("P")) {
+        row.kind = TaskRow::Kind::Push;
+    } else if (letter == QLatin1String("L")) {
+        row.kind = TaskRow::Kind::Launchpad;
+    } else {
+        row.kind = TaskRow::Kind::Other;
+        row.otherKind = letter;
     }
 
     row.database = StateNames::name(field(fields, kInvokerState));
@@ -82,18 +92,23 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
         if (row.database.toUpper() == kActive && row.sdclient.toUpper() == kActive)
             row.colour = TaskRow::Colour::Green;
     }
-    if (row.kind == QLatin1String("S")) {
+    switch (row.kind) {
+    case TaskRow::Kind::Package:
         // The missing-database entry stands for no task: it shows as a package but cannot be checked.
         if (!(taskId == kMissingDatabaseKey && record == kMissingDatabaseRecord))
-            row.tag = kPolicyTag;
-        row.icon = QStringLiteral("policy");
-    } else {
-        if (row.kind == QLatin1String("P"))
-            row.icon = QStringLiteral("push");
-        else if (row.kind == QLatin1String("L"))
-            row.icon = QStringLiteral("launchpad");
-        row.colour = TaskRow::Colour::Grey;
+            row.tag = TaskRow::Tag::Policy;
+        row.icon = TaskRow::Icon::Policy;
+        return row;
+    case TaskRow::Kind::Push:
+        row.icon = TaskRow::Icon::Push;
+        break;
+    case TaskRow::Kind::Launchpad:
+        row.icon = TaskRow::Icon::Launchpad;
+        break;
+    case TaskRow::Kind::Other:
+        break;
     }
+    row.colour = TaskRow::Colour::Grey;
     return row;
 }
 
@@ -158,6 +173,38 @@ QString colourName(TaskRow::Colour colour) {
         break;
     }
     return QStringLiteral("default");
+}
+
+QString kindLetter(const TaskRow& row) {
+    switch (row.kind) {
+    case TaskRow::Kind::Package:
+        return QStringLiteral("S");
+    case TaskRow::Kind::Push:
+        return QStringLiteral("P");
+    case TaskRow::Kind::Launchpad:
+        return QStringLiteral("L");
+    case TaskRow::Kind::Other:
+        break;
+    }
+    return row.otherKind;
+}
+
+QString iconName(TaskRow::Icon icon) {
+    switch (icon) {
+    case TaskRow::Icon::Policy:
+        return QStringLiteral("policy");
+    case TaskRow::Icon::Push:
+        return QStringLiteral("push");
+    case TaskRow::Icon::Launchpad:
+        return QStringLiteral("launchpad");
+    case TaskRow::Icon::None:
+        break;
+    }
+    return QString();
+}
+
+QString tagName(TaskRow::Tag tag) {
+    return tag == TaskRow::Tag::Policy ? QStringLiteral("policy") : QString();
 }
 
 } // namespace corvane

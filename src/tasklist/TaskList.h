@@ -38,6 +38,10 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
 // with "Active"; otherwise -1.
 int scrollTargetRow(const QList<TaskRow>& rows);
 
+// The names the command line prints for a row's colour, kind letter, icon and tag.
 QString colourName(TaskRow::Colour colour);
+QString kindLetter(const TaskRow& row);
+QString iconName(TaskRow::Icon icon);
+QString tagName(TaskRow::Tag tag);
 
 } // namespace corvane

@@ -130,9 +130,8 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
 Form1::~Form1() = default;
 
 void Form1::createControls() {
-    for (const char* key : {"policy", "push", "launchpad"})
-        m_imageList1.insert(QLatin1String(key),
-                            QIcon(QStringLiteral(":/corvane/%1.png").arg(QLatin1String(key))));
+    for (const TaskRow::Icon icon : {TaskRow::Icon::Policy, TaskRow::Icon::Push, TaskRow::Icon::Launchpad})
+        m_imageList1.insert(icon, QIcon(QStringLiteral(":/corvane/%1.png").arg(iconName(icon))));
 
     // The design size lays every control out where it always was; extra space goes to the list and the
     // log box, the splitter between them shares it, and the banner keeps its width.

@@ -7,10 +7,11 @@
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
 #include "TaskListRefresh.h"
+#include "TaskRow.h"
 #include "TaskTable.h"
 
-#include <QHash>
 #include <QIcon>
+#include <QMap>
 #include <QWidget>
 
 #include <memory>
@@ -128,7 +129,7 @@ private:
     // Which of the other action controls were enabled before a sync disabled them.
     QList<std::pair<QWidget*, bool>> m_enabledBeforeSync;
 
-    QHash<QString, QIcon> m_imageList1;
+    QMap<TaskRow::Icon, QIcon> m_imageList1;
     TaskListModel* m_model = nullptr;
     TaskListProxy* m_proxy = nullptr;
     TaskFilterBar* m_filterBar = nullptr;

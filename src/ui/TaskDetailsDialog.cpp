@@ -16,14 +16,18 @@ namespace corvane {
 
 namespace {
 
-QString kindText(const QString& kind) {
-    if (kind == QLatin1String("S"))
+QString kindText(const TaskRow& row) {
+    switch (row.kind) {
+    case TaskRow::Kind::Package:
         return QStringLiteral("package");
-    if (kind == QLatin1String("P"))
+    case TaskRow::Kind::Push:
         return QStringLiteral("no package descriptor found");
-    if (kind == QLatin1String("L"))
+    case TaskRow::Kind::Launchpad:
         return QStringLiteral("descriptor of another kind, not a package");
-    return kind;
+    case TaskRow::Kind::Other:
+        break;
+    }
+    return row.otherKind;
 }
 
 QString stateText(const QString& code) {
@@ -57,8 +61,7 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
     addField(QStringLiteral("Task &id:"), taskId);
     addField(QStringLiteral("&Operation file:"), operationFile);
     addField(QStringLiteral("&Descriptor:"), QDir::toNativeSeparators(paths.descriptor(operationFile)));
-    addField(QStringLiteral("&Package name:"),
-             QStringLiteral("%1 (%2)").arg(row.application, kindText(row.kind)));
+    addField(QStringLiteral("&Package name:"), QStringLiteral("%1 (%2)").arg(row.application, kindText(row)));
     addField(QStringLiteral("In&voker state:"), stateText(field(fields, kInvokerState)));
     addField(QStringLiteral("&Scheduler state:"), field(fields, kScheduledState));
     addField(QStringLiteral("Scheduler &time:"), field(fields, kScheduledTime));

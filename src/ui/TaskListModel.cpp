@@ -48,7 +48,7 @@ void TaskListModel::setRows(QList<TaskRow> rows) {
         const TaskRow& task = m_rows.at(row);
         m_rowOfKey.insert(task.key, row);
         // The check rule would refuse a mark on a row that is no longer a package.
-        if (task.tag == kPolicyTag)
+        if (task.tag == TaskRow::Tag::Policy)
             m_marks[row] = kept.value(task.key);
     }
     endResetModel();

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
+#include <QMap>
 
 namespace corvane {
 
@@ -38,7 +39,7 @@ public:
     // Takes every check mark and bold name off, as after an action.
     void clearChecks();
 
-    void setIcons(const QHash<QString, QIcon>& icons) { m_icons = icons; }
+    void setIcons(const QMap<TaskRow::Icon, QIcon>& icons) { m_icons = icons; }
     void setBoldFont(const QFont& font) { m_boldFont = font; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -61,7 +62,7 @@ private:
     QList<Marks> m_marks; // one per row
     QHash<QString, int> m_rowOfKey;
 
-    QHash<QString, QIcon> m_icons;
+    QMap<TaskRow::Icon, QIcon> m_icons;
     QFont m_boldFont;
 };
 

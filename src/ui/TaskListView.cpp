@@ -139,7 +139,8 @@ void TaskListView::contextMenuEvent(QContextMenuEvent* event) {
               std::pair{TaskAction::Reinstall, QStringLiteral("Re&install")}}) {
             QAction* entry = menu.addAction(
                 caption, this, [this, action = action, key] { emit actionRequested(action, key); });
-            entry->setEnabled(row.tag == kPolicyTag && (!m_actionAvailable || m_actionAvailable(action)));
+            entry->setEnabled(row.tag == TaskRow::Tag::Policy &&
+                              (!m_actionAvailable || m_actionAvailable(action)));
         }
         menu.addSeparator();
         menu.addAction(QStringLiteral("&Only this task in the log"), this,
