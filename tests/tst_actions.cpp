@@ -22,6 +22,14 @@ public:
     void showMessage(const QString& text) override { events << QStringLiteral("message: ") + text; }
 };
 
+// The name under which the agent records the state of the package an operation file installs.
+QString packageStateTask(const QString& operationFile) {
+    QString task = operationFile;
+    task.remove(QStringLiteral(".xml"));
+    task.replace(QStringLiteral("SDClientTask"), QStringLiteral("SWD.MultipleTaskProtection"));
+    return task;
+}
+
 // An agent with the given operations (file name, state, periodicReschedule), each with a package state row.
 void fill(TestAgent& agent, const QList<std::array<const char*, 3>>& operations) {
     QVERIFY(agent.createDatabase());

@@ -1,5 +1,6 @@
 // Loading the agent's operations and running statements on real SQLite files.
 #include "ClientDatabase.h"
+#include "SqliteConnection.h"
 #include "TaskTable.h"
 #include "TestAgent.h"
 
@@ -184,9 +185,12 @@ private slots:
         QCOMPARE(table.item(QStringLiteral("1")), QStringLiteral("Database@Error;2;;;;"));
         QCOMPARE(errText, QStringLiteral("kept"));
 
-        // Statements never create the agent's database either.
-        QVERIFY(
-            !execStatement(agent.paths().database(), QStringLiteral("DELETE FROM PackageState"), errText));
+        // A connection for the actions' statements never creates the agent's database either.
+        SqliteConnection writer(agent.paths().database());
+        QVERIFY(!writer.isOpen());
+        QString error;
+        QVERIFY(!writer.exec(QStringLiteral("DELETE FROM PackageState"), error));
+        QVERIFY(!error.isEmpty());
         QVERIFY(!QFile::exists(agent.paths().database()));
     }
 
@@ -202,44 +206,26 @@ private slots:
         QVERIFY(!errText.isEmpty());
     }
 
-    void execStatementReportsAndChanges() {
+    void statementsReportAndChange() {
         TestAgent agent;
         QVERIFY(agent.createDatabase());
-        QVERIFY(
-            agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.1"), QStringLiteral("A"), 3));
-        QVERIFY(
-            agent.addPackageState(QStringLiteral("SWD.MultipleTaskProtection.2"), QStringLiteral("B"), 3));
-        QString errText = QStringLiteral("kept");
-        QVERIFY(execStatement(
-            agent.paths().database(),
-            QStringLiteral("DELETE FROM PackageState WHERE Task = 'SWD.MultipleTaskProtection.1'"), errText));
-        QCOMPARE(errText, QStringLiteral("kept"));
-        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
+        QVERIFY(agent.addPackageState(QStringLiteral("it's"), QStringLiteral("A"), 3));
+        QVERIFY(agent.addPackageState(QStringLiteral("other"), QStringLiteral("B"), 3));
+        SqliteConnection db(agent.paths().database());
+        QString error;
+        // A bound value stays a value, whatever quotes it holds.
+        const QString deleteTask = QStringLiteral("DELETE FROM PackageState WHERE Task = ?1");
+        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "x' OR '1'='1"}}));
+        QCOMPARE(db.changes(), 0);
+        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "it's"}}));
+        QCOMPARE(db.changes(), 1);
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|3|0")});
 
-        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("DELETE FROM NoSuchTable"), errText));
-        QVERIFY2(errText.contains(QLatin1String("NoSuchTable")), qPrintable(errText));
+        QVERIFY(!db.exec(QStringLiteral("DELETE FROM NoSuchTable"), error));
+        QVERIFY2(error.contains(QLatin1String("NoSuchTable")), qPrintable(error));
         // A second statement smuggled behind the first is refused, not run.
-        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("SELECT 1; DELETE FROM PackageState"),
-                               errText));
+        QVERIFY(!db.exec(QStringLiteral("SELECT 1; DELETE FROM PackageState"), error));
         QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 1);
-    }
-
-    void quotedValuesStayInsideTheirQuotes() {
-        TestAgent agent;
-        QVERIFY(agent.createDatabase());
-        QVERIFY(agent.addPackageState(QStringLiteral("it's"), QStringLiteral("A"), 1));
-        QVERIFY(agent.addPackageState(QStringLiteral("other"), QStringLiteral("B"), 1));
-        QString errText;
-        const QString hostile = QStringLiteral("x' OR '1'='1");
-        QVERIFY(execStatement(agent.paths().database(),
-                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") + sqlQuoted(hostile),
-                              errText));
-        QCOMPARE(agent.dump(QStringLiteral("PackageState")).size(), 2);
-        QVERIFY(execStatement(agent.paths().database(),
-                              QStringLiteral("DELETE FROM PackageState WHERE Task = ") +
-                                  sqlQuoted(QStringLiteral("it's")),
-                              errText));
-        QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|1|0")});
     }
 
     // The agent holds a write lock: a statement waits for the busy timeout, then fails and says so.
@@ -253,8 +239,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QString errText;
-        QVERIFY(!execStatement(agent.paths().database(), QStringLiteral("UPDATE InvokerState SET state=6"),
-                               errText));
+        SqliteConnection db(agent.paths().database());
+        QVERIFY(!db.exec(QStringLiteral("UPDATE InvokerState SET state=6"), errText));
         const qint64 waited = timer.elapsed();
         QVERIFY2(errText.contains(QLatin1String("locked")), qPrintable(errText));
         QVERIFY2(waited >= 1500 && waited < 5000, qPrintable(QString::number(waited)));

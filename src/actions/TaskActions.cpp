@@ -308,11 +308,4 @@ ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, co
                 });
 }
 
-QString packageStateTask(const QString& operationFile) {
-    QString task = operationFile;
-    task.remove(QStringLiteral(".xml"));
-    task.replace(QStringLiteral("SDClientTask"), QStringLiteral("SWD.MultipleTaskProtection"));
-    return task;
-}
-
 } // namespace corvane

@@ -82,7 +82,4 @@ ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, c
 ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
                        Feedback& status);
 
-// The name under which the agent records a package's state.
-QString packageStateTask(const QString& operationFile);
-
 } // namespace corvane

@@ -50,12 +50,6 @@ QString taskIdFromOperationFile(const QString& operationFile) {
     return rest.section(QLatin1Char('.'), -1);
 }
 
-QString sqlQuoted(const QString& value) {
-    QString doubled = value;
-    doubled.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return QLatin1Char('\'') + doubled + QLatin1Char('\'');
-}
-
 LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText) {
     LoadResult result;
     if (dbPath.isEmpty() || sql.isEmpty())
@@ -95,19 +89,6 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
             ++result.rows;
     }
     return result;
-}
-
-bool execStatement(const QString& dbPath, const QString& sql, QString& errText) {
-    if (dbPath.isEmpty() || sql.isEmpty())
-        return false;
-    QList<QStringList> rows;
-    QString error;
-    SqliteConnection db(dbPath);
-    if (!db.run(sql, rows, error)) {
-        errText = error;
-        return false;
-    }
-    return true;
 }
 
 } // namespace corvane

@@ -33,14 +33,7 @@ struct LoadResult {
 // as it was. One connection per call, closed on every path.
 LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText);
 
-// Runs one modifying statement on the database at `dbPath`. Returns false and writes `errText` when the
-// database cannot be opened or the statement fails; on success `errText` is left as it was.
-bool execStatement(const QString& dbPath, const QString& sql, QString& errText);
-
 // The task id in an operation file name: "SDClientTask." and ".xml" removed, then the last "."-piece.
 QString taskIdFromOperationFile(const QString& operationFile);
-
-// Puts `value` between single quotes in SQL, its own quotes doubled.
-QString sqlQuoted(const QString& value);
 
 } // namespace corvane

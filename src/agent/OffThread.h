@@ -19,8 +19,7 @@ inline bool onInterfaceThread() {
 // Runs work() on the thread pool, then done(result) on the interface thread, unless receiver was destroyed
 // meanwhile (the result is then dropped). work must not touch receiver: it runs while receiver lives on.
 // The single way this code base moves waiting on the disk or on a database lock off the interface thread.
-template <typename Work, typename Done>
-void runOffThread(QObject* receiver, Work work, Done done) {
+template <typename Work, typename Done> void runOffThread(QObject* receiver, Work work, Done done) {
     using Result = std::invoke_result_t<Work&>;
     Q_ASSERT(onInterfaceThread());
     QPointer<QObject> guard(receiver);

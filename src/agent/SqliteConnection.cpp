@@ -5,7 +5,7 @@
 namespace corvane {
 
 namespace {
-// Finalizes a prepared statement on every path out of run().
+// Finalizes a prepared statement on every path out of query().
 struct StatementGuard {
     sqlite3_stmt* stmt = nullptr;
     ~StatementGuard() { sqlite3_finalize(stmt); }
@@ -32,6 +32,23 @@ SqliteConnection::~SqliteConnection() {
 
 bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString& error) {
     rows.clear();
+    QList<QList<SqlValue>> values;
+    if (!query(sql, {}, values, error))
+        return false;
+    rows.reserve(values.size());
+    for (const QList<SqlValue>& row : values) {
+        QStringList texts;
+        texts.reserve(row.size());
+        for (const SqlValue& value : row)
+            texts.append(value.text());
+        rows.append(texts);
+    }
+    return true;
+}
+
+bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+                             QString& error) {
+    rows.clear();
     if (!m_db) {
         error = m_openError;
         return false;
@@ -50,43 +67,6 @@ bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString
     // A second statement behind the first is refused rather than silently dropped.
     if (!QByteArray(tail).trimmed().isEmpty()) {
         error = QStringLiteral("The SQL text holds more than one statement");
-        return false;
-    }
-    const int columns = sqlite3_column_count(guard.stmt);
-    for (;;) {
-        const int rc = sqlite3_step(guard.stmt);
-        if (rc == SQLITE_DONE)
-            return true;
-        if (rc != SQLITE_ROW) {
-            error = QString::fromUtf8(sqlite3_errmsg(m_db));
-            rows.clear();
-            return false;
-        }
-        QStringList row;
-        row.reserve(columns);
-        for (int c = 0; c < columns; ++c) {
-            const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(guard.stmt, c));
-            row.append(value ? QString::fromUtf8(value, sqlite3_column_bytes(guard.stmt, c)) : QString());
-        }
-        rows.append(row);
-    }
-}
-
-bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
-                             QString& error) {
-    rows.clear();
-    if (!m_db) {
-        error = m_openError;
-        return false;
-    }
-    const QByteArray text = sql.toUtf8();
-    StatementGuard guard;
-    if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &guard.stmt, nullptr) != SQLITE_OK) {
-        error = QString::fromUtf8(sqlite3_errmsg(m_db));
-        return false;
-    }
-    if (!guard.stmt) {
-        error = QStringLiteral("The SQL text holds no statement");
         return false;
     }
     for (int i = 0; i < values.size(); ++i) {

@@ -18,7 +18,6 @@ struct SqlValue {
     Type type = Type::Null;
     QByteArray bytes;
 
-    bool isNull() const { return type == Type::Null; }
     // The value as the task list reads it: UTF-8 text, NULL as an empty text.
     QString text() const { return QString::fromUtf8(bytes); }
     bool operator==(const SqlValue& other) const { return type == other.type && bytes == other.bytes; }

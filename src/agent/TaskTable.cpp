@@ -25,12 +25,4 @@ QString* TaskTable::find(const QString& key) {
     return it == m_index.constEnd() ? nullptr : &m_values[*it];
 }
 
-bool TaskTable::setItem(const QString& key, const QString& value) {
-    const auto it = m_index.constFind(key);
-    if (it == m_index.constEnd())
-        return false;
-    m_values[*it] = value;
-    return true;
-}
-
 } // namespace corvane

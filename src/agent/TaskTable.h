@@ -23,8 +23,6 @@ public:
     bool exists(const QString& key) const { return m_index.contains(key); }
     // The value under `key`, or an empty text when the key is absent.
     QString item(const QString& key) const;
-    // Replaces the value of a present key in place; returns false for an absent key.
-    bool setItem(const QString& key, const QString& value);
     // The value under a present key, to change in place (its place in the table stays); null when absent.
     QString* find(const QString& key);
     int count() const { return m_keys.size(); }
