@@ -1,5 +1,6 @@
 // corvane-bench: the cost of Corvane's refreshes and log reads, each beside the raw I/O of the same files,
 // measured in one run and printed as one Markdown table.
+#include "ActionRunner.h"
 #include "AgentTree.h"
 #include "ClientDatabase.h"
 #include "Feedback.h"
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -293,6 +295,35 @@ void benchLockedRefresh(const QString& base) {
     if (lock.waitForReadyRead(10000) && lock.readLine().startsWith("locked")) {
         const double locked = longestBlockMs([&] { lockForm.BtnRefresh_Click(); }, 3500);
         row(QStringLiteral("event loop blocked, refresh while the database is locked"), locked, 0);
+
+        // Stop Install on a checked package row: its transaction waits out the lock, then reports.
+        ActionRunner::setAskBeforeChanging(false);
+        TaskListModel& model = *lockForm.taskListModel();
+        for (int r = 0; r < model.rowCount(); ++r) {
+            if (model.taskRow(r).tag == TaskRow::Tag::Policy) {
+                model.setData(model.index(r, 0), Qt::Checked, Qt::CheckStateRole);
+                break;
+            }
+        }
+        auto* status = lockForm.findChild<QLabel*>(QStringLiteral("StatusPanel2"));
+        QElapsedTimer clicked;
+        double reportedMs = 0;
+        const double action = longestBlockMs(
+            [&] {
+                clicked.start();
+                lockForm.findChild<QPushButton*>(QStringLiteral("BtnStop"))->click();
+            },
+            10000,
+            [&] {
+                if (!status->text().startsWith(QLatin1String("Stop Install:")))
+                    return false;
+                reportedMs = double(clicked.elapsed());
+                return true;
+            });
+        row(QStringLiteral("event loop blocked, Stop Install while the database is locked"), action, 0);
+        row(QStringLiteral("Stop Install while the database is locked, click to its report (\"%1\")")
+                .arg(status->text()),
+            reportedMs, 0);
     }
     lock.closeWriteChannel();
     lock.waitForFinished(10000);
@@ -478,6 +509,8 @@ void benchWindowMemory(const QString& base) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // The window's remembered choices (the action preview turned off) stay out of a technician's own.
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvane bench"));
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("flood-child"))
         return floodChild(args.value(2));
