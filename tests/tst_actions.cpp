@@ -376,7 +376,7 @@ private slots:
                          : QStringList({QStringLiteral("change"), QStringLiteral("change"),
                                         QStringLiteral("unchanged"), QStringLiteral("change"),
                                         QStringLiteral("unchanged"), QStringLiteral("refused")}));
-            QVERIFY(preview.previewLines().last().startsWith(actionName(action) + QStringLiteral(": ")));
+            QVERIFY(preview.summary().startsWith(actionName(action) + QStringLiteral(": ")));
         }
     }
 };

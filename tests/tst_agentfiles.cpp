@@ -320,6 +320,14 @@ private slots:
         QCOMPARE(rows.at(0).toObject().value(QStringLiteral("application")).toString(), forged);
         QCOMPARE(rows.at(1).toObject().value(QStringLiteral("key")).toString(), QStringLiteral("kB\nC"));
 
+        const Run preview =
+            corvanectl(agent, {QStringLiteral("stop"), QStringLiteral("--dry-run"), QStringLiteral("A1")});
+        QVERIFY(preview.finished);
+        QCOMPARE(controls(preview.out, u"\n\t"), QString());
+        QCOMPARE(preview.out.count(QLatin1Char('\n')), 2); // the task and the summary
+        QVERIFY2(preview.out.contains(QLatin1String("Real\\x1b[1A\\x1b[2KForged row\\x07\\u202e")),
+                 qPrintable(preview.out));
+
         const Run log = corvanectl(agent, {QStringLiteral("log")});
         QVERIFY(log.finished);
         QCOMPARE(log.exitCode, 0);

@@ -2,6 +2,8 @@
 // place across rebuilds, sorts and filters without moving the actions, copies and exports, explains the
 // invoker log, shows a task's details, and answers the keyboard.
 #include "ActionHelpers.h"
+#include "ActionPreviewDialog.h"
+#include "ClientDatabase.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
@@ -12,11 +14,13 @@
 #include "TaskListHelpers.h"
 #include "TaskListModel.h"
 #include "TaskListView.h"
+#include "TaskTable.h"
 #include "TestAgent.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +32,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTreeWidget>
 
 using namespace corvane;
 using corvane::test::check;
@@ -546,6 +551,67 @@ private slots:
         QVERIFY(values.contains(QStringLiteral("Descriptor:=") +
                                 QDir::toNativeSeparators(agent.paths().descriptor(
                                     QStringLiteral("SDClientTask.CORE01_1201.xml")))));
+    }
+
+    // A package name of megabytes: the details open at once and show it cut, as the list does.
+    void detailsOfAHugeName() {
+        TestAgent agent;
+        writeDemo(agent);
+        const QString huge(20'000'000, QLatin1Char('n'));
+        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.CORE01_1201.xml"), huge));
+        SilentPresenter messages;
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(0, 1));
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(view, Qt::Key_Return);
+        auto* dialog = form.findChild<TaskDetailsDialog*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isLogRead());
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        for (const QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
+            QVERIFY2(field->text().size() < 5000, qPrintable(field->accessibleName()));
+            if (field->accessibleName() == QLatin1String("Package name:"))
+                QVERIFY2(field->text().contains(QLatin1String(" more characters]")),
+                         qPrintable(field->text()));
+        }
+    }
+
+    // The same name in an action: the preview opens at once, and the refusal's message names it cut.
+    void previewOfAHugeName() {
+        TestAgent agent;
+        writeDemo(agent);
+        const QString huge(20'000'000, QLatin1Char('n'));
+        const QList<ActionTarget> targets{
+            {QStringLiteral("CORE01_1203"), huge, std::nullopt}, // Active: refused
+            {QStringLiteral("CORE01_1202"), huge, std::nullopt}};
+        TaskTable table;
+        QString errText;
+        loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QList<CheckedRow> rows;
+        for (const ActionTarget& target : targets)
+            rows.append({QLatin1Char('k') + target.taskId, true, target.packageName});
+        const ActionReport preview =
+            planAction(TaskAction::StopInstall, checkedTargets(rows, table), agent.paths().database());
+        QCOMPARE(preview.summary(), QStringLiteral("Stop Install: 1 to stop, 1 refused"));
+        QVERIFY2(preview.problems().size() < 1000, qPrintable(preview.problems().left(1000)));
+
+        QElapsedTimer timer;
+        timer.start();
+        ActionPreviewDialog dialog(preview);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        auto* tasks = dialog.findChild<QTreeWidget*>(QStringLiteral("PreviewTasks"));
+        QCOMPARE(tasks->topLevelItemCount(), 2);
+        for (int column = 0; column < 3; ++column)
+            QVERIFY(tasks->topLevelItem(0)->text(column).size() < 1000);
     }
 
     // F5 refreshes, the status panel says when the list was read, every row names its task, and the sync log

@@ -4,6 +4,7 @@
 #include "Feedback.h"
 #include "SqliteConnection.h"
 #include "TaskRecord.h"
+#include "TaskRow.h"
 #include "TaskTable.h"
 
 #include <algorithm>
@@ -50,15 +51,17 @@ struct TaskStep {
     int invokerRows = 0; // rows the state update must change
 };
 
+// Messages name a task as the list shows it: a name of megabytes, cut, cannot hang the message box.
 QString taskName(const ActionTarget& target) {
-    return target.packageName.isEmpty()
-               ? QStringLiteral("task %1").arg(target.taskId)
-               : QStringLiteral("%1 (task %2)").arg(target.packageName, target.taskId);
+    return target.packageName.isEmpty() ? QStringLiteral("task %1").arg(cappedCell(target.taskId))
+                                        : QStringLiteral("%1 (task %2)")
+                                              .arg(cappedCell(target.packageName), cappedCell(target.taskId));
 }
 
 QString notChanged(const QString& taskId, const QString& packageName, const QString& why) {
     return QStringLiteral("Task %1%2 was not changed%3")
-        .arg(taskId, packageName.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(packageName), why);
+        .arg(cappedCell(taskId),
+             packageName.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(cappedCell(packageName)), why);
 }
 QString notChanged(const ActionTarget& target, const QString& why) {
     return notChanged(target.taskId, target.packageName, why);
@@ -172,11 +175,12 @@ TaskStep planTask(SqliteConnection& db, TaskAction action, const ActionTarget& t
 // The outcome of a target that needs no database: not in the table, or the missing-database entry.
 std::optional<TaskOutcome> outcomeWithoutDatabase(const ActionTarget& target, const QString& dbPath) {
     if (!target.record)
-        return TaskOutcome{TaskOutcome::Kind::Refused,
-                           target.taskId,
-                           target.packageName,
-                           {},
-                           QStringLiteral("%1 (task %2)").arg(kTaskNotFoundMessage, target.taskId)};
+        return TaskOutcome{
+            TaskOutcome::Kind::Refused,
+            target.taskId,
+            target.packageName,
+            {},
+            QStringLiteral("%1 (task %2)").arg(kTaskNotFoundMessage, cappedCell(target.taskId))};
     if (target.taskId == TaskRecord::kMissingDatabaseKey &&
         *target.record == TaskRecord::kMissingDatabaseRecord)
         return TaskOutcome{TaskOutcome::Kind::Refused,
@@ -266,20 +270,6 @@ QString ActionReport::problems() const {
             lines << task.reason;
     }
     return lines.join(QLatin1Char('\n'));
-}
-
-QStringList ActionReport::previewLines() const {
-    QStringList lines;
-    for (const TaskOutcome& task : tasks) {
-        const QString what = task.kind == TaskOutcome::Kind::Change
-                                 ? task.changes.join(QStringLiteral(", "))
-                                 : (task.kind == TaskOutcome::Kind::Refused ? QStringLiteral("refused: ")
-                                                                            : QStringLiteral("unchanged: ")) +
-                                       task.reason;
-        lines << QStringLiteral("%1\t%2\t%3").arg(task.taskId, task.packageName, what);
-    }
-    lines << summary();
-    return lines;
 }
 
 ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath) {

@@ -68,8 +68,6 @@ struct ActionReport {
     QString summary() const;
     // The refusals and failures, one line each, for a single message; empty when there are none.
     QString problems() const;
-    // The whole preview as text: one line per task, then the summary.
-    QStringList previewLines() const;
 };
 
 // What `action` would do to each target now, read from the agent database at `dbPath` by the same code that

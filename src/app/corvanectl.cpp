@@ -192,6 +192,28 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
 }
 
 // Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
+// The preview of a dry run: one line per task (its id, package and what would happen, tab-separated, each
+// shown as a terminal should get it), then the summary.
+void printPreview(QTextStream& out, const ActionReport& report) {
+    for (const TaskOutcome& task : report.tasks) {
+        QString what;
+        switch (task.kind) {
+        case TaskOutcome::Kind::Change:
+            what = task.changes.join(QStringLiteral(", "));
+            break;
+        case TaskOutcome::Kind::Refused:
+            what = QStringLiteral("refused: ") + task.reason;
+            break;
+        case TaskOutcome::Kind::NotChanged:
+            what = QStringLiteral("unchanged: ") + task.reason;
+            break;
+        }
+        out << visibleText(task.taskId) << '\t' << visibleText(task.packageName) << '\t' << visibleText(what)
+            << '\n';
+    }
+    out << report.summary() << '\n';
+}
+
 // Rows the window would not let be checked (not a package) are refused and left alone. With `dryRun` the
 // preview is printed and nothing is changed; the exit status is the one the real run would give.
 int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, bool dryRun,
@@ -226,8 +248,7 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
     const ActionReport report = dryRun ? planAction(action, targets, paths.database())
                                        : corvane::runAction(action, targets, paths.database(), feedback);
     if (dryRun) {
-        for (const QString& line : report.previewLines())
-            out << line << '\n';
+        printPreview(out, report);
     } else {
         if (!report.problems().isEmpty())
             feedback.showMessage(report.problems());

@@ -23,11 +23,10 @@ const QString kUnknownMarker = QStringLiteral("Unknow;");
 const QString kActive = QStringLiteral("ACTIVE");
 } // namespace
 
-QString cappedCell(const QString& text) {
-    if (text.size() <= kCellTextLimit)
+QString cappedText(const QString& text, qsizetype limit) {
+    if (text.size() <= limit)
         return text;
-    return text.left(kCellTextLimit) +
-           QStringLiteral(" [... %1 more characters]").arg(text.size() - kCellTextLimit);
+    return text.left(limit) + QStringLiteral(" [... %1 more characters]").arg(text.size() - limit);
 }
 
 QString TaskRow::columnText(int column) const {

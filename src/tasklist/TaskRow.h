@@ -38,7 +38,10 @@ struct TaskRow {
 // paints it, and a real package name or state is a few dozen characters.
 constexpr qsizetype kCellTextLimit = 300;
 
-// `text` cut at kCellTextLimit, saying how much was left out, as the log box cuts its long lines.
-QString cappedCell(const QString& text);
+// `text` cut at `limit` characters, saying how much was left out, as the log box cuts its long lines.
+QString cappedText(const QString& text, qsizetype limit);
+inline QString cappedCell(const QString& text) {
+    return cappedText(text, kCellTextLimit);
+}
 
 } // namespace corvane

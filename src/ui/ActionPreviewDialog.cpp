@@ -1,5 +1,7 @@
 #include "ActionPreviewDialog.h"
 
+#include "TaskRow.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -38,7 +40,8 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
                                  : (task.kind == TaskOutcome::Kind::Refused ? QStringLiteral("Refused: ")
                                                                             : QStringLiteral("Unchanged: ")) +
                                        task.reason;
-        auto* item = new QTreeWidgetItem(tasks, {task.taskId, task.packageName, what});
+        auto* item =
+            new QTreeWidgetItem(tasks, {cappedCell(task.taskId), cappedCell(task.packageName), what});
         item->setToolTip(2, what);
         if (!change) {
             for (int column = 0; column < 3; ++column)

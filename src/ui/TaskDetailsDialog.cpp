@@ -16,6 +16,10 @@ namespace corvane {
 
 namespace {
 
+// A field is cut here: laying out a name of megabytes takes the window seconds, and a real field is a
+// few dozen characters. The whole text is in `corvanectl list --json`.
+constexpr qsizetype kDetailsTextLimit = 2000;
+
 QString kindText(const TaskRow& row) {
     switch (row.kind) {
     case TaskRow::Kind::Package:
@@ -44,13 +48,13 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
     using namespace TaskRecord;
     setObjectName(QStringLiteral("TaskDetails"));
     const QString taskId = row.key.mid(1);
-    setWindowTitle(QStringLiteral("Task %1 - Corvane").arg(taskId));
+    setWindowTitle(QStringLiteral("Task %1 - Corvane").arg(cappedCell(taskId)));
     const QStringList fields = split(row.record);
     const QString operationFile = field(fields, kOperationFile);
 
     auto* form = new QFormLayout;
     auto addField = [this, form](const QString& caption, const QString& value) {
-        auto* text = new QLineEdit(value, this);
+        auto* text = new QLineEdit(cappedText(value, kDetailsTextLimit), this);
         text->setReadOnly(true);
         text->setCursorPosition(0);
         text->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
@@ -69,8 +73,8 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
     addField(QStringLiteral("Reschedule d&ate:"), field(fields, kRescheduleDate));
     addField(QStringLiteral("Re&cord:"), row.record);
 
-    auto* logCaption =
-        new QLabel(QStringLiteral("Invoker &log lines naming %1 (all days):").arg(operationFile), this);
+    auto* logCaption = new QLabel(
+        QStringLiteral("Invoker &log lines naming %1 (all days):").arg(cappedCell(operationFile)), this);
     m_log = new QPlainTextEdit(this);
     m_log->setObjectName(QStringLiteral("DetailsLog"));
     m_log->setReadOnly(true);
