@@ -4,11 +4,16 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace corvane {
 
@@ -49,8 +54,8 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
         }
     }
     tasks->header()->setStretchLastSection(true);
-    tasks->resizeColumnToContents(0);
-    tasks->resizeColumnToContents(1);
+    for (int column = 0; column < 3; ++column)
+        tasks->resizeColumnToContents(column);
 
     auto* summary = new QLabel(preview.summary(), this);
     summary->setObjectName(QStringLiteral("PreviewSummary"));
@@ -74,7 +79,16 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
     bottom->addStretch(1);
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
-    resize(640, 260);
+    // Wide enough for every refusal's words and tall enough for every task, within most of the screen.
+    const QRect screen = (parent ? parent->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    const int frame =
+        2 * tasks->frameWidth() + layout->contentsMargins().left() + layout->contentsMargins().right();
+    const int rows = tasks->topLevelItemCount() + 1;
+    const int wanted = tasks->header()->length() + tasks->verticalScrollBar()->sizeHint().width() + frame;
+    const int extra = sizeHint().height() - tasks->sizeHint().height();
+    resize(std::clamp(wanted, 640, std::max(640, screen.width() * 9 / 10)),
+           std::clamp(extra + rows * tasks->sizeHintForRow(0) + 2 * tasks->frameWidth() + 8, 260,
+                      std::max(260, screen.height() * 7 / 10)));
 }
 
 bool ActionPreviewDialog::dontAskAgain() const {

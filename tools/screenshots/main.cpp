@@ -1,6 +1,7 @@
 // corvane-screenshots: the window on the simulated agent, saved as the pictures of the README.
 //   corvane-screenshots OUTDIR [SUFFIX]
 // Run it under a display (Xvfb will do); QT_SCALE_FACTOR=2 gives the 200 % pictures.
+#include "ActionPreviewDialog.h"
 #include "AgentTree.h"
 #include "Form1.h"
 #include "MessagePresenter.h"
@@ -96,5 +97,17 @@ int main(int argc, char* argv[]) {
     while (details && !details->isLogRead() && timer.elapsed() < 5000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     ok = details && save(*details, out.filePath(QStringLiteral("task-details%1.png").arg(suffix))) && ok;
+    if (details)
+        details->close();
+
+    // The preview of Stop Install on three checked tasks: one to stop, one refused as Active.
+    model.setData(model.index(model.rowOfKey(QStringLiteral("kCORE01_1203")), 0), Qt::Checked,
+                  Qt::CheckStateRole);
+    const ActionReport preview =
+        planAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.taskTable()),
+                   fake::AgentTree(root.path()).paths().database());
+    ActionPreviewDialog previewDialog(preview, &form);
+    previewDialog.show();
+    ok = save(previewDialog, out.filePath(QStringLiteral("action-preview%1.png").arg(suffix))) && ok;
     return ok ? 0 : 1;
 }
