@@ -2,6 +2,7 @@
 // ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
 // what it could not read.
 #include "AgentFile.h"
+#include "CorvanectlRun.h"
 #include "InvokerLog.h"
 #include "PackageDescriptor.h"
 #include "ScheduledTasks.h"
@@ -23,33 +24,15 @@
 #endif
 
 using namespace corvane;
+using corvane::test::CorvanectlRun;
+using corvane::test::runCorvanectl;
 using corvane::test::TestAgent;
 
 namespace {
 
-struct Run {
-    bool finished = false;
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// corvanectl on the agent, given `seconds` to finish; a hang shows as finished == false.
-Run corvanectl(const TestAgent& agent, const QStringList& arguments, int seconds = 20) {
-    QProcess process;
-    process.start(QStringLiteral(CORVANECTL_PATH),
-                  QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments);
-    Run run;
-    run.finished = process.waitForFinished(seconds * 1000);
-    if (!run.finished) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+// corvanectl on the agent, given `seconds` to finish.
+CorvanectlRun corvanectl(const TestAgent& agent, const QStringList& arguments, int seconds = 20) {
+    return runCorvanectl(QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments, seconds);
 }
 
 // An agent with one package task, SDClientTask.A1.xml, named "Package A1".
@@ -141,10 +124,10 @@ private slots:
             QVERIFY(makeFifo(agent.paths().invokerLog()));
         }
 
-        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY2(list.finished, "corvanectl list waited on the file");
         QVERIFY2(list.out.contains(QLatin1String("A1")), qPrintable(list.out));
-        const Run log = corvanectl(agent, {QStringLiteral("log")});
+        const CorvanectlRun log = corvanectl(agent, {QStringLiteral("log")});
         QVERIFY2(log.finished, "corvanectl log waited on the file");
 
         if (what.endsWith(QLatin1String("descriptor"))) {
@@ -185,13 +168,13 @@ private slots:
         else
             QVERIFY(agent.writeScheduledTasks({{outside, QStringLiteral("pending"), QStringLiteral("0")}}));
 
-        const Run list = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
         QVERIFY(list.finished);
         QVERIFY2(!list.out.contains(QLatin1String("Not a package")), qPrintable(list.out));
         QVERIFY2(list.out.contains(QLatin1String("Package A1")), qPrintable(list.out));
         QVERIFY2(list.err.contains(QLatin1String("not a plain file name")), qPrintable(list.err));
         const QString taskId = fromDatabase ? QStringLiteral("/outside") : outside;
-        const Run stop = corvanectl(agent, {QStringLiteral("stop"), taskId});
+        const CorvanectlRun stop = corvanectl(agent, {QStringLiteral("stop"), taskId});
         QVERIFY(stop.finished);
         QCOMPARE(stop.exitCode, 1);
         QVERIFY2(stop.err.contains(QLatin1String("not a package task")), qPrintable(stop.err));
@@ -254,7 +237,7 @@ private slots:
         const QByteArray walBefore = bytes(db + QStringLiteral("-wal"));
         QVERIFY(walBefore.size() > 0);
 
-        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY(list.finished);
         QCOMPARE(list.exitCode, 0);
         QVERIFY2(list.out.contains(QLatin1String("B2")), qPrintable(list.out)); // the change still in the log
@@ -265,7 +248,7 @@ private slots:
         // No -shm, and none can be made (here: a folder in its place): still read, still nothing written.
         QVERIFY(QFile::remove(db + QStringLiteral("-shm")));
         QVERIFY(QDir().mkdir(db + QStringLiteral("-shm")));
-        const Run noIndex = corvanectl(agent, {QStringLiteral("list")});
+        const CorvanectlRun noIndex = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY(noIndex.finished);
 #ifdef Q_OS_WIN
         // SQLite on Windows cannot open the log without its index read-only: it says so, and writes nothing.
@@ -305,7 +288,7 @@ private slots:
             return found;
         };
 
-        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY(list.finished);
         QCOMPARE(controls(list.out, u"\n"), QString());
         QCOMPARE(list.out.count(QLatin1Char('\n')), 3); // the header and two rows
@@ -314,13 +297,13 @@ private slots:
         QVERIFY2(list.out.contains(QLatin1String("B\\x0aC")), qPrintable(list.out));
         QVERIFY2(list.out.contains(QLatin1String("pen\\x0ading")), qPrintable(list.out));
 
-        const Run json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        const CorvanectlRun json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
         const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0).toObject().value(QStringLiteral("application")).toString(), forged);
         QCOMPARE(rows.at(1).toObject().value(QStringLiteral("key")).toString(), QStringLiteral("kB\nC"));
 
-        const Run preview =
+        const CorvanectlRun preview =
             corvanectl(agent, {QStringLiteral("stop"), QStringLiteral("--dry-run"), QStringLiteral("A1")});
         QVERIFY(preview.finished);
         QCOMPARE(controls(preview.out, u"\n\t"), QString());
@@ -328,7 +311,7 @@ private slots:
         QVERIFY2(preview.out.contains(QLatin1String("Real\\x1b[1A\\x1b[2KForged row\\x07\\u202e")),
                  qPrintable(preview.out));
 
-        const Run log = corvanectl(agent, {QStringLiteral("log")});
+        const CorvanectlRun log = corvanectl(agent, {QStringLiteral("log")});
         QVERIFY(log.finished);
         QCOMPARE(log.exitCode, 0);
         QCOMPARE(controls(log.out, u"\n\t"), QString());
@@ -344,7 +327,7 @@ private slots:
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), huge));
         QElapsedTimer timer;
         timer.start();
-        const Run list = corvanectl(agent, {QStringLiteral("list")});
+        const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY(list.finished);
         qsizetype longest = 0;
         for (const QString& line : list.out.split(QLatin1Char('\n')))
@@ -353,7 +336,7 @@ private slots:
         QVERIFY2(list.out.contains(QLatin1String("[... 19999700 more characters]")),
                  qPrintable(list.out.left(2000)));
 
-        const Run json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
+        const CorvanectlRun json = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
         const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
         QCOMPARE(rows.at(0).toObject().value(QStringLiteral("application")).toString().size(), huge.size());
     }
@@ -372,7 +355,7 @@ private slots:
         QVERIFY(makeFifo(agent.paths().syncLog()));
         QElapsedTimer timer;
         timer.start();
-        const Run sync =
+        const CorvanectlRun sync =
             corvanectl(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("5")}, 30);
         QVERIFY2(sync.finished, "corvanectl sync waited on the FIFO");
         QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));

@@ -1,4 +1,5 @@
 // corvanectl run as a technician or a script would run it, against simulated agents.
+#include "CorvanectlRun.h"
 #include "TestAgent.h"
 
 #include <QElapsedTimer>
@@ -9,26 +10,11 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::CorvanectlRun;
+using corvane::test::runCorvanectl;
 using corvane::test::TestAgent;
 
 namespace {
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run corvanectl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral(CORVANECTL_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(30000))
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 QStringList withRoot(const TestAgent& agent, const QStringList& arguments) {
     return QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments;
@@ -44,7 +30,8 @@ private slots:
         QString error;
         QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime(QDate(2026, 3, 14), QTime(12, 0)), error),
                  qPrintable(error));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
+        const CorvanectlRun run =
+            runCorvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QString());
         const QJsonArray rows = QJsonDocument::fromJson(run.out.toUtf8()).array();
@@ -72,7 +59,7 @@ private slots:
         TestAgent agent;
         QString error;
         QVERIFY(fake::writeDemoAgent(agent.root(), QDateTime(QDate(2026, 3, 14), QTime(12, 0)), error));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 13);
@@ -85,7 +72,8 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.writeScheduledTasks(
             {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
+        const CorvanectlRun run =
+            runCorvanectl(withRoot(agent, {QStringLiteral("list"), QStringLiteral("--json")}));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err.trimmed(),
                  QStringLiteral("Can't find SQLite Database in ") + agent.paths().database());
@@ -97,7 +85,7 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.execute(QStringLiteral("DROP TABLE ReschedulePolicy")));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QLatin1String("ReschedulePolicy")), qPrintable(run.err));
     }
@@ -110,7 +98,7 @@ private slots:
         QVERIFY(
             agent.addOperation({QStringLiteral("again.SDClientTask.1.xml"), QStringLiteral("2"), {}, {}}));
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.2.xml"), QStringLiteral("6"), {}, {}}));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("list")}));
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 1);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
@@ -121,11 +109,11 @@ private slots:
     void logOfADay() {
         TestAgent agent;
         QVERIFY(agent.writeInvokerLog("06 Dec 2026 old\r\n07 Dec 2026 a\r\nb\r\n"));
-        Run run = corvanectl(
+        CorvanectlRun run = runCorvanectl(
             withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-07")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QStringLiteral("07 Dec 2026 a\nb\n"));
-        run = corvanectl(
+        run = runCorvanectl(
             withRoot(agent, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-08")}));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QString());
@@ -133,7 +121,7 @@ private slots:
 
     void missingLogIsReported() {
         TestAgent agent;
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("log")}));
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("log")}));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err.trimmed(), QStringLiteral("Can't find log file"));
     }
@@ -157,7 +145,7 @@ private slots:
         options.delayMs = 30;
         options.freshLog = freshLog;
         QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
-        const Run run = corvanectl(withRoot(agent, {QStringLiteral("sync")}));
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("sync")}));
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 7); // six stamped lines, each once, then the summary
@@ -187,7 +175,7 @@ private slots:
         options.holdMs = holdMs;
         if (install)
             QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
-        const Run run = corvanectl(
+        const CorvanectlRun run = runCorvanectl(
             withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("2")}));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));
@@ -213,7 +201,7 @@ private slots:
         QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
         QElapsedTimer clock;
         clock.start();
-        const Run run = corvanectl(
+        const CorvanectlRun run = runCorvanectl(
             withRoot(agent, {QStringLiteral("sync"), QStringLiteral("--timeout"), QStringLiteral("2")}));
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(!run.err.contains(QLatin1String("wrote a line")), qPrintable(run.err));
@@ -245,8 +233,8 @@ private slots:
         const QStringList tasks = {QStringLiteral("CORE01_1202"), QStringLiteral("CORE01_1203")};
         const QMap<QString, QByteArray> files = agent.snapshot();
 
-        const Run dryRun =
-            corvanectl(withRoot(agent, QStringList{command, QStringLiteral("--dry-run")} + tasks));
+        const CorvanectlRun dryRun =
+            runCorvanectl(withRoot(agent, QStringList{command, QStringLiteral("--dry-run")} + tasks));
         QCOMPARE(dryRun.exitCode, exitCode);
         QCOMPARE(agent.snapshot(), files);
         const QStringList lines = dryRun.out.trimmed().split(QLatin1Char('\n'));
@@ -259,7 +247,7 @@ private slots:
         QVERIFY(lines.at(1).startsWith(QLatin1String("CORE01_1203\t")));
         QCOMPARE(lines.at(2), planned);
 
-        const Run real = corvanectl(withRoot(agent, QStringList{command} + tasks));
+        const CorvanectlRun real = runCorvanectl(withRoot(agent, QStringList{command} + tasks));
         QCOMPARE(real.exitCode, exitCode);
         QCOMPARE(real.out.trimmed(), done);
         QVERIFY(agent.snapshot() != files);
@@ -285,7 +273,7 @@ private slots:
     }
     void usageErrors() {
         QFETCH(QStringList, arguments);
-        const Run run = corvanectl(arguments);
+        const CorvanectlRun run = runCorvanectl(arguments);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains(QLatin1String("Usage:")));
         QCOMPARE(run.out, QString());

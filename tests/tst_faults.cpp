@@ -17,6 +17,7 @@
 #include "TaskTable.h"
 #include "TestAgent.h"
 #include "TextLines.h"
+#include "TextPresenter.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -31,14 +32,9 @@ using corvane::test::check;
 using corvane::test::peakMemoryMb;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
+using corvane::test::TextPresenter;
 
 namespace {
-
-class RecordingPresenter : public MessagePresenter {
-public:
-    QStringList texts;
-    void show(const QString& text, const QString&, Icon) override { texts << text; }
-};
 
 // The day every window of these tests lives on.
 const test::FixedClock kClock;
@@ -111,7 +107,7 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         const QStringList before = agent.dumpAll();
-        RecordingPresenter messages;
+        TextPresenter messages;
         test::FixedClock clock(QDateTime(QDate(2026, 3, 14), QTime(9, 15, 42)));
         Form1 form(agent.paths(), messages, clock);
         QVERIFY(test::load(form));
@@ -150,7 +146,7 @@ private slots:
     void firstRefreshWhileTheDatabaseIsLocked() {
         TestAgent agent;
         writeDemo(agent);
-        RecordingPresenter messages;
+        TextPresenter messages;
         test::FixedClock clock;
         Form1 form(agent.paths(), messages, clock);
         {
@@ -176,7 +172,7 @@ private slots:
         TestAgent agent;
         writeDemo(agent);
         const QStringList before = agent.dumpAll();
-        RecordingPresenter messages;
+        TextPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
@@ -235,7 +231,7 @@ private slots:
                   "attribute is a permission, which root passes)");
         }
         const QMap<QString, QByteArray> filesBefore = agent.snapshot();
-        RecordingPresenter messages;
+        TextPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
@@ -347,7 +343,7 @@ private slots:
         QCOMPARE(part.lines.at(3), QStringLiteral("last"));
 
         // The window shows it without hanging.
-        RecordingPresenter messages;
+        TextPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         timer.restart();
         QVERIFY(test::load(form));
@@ -462,7 +458,7 @@ private slots:
         failing.failAtOnce = true;
         writeDemo(agent, failing);
         const QMap<QString, QByteArray> before = agent.snapshot();
-        RecordingPresenter messages;
+        TextPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         PolicySyncRun::Timing timing;
         timing.passIntervalMs = 50;

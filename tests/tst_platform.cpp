@@ -2,11 +2,13 @@
 // the agent holds open while Corvane reads them, how the synchroniser is started, and the command line's
 // streams. The cases that need Windows itself run under Wine in CI.
 #include "AgentPaths.h"
+#include "CorvanectlRun.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "MessagePresenter.h"
 #include "TaskListModel.h"
 #include "TestAgent.h"
+#include "TextPresenter.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -17,43 +19,18 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::CorvanectlRun;
+using corvane::test::runCorvanectl;
 using corvane::test::TestAgent;
+using corvane::test::TextPresenter;
 
 namespace {
-
-class SilentPresenter : public MessagePresenter {
-public:
-    QStringList texts;
-    void show(const QString& text, const QString&, Icon) override { texts << text; }
-};
 
 // The day the simulated agents are written for, and the window's clock: nothing here depends on the wall
 // clock.
 const QDateTime kNow(QDate(2026, 3, 14), QTime(12, 0));
 const QString kDay = QStringLiteral("2026-03-14");
 const test::FixedClock kClock(kNow);
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs corvanectl; a message box instead of output would keep it from ending, and fails the wait.
-Run corvanectl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral(CORVANECTL_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
 
 QString fakeAgent() {
     return QStringLiteral(FAKE_AGENT_PATH);
@@ -82,19 +59,19 @@ private slots:
     // Help, version and usage errors reach the streams they belong to, also when both are redirected, and
     // lines end with a line feed alone on every system.
     void commandLineStreams() {
-        const Run help = corvanectl({QStringLiteral("--help")});
+        const CorvanectlRun help = runCorvanectl({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY2(help.out.contains("Usage:"), help.out.constData());
+        QVERIFY2(help.out.contains(QLatin1String("Usage:")), qPrintable(help.out));
         QVERIFY(help.err.isEmpty());
 
-        const Run version = corvanectl({QStringLiteral("--version")});
+        const CorvanectlRun version = runCorvanectl({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, QByteArray("corvanectl " CORVANE_VERSION "\n"));
+        QCOMPARE(version.out, QStringLiteral("corvanectl " CORVANE_VERSION "\n"));
 
-        const Run wrong = corvanectl({QStringLiteral("--no-such-option")});
+        const CorvanectlRun wrong = runCorvanectl({QStringLiteral("--no-such-option")});
         QCOMPARE(wrong.exitCode, 2);
         QVERIFY(wrong.out.isEmpty());
-        QVERIFY2(wrong.err.startsWith("corvanectl: "), wrong.err.constData());
+        QVERIFY2(wrong.err.startsWith(QLatin1String("corvanectl: ")), qPrintable(wrong.err));
 
         TestAgent agent;
         QString error;
@@ -102,10 +79,11 @@ private slots:
         for (const QStringList& command :
              {QStringList{QStringLiteral("list")},
               QStringList{QStringLiteral("log"), QStringLiteral("--date"), kDay}}) {
-            const Run run = corvanectl(QStringList{QStringLiteral("--agent-root"), agent.root()} + command);
+            const CorvanectlRun run =
+                runCorvanectl(QStringList{QStringLiteral("--agent-root"), agent.root()} + command);
             QCOMPARE(run.exitCode, 0);
-            QVERIFY(run.out.count('\n') > 2);
-            QVERIFY2(!run.out.contains('\r'), qPrintable(command.first()));
+            QVERIFY(run.out.count(QLatin1Char('\n')) > 2);
+            QVERIFY2(!run.out.contains(QLatin1Char('\r')), qPrintable(command.first()));
         }
     }
 
@@ -128,7 +106,7 @@ private slots:
         TestAgent agent;
         QString error;
         QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
-        SilentPresenter messages;
+        TextPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         form.Form_Load();
         QProcess writer;
@@ -162,7 +140,7 @@ private slots:
         };
         const qsizetype stopsBefore = logText().count("finished [STOP]");
         {
-            SilentPresenter messages;
+            TextPresenter messages;
             Form1 form(agent.paths(), messages, kClock);
             form.Form_Load();
             form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
@@ -192,12 +170,12 @@ private slots:
         removeFixedAgent();
         QString error;
         QVERIFY2(fake::writeDemoAgent(QStringLiteral("C:/"), kNow, error), qPrintable(error));
-        const Run listed = corvanectl({QStringLiteral("list"), QStringLiteral("--json")});
-        const QJsonArray rows = QJsonDocument::fromJson(listed.out).array();
+        const CorvanectlRun listed = runCorvanectl({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray rows = QJsonDocument::fromJson(listed.out.toUtf8()).array();
         QCOMPARE(listed.exitCode, 0);
-        QVERIFY2(listed.out.contains("Office Tools"), listed.out.constData());
+        QVERIFY2(listed.out.contains(QLatin1String("Office Tools")), qPrintable(listed.out));
 
-        SilentPresenter messages;
+        TextPresenter messages;
         {
             Form1 form{AgentPaths(), messages, kClock};
             form.Form_Load();
@@ -206,11 +184,11 @@ private slots:
 
         QVERIFY(QDir(QStringLiteral("C:/Program Files"))
                     .rename(QStringLiteral("LANDesk"), QStringLiteral("../Program Files (x86)/LANDesk")));
-        const Run listed32 = corvanectl({QStringLiteral("list"), QStringLiteral("--json")});
+        const CorvanectlRun listed32 = runCorvanectl({QStringLiteral("list"), QStringLiteral("--json")});
         QCOMPARE(listed32.out, listed.out); // the scheduled-task file's tasks are still found
-        const Run log32 = corvanectl({QStringLiteral("log"), QStringLiteral("--date"), kDay});
+        const CorvanectlRun log32 = runCorvanectl({QStringLiteral("log"), QStringLiteral("--date"), kDay});
         QCOMPARE(log32.exitCode, 0);
-        QVERIFY2(log32.out.contains("policy.client.invoker"), log32.out.constData());
+        QVERIFY2(log32.out.contains(QLatin1String("policy.client.invoker")), qPrintable(log32.out));
         removeFixedAgent();
         QCOMPARE(messages.texts, QStringList());
 #endif
