@@ -245,6 +245,18 @@ QString fakeAgentProgram() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/fake-agent/corvane-fake-agent");
 }
 
+// The resident memory of this process.
+qint64 residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
 qint64 peakMemoryKb(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
@@ -505,6 +517,41 @@ void benchWindowMemory(const QString& base) {
         QStringLiteral("MB"));
 }
 
+// A working day in the window: 5,760 reads of the list (one every 5 s for 8 hours), back to back, while the
+// agent adds a line to today's invoker log before each. Prints the window's resident memory after a first
+// hour's worth of reads beside its value after the whole day: a leak per read shows as the difference.
+void benchWorkingDay(const QString& base) {
+    SilentMessages messages;
+    fake::AgentTree tree(base + QStringLiteral("/day"));
+    QString error;
+    fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error);
+    Form1 form(tree.paths(), messages);
+    form.show();
+    QFile log(tree.paths().invokerLog());
+    log.open(QIODevice::Append);
+    auto readOnce = [&](int i) {
+        log.write(fake::stampedLine(QDateTime::currentDateTime(),
+                                    QStringLiteral("policy.client.invoker: line %1 of the day").arg(i)));
+        log.flush();
+        QEventLoop loop;
+        QObject::connect(&form, &Form1::taskListRead, &loop, &QEventLoop::quit);
+        QTimer::singleShot(0, &form, [&] { form.BtnRefresh_Click(); });
+        loop.exec();
+    };
+    constexpr int kReadsPerHour = 720;
+    QElapsedTimer day;
+    day.start();
+    for (int i = 0; i < kReadsPerHour; ++i)
+        readOnce(i);
+    const double firstHourKb = double(residentKb());
+    for (int i = kReadsPerHour; i < 8 * kReadsPerHour; ++i)
+        readOnce(i);
+    row(QStringLiteral(
+            "window memory after a working day of reads (5,760, in %1 s), beside after its first hour")
+            .arg(day.elapsed() / 1000),
+        double(residentKb()) / 1024, firstHourKb / 1024, QStringLiteral("MB"));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -539,6 +586,8 @@ int main(int argc, char* argv[]) {
         benchWindowMemory(base);
     if (args.contains(QStringLiteral("locked")))
         benchLockedRefresh(base);
+    if (args.contains(QStringLiteral("day")))
+        benchWorkingDay(base);
     if (all || args.contains(QStringLiteral("schedule")))
         benchHugeScheduledTaskFile(base);
     return 0;
