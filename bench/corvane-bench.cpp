@@ -245,27 +245,24 @@ QString fakeAgentProgram() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/fake-agent/corvane-fake-agent");
 }
 
-// The resident memory of this process.
-qint64 residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
+// A memory figure of process `pid` in kB from its status file ("VmRSS", "VmHWM"); 0 when unknown.
+qint64 memoryKb(qint64 pid, const QByteArray& field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
     }
     return 0;
 }
 
 qint64 peakMemoryKb(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
+    return memoryKb(pid, "VmHWM");
+}
+
+qint64 residentKb() {
+    return memoryKb(QCoreApplication::applicationPid(), "VmRSS");
 }
 
 // The longest delay of a 5 ms timer while `start` runs in the event loop for `ms`, or until `stopWhen`
