@@ -35,6 +35,8 @@
 #include <QTextLayout>
 #include <QTreeWidget>
 
+#include <memory>
+
 using namespace corvane;
 using corvane::test::check;
 using corvane::test::clickAction;
@@ -70,6 +72,25 @@ void writeDemo(const TestAgent& agent) {
     QString error;
     QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
 }
+
+// The demo agent in a window on the fixed day, its list read and the window shown.
+struct DemoWindow {
+    TestAgent agent;
+    TextPresenter messages;
+    std::unique_ptr<Form1> form;
+
+    // False when the agent could not be written, the list was not read or the window not shown.
+    bool open() {
+        QString error;
+        if (!fake::writeDemoAgent(agent.root(), kNow, error))
+            return false;
+        form = std::make_unique<Form1>(agent.paths(), messages, kClock);
+        if (!test::load(*form))
+            return false;
+        form->show();
+        return QTest::qWaitForWindowExposed(form.get());
+    }
+};
 
 // `count` operations SDClientTask.N.xml, all Completed but those in `active`, which the scheduler runs too;
 // each has a package descriptor, so an active one is green.
@@ -293,13 +314,9 @@ private slots:
     }
 
     void filterKeepsMatchingRows() {
-        TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
         auto* field = control<QLineEdit>(form, "FilterField");
         QVERIFY(!field->isVisible()); // the window looks as designed until the technician asks
         QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
@@ -326,13 +343,10 @@ private slots:
     // Ctrl+C copies the selected rows with a header line; Export writes the CSV that `corvanectl list --csv`
     // prints.
     void copyAndExport() {
-        TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        const TestAgent& agent = demo.agent;
         TaskListView* view = form.taskListView();
         QAbstractItemModel* shown = view->model();
         view->selectionModel()->select(QItemSelection(shown->index(3, 0), shown->index(4, 0)),
@@ -504,13 +518,9 @@ private slots:
     // "Only this task" shows the lines naming the task's operation file, follows the current row, and shows
     // every line again on request.
     void onlyThisTaskInTheLog() {
-        TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
         auto* box = control<InvokerLogBox>(form, "Text1");
         const QString everything = box->toPlainText();
         TaskListView* view = form.taskListView();
@@ -531,13 +541,10 @@ private slots:
     // Details, from Enter on the current row: the task's fields and every log line of every day naming its
     // operation file.
     void detailsOfATask() {
-        TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        const TestAgent& agent = demo.agent;
         TaskDetailsDialog* dialog = openDetails(form, 0); // task 1201, named yesterday only
         QVERIFY(dialog);
         QVERIFY2(dialog->logText().contains(QLatin1String("SDClientTask.CORE01_1201.xml completed")),
