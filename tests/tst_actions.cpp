@@ -73,7 +73,7 @@ QStringList kinds(const ActionReport& report) {
     QStringList result;
     for (const TaskOutcome& task : report.tasks)
         result << QStringList{QStringLiteral("change"), QStringLiteral("refused"),
-                              QStringLiteral("unchanged")}
+                              QStringLiteral("unchanged"), QStringLiteral("already")}
                       .at(int(task.kind));
     return result;
 }
@@ -97,16 +97,16 @@ private slots:
                                               targets(table, {QStringLiteral("2"), QStringLiteral("4"),
                                                               QStringLiteral("k12"), QStringLiteral("99")}),
                                               agent.paths().database(), recorder);
+        // k12 is Completed without a policy already: nothing is written for it, and it is counted apart.
         QCOMPARE(recorder.events,
                  QStringList({QStringLiteral("Updating SQLite : ReschedulePolicy"), QString(),
-                              QStringLiteral("Updating SQLite : InvokerState"), QString(),
                               QStringLiteral("Updating SQLite : InvokerState"), QString()}));
         QCOMPARE(kinds(report), QStringList({QStringLiteral("change"), QStringLiteral("refused"),
-                                             QStringLiteral("change"), QStringLiteral("refused")}));
+                                             QStringLiteral("already"), QStringLiteral("refused")}));
         QCOMPARE(report.problems(),
                  QStringLiteral("Can't prevent installation where package is Active: Package 4 (task 4) is "
                                 "Active\nError: Can't find TaskId in the Dictionary (task 99)"));
-        QCOMPARE(report.summary(), QStringLiteral("Stop Install: 2 stopped, 2 refused"));
+        QCOMPARE(report.summary(), QStringLiteral("Stop Install: 1 stopped, 1 already stopped, 2 refused"));
         QCOMPARE(report.tasks.first().changes,
                  QStringList({QStringLiteral("reschedule policy deleted"),
                               QStringLiteral("invoker state Waiting -> Completed")}));
@@ -157,8 +157,6 @@ private slots:
             << "Can't stop Package 7 (task 7): its invoker state 'x' can't be read";
         QTest::newRow("gone") << "DELETE FROM ClientOperations"
                               << "Task 7 (Package 7) was not changed: it is no longer in the agent database";
-        QTest::newRow("invoker state row gone") << "DELETE FROM InvokerState"
-                                                << "Task 7 (Package 7) was not changed: no matching row";
     }
     void decidesOnTheCurrentState() {
         QFETCH(QString, change);
@@ -321,6 +319,124 @@ private slots:
         }
     }
 
+    // A task without an invoker state still has its other rows changed, and the report says what changed.
+    // Reinstall of an Active task goes ahead, with a warning for the preview.
+    void tasksWithoutAnInvokerStateAndActiveReinstalls() {
+        TestAgent agent;
+        fill(agent, {{"SDClientTask.1.xml", nullptr, "1"}, {"SDClientTask.2.xml", "4", nullptr}});
+        const TaskTable table = loadTable(agent);
+        ActionReport report = run(agent, TaskAction::StopInstall, targets(table, {QStringLiteral("1")}));
+        QCOMPARE(report.tasks.first().what(),
+                 QStringLiteral("reschedule policy deleted; no invoker state to set"));
+        QVERIFY(report.allChanged());
+        QCOMPARE(agent.dump(QStringLiteral("ReschedulePolicy")), QStringList());
+
+        report =
+            run(agent, TaskAction::Reinstall, targets(table, {QStringLiteral("1"), QStringLiteral("2")}));
+        QCOMPARE(kinds(report), QStringList({QStringLiteral("change"), QStringLiteral("change")}));
+        QCOMPARE(report.tasks.at(0).what(),
+                 QStringLiteral("1 package state row(s) deleted; no invoker state to set"));
+        QCOMPARE(report.tasks.at(1).warning, QStringLiteral("it restarts an installation in progress"));
+        QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList());
+    }
+
+    // OK applies the plan the preview showed: nothing for a task it showed unread, refused or unchanged,
+    // and nothing for a task whose rows changed since it was read.
+    void okAppliesThePreviewedPlan() {
+        TestAgent agent;
+        fill(agent, {{"SDClientTask.1.xml", "2", "1"},
+                     {"SDClientTask.2.xml", "2", nullptr},
+                     {"SDClientTask.3.xml", "4", nullptr}});
+        const TaskTable table = loadTable(agent);
+        const QList<ActionTarget> checked =
+            targets(table, {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+        const QStringList before = agent.dumpAll();
+        ActionReport preview;
+        {
+            const test::DatabaseLock lock(agent);
+            QVERIFY(lock.isHeld());
+            preview = planAction(TaskAction::StopInstall, checked, agent.paths().database());
+        }
+        QVERIFY(preview.anyUnread());
+        QCOMPARE(preview.count(TaskOutcome::Kind::Change), 0);
+        Recorder recorder;
+        ActionReport done = applyPreview(preview, agent.paths().database(), recorder);
+        QCOMPARE(done.tasks, preview.tasks);
+        QCOMPARE(agent.dumpAll(), before);
+
+        // Read again: 1 and 2 would stop, 3 is refused. Then 2 becomes Active and 3 Waiting behind the
+        // preview.
+        preview = planAction(TaskAction::StopInstall, checked, agent.paths().database());
+        QCOMPARE(kinds(preview), QStringList({QStringLiteral("change"), QStringLiteral("change"),
+                                              QStringLiteral("refused")}));
+        QVERIFY(agent.execute(
+            QStringLiteral("UPDATE InvokerState SET state = 4 WHERE ClientOperations_IDN = 2;"
+                           "UPDATE InvokerState SET state = 2 WHERE ClientOperations_IDN = 3;")));
+        done = applyPreview(preview, agent.paths().database(), recorder);
+        QCOMPARE(kinds(done), QStringList({QStringLiteral("change"), QStringLiteral("unchanged"),
+                                           QStringLiteral("refused")}));
+        QCOMPARE(
+            done.tasks.at(1).reason,
+            QStringLiteral("Task 2 (Package 2) was not changed: changed since the preview: invoker state "
+                           "Active, no reschedule policy"));
+        QCOMPARE(agent.dump(QStringLiteral("InvokerState")),
+                 QStringList({QStringLiteral("1|1|6|0|0"), QStringLiteral("2|2|4|0|0"),
+                              QStringLiteral("3|3|2|0|0")}));
+    }
+
+    // The agent's schema may compare names without case: a twin that differs only in case is another task,
+    // neither refusing nor changed by this one's action.
+    void rowsAreAddressedByIdentity() {
+        for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
+            TestAgent agent;
+            fill(agent,
+                 {{"SDClientTask.CORE01_1202.xml", "2", "1"}, {"SDClientTask.core01_1202.xml", "4", "1"}});
+            QVERIFY(agent.execute(QStringLiteral(
+                "ALTER TABLE ClientOperations RENAME TO o; ALTER TABLE ReschedulePolicy RENAME TO r;"
+                "ALTER TABLE PackageState RENAME TO p;"
+                "CREATE TABLE ClientOperations (ClientOperations_IDN INTEGER PRIMARY KEY AUTOINCREMENT, "
+                "filename TEXT NOT NULL COLLATE NOCASE, operationType TEXT, coreServer TEXT, created "
+                "INTEGER);"
+                "CREATE TABLE ReschedulePolicy (ReschedulePolicy_IDN INTEGER PRIMARY KEY AUTOINCREMENT, "
+                "operationId TEXT NOT NULL COLLATE NOCASE, periodicReschedule INTEGER, rescheduleTimeT "
+                "INTEGER, retryCount INTEGER, maxRetries INTEGER);"
+                "CREATE TABLE PackageState (PackageState_IDN INTEGER PRIMARY KEY AUTOINCREMENT, Task TEXT "
+                "NOT "
+                "NULL COLLATE NOCASE, Package TEXT, State INTEGER, LastChangeTimeT INTEGER);"
+                "INSERT INTO ClientOperations SELECT * FROM o; INSERT INTO ReschedulePolicy SELECT * FROM r;"
+                "INSERT INTO PackageState SELECT * FROM p; DROP TABLE o; DROP TABLE r; DROP TABLE p;")));
+            const QStringList before = agent.dumpAll();
+            const ActionReport report =
+                run(agent, action, targets(loadTable(agent), {QStringLiteral("CORE01_1202")}));
+            // The twin is Active: Stop Install goes ahead on CORE01_1202 all the same, and leaves the twin
+            // be.
+            QCOMPARE(kinds(report), QStringList{QStringLiteral("change")});
+            QCOMPARE(agent.dumpAll().at(0), before.at(0));
+            QCOMPARE(agent.dump(QStringLiteral("InvokerState")).last(), QStringLiteral("2|2|4|0|0"));
+            QCOMPARE(agent.dump(QStringLiteral("ReschedulePolicy")).last(),
+                     QStringLiteral("2|SDClientTask.core01_1202.xml|1|86400|0|3"));
+            QCOMPARE(agent.dump(QStringLiteral("PackageState")).last(),
+                     QStringLiteral("2|SWD.MultipleTaskProtection.core01_1202|pkg|6|0"));
+        }
+    }
+
+    // A trigger that changes more rows than planned makes the task's transaction roll back.
+    void nothingBeyondThePlanIsCommitted() {
+        TestAgent agent;
+        fill(agent, {{"SDClientTask.1.xml", "2", "1"},
+                     {"SDClientTask.2.xml", "4", nullptr},
+                     {"SDClientTask.3.xml", "1", nullptr}});
+        QVERIFY(agent.execute(
+            QStringLiteral("CREATE TRIGGER everyone AFTER UPDATE OF state ON InvokerState WHEN new.state = 6 "
+                           "BEGIN UPDATE InvokerState SET state = 6 WHERE state <> 6; END;")));
+        const QStringList before = agent.dumpAll();
+        const ActionReport report =
+            run(agent, TaskAction::StopInstall, targets(loadTable(agent), {QStringLiteral("1")}));
+        QCOMPARE(report.problems(), QStringLiteral("Task 1 (Package 1) was not changed: the agent database "
+                                                   "changed 4 rows where 2 were planned"));
+        QCOMPARE(agent.dumpAll(), before);
+    }
+
     // A task named SDClientTask..xml has the empty task id and is acted on like any other.
     void emptyTaskIdIsActedOn() {
         TestAgent agent;
@@ -374,7 +490,7 @@ private slots:
                                         QStringLiteral("unchanged"), QStringLiteral("refused"),
                                         QStringLiteral("unchanged"), QStringLiteral("refused")})
                          : QStringList({QStringLiteral("change"), QStringLiteral("change"),
-                                        QStringLiteral("unchanged"), QStringLiteral("change"),
+                                        QStringLiteral("change"), QStringLiteral("change"),
                                         QStringLiteral("unchanged"), QStringLiteral("refused")}));
             QVERIFY(preview.summary().startsWith(actionName(action) + QStringLiteral(": ")));
         }

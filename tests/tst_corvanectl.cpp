@@ -247,9 +247,12 @@ private slots:
         QVERIFY(lines.at(1).startsWith(QLatin1String("CORE01_1203\t")));
         QCOMPARE(lines.at(2), planned);
 
+        // Each task's line as its transaction ends, then the summary: what the preview said would happen.
         const CorvanectlRun real = runCorvanectl(withRoot(agent, QStringList{command} + tasks));
         QCOMPARE(real.exitCode, exitCode);
-        QCOMPARE(real.out.trimmed(), done);
+        const QStringList realLines = real.out.trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(realLines.mid(0, 2), lines.mid(0, 2));
+        QCOMPARE(realLines.last(), done);
         QVERIFY(agent.snapshot() != files);
         if (exitCode != 0)
             QVERIFY2(

@@ -412,7 +412,7 @@ private slots:
             << "9" << 0 << QString() << "1|6";
         QTest::newRow("no invoker state row")
             << "INSERT INTO ClientOperations (filename) VALUES (CAST('SDClientTask.9.xml' AS BLOB));"
-            << "9" << 1 << "was not changed: no matching row"
+            << "9" << 1 << "was not changed: it has no invoker state and no reschedule policy"
             << "";
         QTest::newRow("a state stored as text")
             << "INSERT INTO ClientOperations (filename) VALUES ('SDClientTask.9.xml');"

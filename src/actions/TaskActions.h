@@ -1,9 +1,12 @@
 #pragma once
 
+#include "SqliteConnection.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace corvane {
@@ -42,16 +45,41 @@ QList<ActionTarget> checkedTargets(const QList<CheckedRow>& rows, const TaskTabl
 
 // What an action does, or would do, to one task.
 struct TaskOutcome {
-    enum class Kind { Change, Refused, NotChanged };
+    // AlreadyDone: the task is already as the action would leave it, so nothing is written ("already
+    // stopped").
+    enum class Kind { Change, Refused, NotChanged, AlreadyDone };
     Kind kind = Kind::NotChanged;
     QString taskId;
     QString packageName;
     QStringList changes; // in the order the statements run, e.g. "invoker state Waiting -> Completed"
-    QString reason;      // for Refused and NotChanged: the sentence the technician reads
+    QString note;    // beside the changes: what there was nothing to change in ("no invoker state to set")
+    QString warning; // the change goes ahead but deserves a second look ("it restarts ... in progress")
+    QString reason;  // for the other kinds: the sentence the technician reads
+    bool unread = false; // not changed because the agent held its database: reading again may succeed
 
+    // What happens to the task, in one line: the changes, or the reason.
+    QString what() const;
     bool operator==(const TaskOutcome& other) const {
         return kind == other.kind && taskId == other.taskId && packageName == other.packageName &&
-               changes == other.changes && reason == other.reason;
+               changes == other.changes && note == other.note && warning == other.warning &&
+               reason == other.reason && unread == other.unread;
+    }
+};
+
+// The agent's rows of one task as a plan read them, each with its rowid: the rows the plan changes, and what
+// must still be there, unchanged, when a previewed plan is applied.
+struct TaskRows {
+    bool found = false;                   // the task's operation was found, once
+    SqlValue operation;                   // its ClientOperations_IDN
+    SqlValue filename;                    // its file name as stored
+    QList<QList<SqlValue>> invokerStates; // rowid, state
+    QList<QList<SqlValue>> policies;      // rowid, periodicReschedule, rescheduleTimeT
+    QList<QList<SqlValue>> packageStates; // rowid (Reinstall only)
+
+    bool operator==(const TaskRows& other) const {
+        return found == other.found && operation == other.operation && filename == other.filename &&
+               invokerStates == other.invokerStates && policies == other.policies &&
+               packageStates == other.packageStates;
     }
 };
 
@@ -59,25 +87,44 @@ struct ActionReport {
     TaskAction action = TaskAction::StopInstall;
     bool preview = false; // planned only: nothing was changed
     QList<TaskOutcome> tasks;
+    // A preview's plan: each task's target and the rows it was decided on, in the order of `tasks`.
+    QList<ActionTarget> targets;
+    QList<TaskRows> rows;
 
     int count(TaskOutcome::Kind kind) const;
-    bool anyChecked() const { return !tasks.isEmpty(); }
-    // Every task was (or would be) changed.
-    bool allChanged() const { return count(TaskOutcome::Kind::Change) == tasks.size(); }
-    // One line for the status line: "Stop Install: 2 stopped, 1 refused".
+    // Every task was (or would be) changed, or was already as the action leaves it.
+    bool allChanged() const {
+        return count(TaskOutcome::Kind::Change) + count(TaskOutcome::Kind::AlreadyDone) == tasks.size();
+    }
+    // Some task could not be read because the agent held its database.
+    bool anyUnread() const;
+    // One line for the status line: "Stop Install: 2 stopped, 1 already stopped, 1 refused".
     QString summary() const;
     // The refusals and failures, one line each, for a single message; empty when there are none.
     QString problems() const;
 };
 
-// What `action` would do to each target now, read from the agent database at `dbPath` by the same code that
-// acts, without changing anything.
-ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath);
+// Called as each task's transaction ends, with what happened to it.
+using TaskDone = std::function<void(const TaskOutcome&)>;
 
-// Runs `action` on each target in order. Each task gets one transaction that reads the task's current state,
-// decides on it and changes it, all or nothing; a task whose state update touches no row is left unchanged.
-// The status texts around each statement go to `status`.
+// What `action` would do to each target now, read from the agent database at `dbPath` by the same code that
+// acts, without changing anything. The status text says so while a read waits for the agent's lock.
+ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
+                        Feedback* status = nullptr);
+
+// Runs `action` on each target in order. Each task gets one transaction that reads the task's rows, decides
+// on them and changes exactly those rows, all or nothing. The status texts around each statement go to
+// `status`.
 ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
-                       Feedback& status);
+                       Feedback& status, const TaskDone& done = {});
+
+// Applies the plan a preview showed and nothing else: a task the preview did not show changing is left
+// alone, and one whose rows no longer read as the preview read them is reported, not changed.
+ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, Feedback& status,
+                          const TaskDone& done = {});
+
+// The text the status line shows while an action waits for the agent's lock.
+inline const QString kWaitingForDatabaseStatus =
+    QStringLiteral("Waiting for the agent database (another program holds it)...");
 
 } // namespace corvane

@@ -63,7 +63,9 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
     QList<QStringList> rows;
     QString error;
     SqliteConnection db(dbPath, SqliteConnection::Access::ReadOnly);
-    if (!db.run(sql, rows, error)) {
+    const bool read = db.run(sql, rows, error);
+    result.recoveredInterruptedWrite = db.recoveredInterruptedWrite();
+    if (!read) {
         errText = error;
         result.failed = true;
         return result;

@@ -14,6 +14,8 @@ inline const QString kLoadOperationsQuery = QStringLiteral(
     "LEFT JOIN ReschedulePolicy r ON r.operationId=c.filename");
 
 inline const QString kDatabaseMissingMessage = QStringLiteral("Can't find SQLite Database in ");
+inline const QString kRecoveredWriteNotice =
+    QStringLiteral("Recovered an interrupted write of the agent database");
 
 struct LoadResult {
     // Rows loaded; 0 on every failure and when the database is missing.
@@ -23,6 +25,8 @@ struct LoadResult {
     bool databaseMissing = false;
     // The database could not be opened or read; `errText` has the reason.
     bool failed = false;
+    // A write that a crashed program left half done was rolled back before the read.
+    bool recoveredInterruptedWrite = false;
     // One text per row that could not be read whole, naming its operation file: left out (a task id seen
     // before) or shown without what could not be read (its reschedule date). The other rows load as usual.
     QStringList rowProblems;

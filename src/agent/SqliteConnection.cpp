@@ -1,6 +1,11 @@
 #include "SqliteConnection.h"
 
+#include <QThread>
+
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
 
 namespace corvane {
 
@@ -12,22 +17,56 @@ struct StatementGuard {
 };
 } // namespace
 
-SqliteConnection::SqliteConnection(const QString& path, Access access) {
-    const QByteArray file = path.toUtf8();
-    sqlite3* db = nullptr;
-    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        m_openError = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close(db);
-        return;
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    m_db = db;
+SqliteConnection::SqliteConnection(const QString& path, Access access)
+    : m_path(path)
+    , m_access(access) {
+    m_db = open(m_openError);
 }
 
 SqliteConnection::~SqliteConnection() {
     sqlite3_close(m_db);
+}
+
+sqlite3* SqliteConnection::open(QString& error) const {
+    const QByteArray file = m_path.toUtf8();
+    sqlite3* db = nullptr;
+    const int flags = m_access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_handler(db, &SqliteConnection::waitForLock, const_cast<SqliteConnection*>(this));
+    return db;
+}
+
+// SQLite's own busy timeout, with a word to whoever waits when the wait begins.
+int SqliteConnection::waitForLock(void* connection, int attempt) {
+    auto* self = static_cast<SqliteConnection*>(connection);
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    if (attempt == 0) {
+        self->m_waitStartedMs = now;
+        if (self->m_waitNotice)
+            self->m_waitNotice();
+    }
+    if (now - self->m_waitStartedMs >= kBusyTimeoutMs)
+        return 0;
+    QThread::msleep(std::min<qint64>(10, kBusyTimeoutMs - (now - self->m_waitStartedMs)));
+    return 1;
+}
+
+// A crashed writer leaves a journal that only a connection allowed to write can roll back: a read-only one
+// fails on it, whoever runs it. Opening read-write once rolls it back, as the agent's next access would.
+bool SqliteConnection::rollBackInterruptedWrite(QString& error) {
+    SqliteConnection writer(m_path, Access::ReadWrite);
+    QList<QList<SqlValue>> rows;
+    if (writer.step(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, rows, error))
+        return true;
+    error = QStringLiteral("An interrupted write of the agent database could not be rolled back: ") + error;
+    return false;
 }
 
 bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString& error) {
@@ -48,7 +87,28 @@ bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString
 
 bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
                              QString& error) {
+    if (step(sql, values, rows, error))
+        return true;
+    if (m_access != Access::ReadOnly || m_recoveryTried || !m_db ||
+        sqlite3_extended_errcode(m_db) != SQLITE_READONLY_ROLLBACK)
+        return false;
+    m_recoveryTried = true;
+    const bool inTransaction = sqlite3_get_autocommit(m_db) == 0;
+    if (!rollBackInterruptedWrite(error))
+        return false;
+    sqlite3_close(m_db);
+    m_db = open(m_openError);
+    QList<QList<SqlValue>> ignored;
+    if (inTransaction && !step(QStringLiteral("BEGIN"), {}, ignored, error))
+        return false;
+    m_recovered = true;
+    return step(sql, values, rows, error);
+}
+
+bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+                            QString& error) {
     rows.clear();
+    m_lastBusy = false;
     if (!m_db) {
         error = m_openError;
         return false;
@@ -56,8 +116,10 @@ bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, 
     const QByteArray text = sql.toUtf8();
     StatementGuard guard;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &guard.stmt, &tail) != SQLITE_OK) {
+    if (const int rc = sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &guard.stmt, &tail);
+        rc != SQLITE_OK) {
         error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        m_lastBusy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
         return false;
     }
     if (!guard.stmt) {
@@ -99,6 +161,7 @@ bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, 
             return true;
         if (rc != SQLITE_ROW) {
             error = QString::fromUtf8(sqlite3_errmsg(m_db));
+            m_lastBusy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
             rows.clear();
             return false;
         }
@@ -143,6 +206,10 @@ bool SqliteConnection::exec(const QString& sql, QString& error, const QList<SqlV
 
 int SqliteConnection::changes() const {
     return m_db ? sqlite3_changes(m_db) : 0;
+}
+
+qint64 SqliteConnection::totalChanges() const {
+    return m_db ? sqlite3_total_changes64(m_db) : 0;
 }
 
 } // namespace corvane

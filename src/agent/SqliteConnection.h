@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 struct sqlite3;
 
 namespace corvane {
@@ -41,6 +43,9 @@ public:
 
     bool isOpen() const { return m_db != nullptr; }
 
+    // Called once each time a statement starts waiting for a lock that another program holds.
+    void setWaitNotice(std::function<void()> notice) { m_waitNotice = std::move(notice); }
+
     // Runs one SQL statement and returns its rows, every value as text (NULL as an empty text).
     // On failure returns false and puts SQLite's message in `error`; `rows` then holds nothing.
     bool run(const QString& sql, QList<QStringList>& rows, QString& error);
@@ -53,10 +58,30 @@ public:
     bool exec(const QString& sql, QString& error, const QList<SqlValue>& values = {});
     // Rows that the last INSERT, UPDATE or DELETE changed.
     int changes() const;
+    // Rows changed since the connection opened, those changed by triggers included.
+    qint64 totalChanges() const;
+    // The last failure was a lock held by another program past the wait: reading again later may succeed.
+    bool lastFailureWasBusy() const { return m_lastBusy; }
+    // A read-only connection found a write that a crashed writer left half done, and rolled it back the way
+    // the agent's own next access does, before it read.
+    bool recoveredInterruptedWrite() const { return m_recovered; }
 
 private:
+    static int waitForLock(void* connection, int attempt);
+    sqlite3* open(QString& error) const;
+    bool rollBackInterruptedWrite(QString& error);
+    bool step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+              QString& error);
+
+    QString m_path;
+    Access m_access;
     sqlite3* m_db = nullptr;
     QString m_openError;
+    std::function<void()> m_waitNotice;
+    qint64 m_waitStartedMs = 0;
+    bool m_lastBusy = false;
+    bool m_recoveryTried = false;
+    bool m_recovered = false;
 };
 
 } // namespace corvane

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTextStream>
 
 #ifdef Q_OS_WIN
@@ -159,6 +160,8 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
         err << "Database error: " << visibleText(dbErrorText) << Qt::endl;
         return kDataFailure;
     }
+    if (snapshot.database.recoveredInterruptedWrite)
+        err << kRecoveredWriteNotice << Qt::endl;
     const QString descriptors = descriptorNotice(snapshot.rows);
     if (!descriptors.isEmpty())
         err << "Warning: " << visibleText(descriptors) << Qt::endl;
@@ -191,31 +194,18 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
     return kSuccess;
 }
 
-// Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
-// The preview of a dry run: one line per task (its id, package and what would happen, tab-separated, each
-// shown as a terminal should get it), then the summary.
-void printPreview(QTextStream& out, const ActionReport& report) {
-    for (const TaskOutcome& task : report.tasks) {
-        QString what;
-        switch (task.kind) {
-        case TaskOutcome::Kind::Change:
-            what = task.changes.join(QStringLiteral(", "));
-            break;
-        case TaskOutcome::Kind::Refused:
-            what = QStringLiteral("refused: ") + task.reason;
-            break;
-        case TaskOutcome::Kind::NotChanged:
-            what = QStringLiteral("unchanged: ") + task.reason;
-            break;
-        }
-        out << visibleText(task.taskId) << '\t' << visibleText(task.packageName) << '\t' << visibleText(what)
-            << '\n';
-    }
-    out << report.summary() << '\n';
+// One task's line: its id, package and what happens to it, tab-separated, each shown as a terminal should
+// get it.
+QString outcomeLine(const TaskOutcome& task) {
+    return visibleText(task.taskId) + QLatin1Char('\t') + visibleText(task.packageName) + QLatin1Char('\t') +
+           visibleText(task.what());
 }
 
-// Rows the window would not let be checked (not a package) are refused and left alone. With `dryRun` the
-// preview is printed and nothing is changed; the exit status is the one the real run would give.
+// Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
+// Rows the window would not let be checked (not a package) are refused and left alone. Each task's line is
+// printed as soon as its transaction ends, so that a run cut short names exactly the tasks it changed; then
+// the summary. With `dryRun` the same lines are the preview and nothing is changed; the exit status is the
+// one the real run would give.
 int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, bool dryRun,
               QTextStream& out, ConsoleFeedback& feedback) {
     QString dbErrorText;
@@ -223,13 +213,14 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
     if (snapshot.database.failed)
         feedback.showMessage(QStringLiteral("Database error: ") + dbErrorText);
 
+    const QSet<QString> named(taskIds.cbegin(), taskIds.cend());
     QList<CheckedRow> rows;
-    QStringList found;
+    QSet<QString> found;
     for (const TaskRow& row : snapshot.rows) {
         const QString taskId = row.key.mid(1);
-        if (!taskIds.contains(taskId))
+        if (!named.contains(taskId))
             continue;
-        found << taskId;
+        found.insert(taskId);
         if (row.tag == TaskRow::Tag::Policy)
             rows.append({row.key, true, row.application});
         else
@@ -245,17 +236,23 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
         feedback.showMessage(kNothingCheckedMessage);
         return kDataFailure;
     }
-    const ActionReport report = dryRun ? planAction(action, targets, paths.database())
-                                       : corvane::runAction(action, targets, paths.database(), feedback);
+    const int messagesBefore = feedback.messages();
+    const auto printOutcome = [&out, &feedback, dryRun](const TaskOutcome& task) {
+        out << outcomeLine(task) << Qt::endl; // flushed: the line stands once the task's transaction ended
+        if (!dryRun &&
+            (task.kind == TaskOutcome::Kind::Refused || task.kind == TaskOutcome::Kind::NotChanged))
+            feedback.showMessage(task.reason);
+    };
+    ActionReport report;
     if (dryRun) {
-        printPreview(out, report);
+        report = planAction(action, targets, paths.database());
+        for (const TaskOutcome& task : report.tasks)
+            printOutcome(task);
     } else {
-        if (!report.problems().isEmpty())
-            feedback.showMessage(report.problems());
-        out << report.summary() << '\n';
+        report = corvane::runAction(action, targets, paths.database(), feedback, printOutcome);
     }
-    out.flush();
-    return feedback.messages() == 0 && report.allChanged() ? kSuccess : kDataFailure;
+    out << report.summary() << Qt::endl;
+    return messagesBefore == 0 && report.allChanged() ? kSuccess : kDataFailure;
 }
 
 // Policy Sync from the command line: each new line of the synchroniser's log once, as it appears, then the

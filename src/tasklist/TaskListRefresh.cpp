@@ -106,6 +106,8 @@ void TaskListRefresh::finish(Read read, const QDateTime& startedAt) {
         return;
     }
 
+    if (database.recoveredInterruptedWrite)
+        notices << kRecoveredWriteNotice;
     if (database.failed)
         notices << QStringLiteral("Can't read the agent database: ") + read.dbErrorText;
     else

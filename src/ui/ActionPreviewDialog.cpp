@@ -19,6 +19,7 @@ namespace corvane {
 
 namespace {
 const QColor kRefusedText(160, 0, 0);
+const QColor kWarningText(170, 95, 0); // amber: the change goes ahead, but deserves a second look
 } // namespace
 
 ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* parent)
@@ -39,18 +40,19 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
     tasks->setHeaderLabels(
         {QStringLiteral("Task"), QStringLiteral("Application"), QStringLiteral("What happens")});
     for (const TaskOutcome& task : preview.tasks) {
-        const bool change = task.kind == TaskOutcome::Kind::Change;
-        const QString what = change
-                                 ? task.changes.join(QStringLiteral(", "))
-                                 : (task.kind == TaskOutcome::Kind::Refused ? QStringLiteral("Refused: ")
-                                                                            : QStringLiteral("Unchanged: ")) +
-                                       task.reason;
+        using Kind = TaskOutcome::Kind;
+        QString what = task.what();
+        if (task.kind != Kind::Change && !what.isEmpty())
+            what[0] = what.at(0).toUpper();
+        if (!task.warning.isEmpty())
+            what = QStringLiteral("Warning: %1. %2").arg(task.warning, what);
         auto* item =
             new QTreeWidgetItem(tasks, {cappedCell(task.taskId), cappedCell(task.packageName), what});
         item->setToolTip(2, what);
-        if (!change) {
+        const bool refused = task.kind == Kind::Refused || task.kind == Kind::NotChanged;
+        if (refused || !task.warning.isEmpty()) {
             for (int column = 0; column < 3; ++column)
-                item->setForeground(column, kRefusedText);
+                item->setForeground(column, refused ? kRefusedText : kWarningText);
         }
     }
     tasks->header()->setStretchLastSection(true);
@@ -67,6 +69,13 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setDefault(true);
+    buttons->button(QDialogButtonBox::Ok)->setEnabled(preview.count(TaskOutcome::Kind::Change) > 0);
+    if (preview.anyUnread()) {
+        QPushButton* retry = buttons->addButton(QStringLiteral("&Retry"), QDialogButtonBox::ActionRole);
+        retry->setObjectName(QStringLiteral("PreviewRetry"));
+        retry->setToolTip(QStringLiteral("Read the agent database again"));
+        connect(retry, &QPushButton::clicked, this, [this] { done(kRetry); });
+    }
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

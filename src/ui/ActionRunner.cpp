@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QSettings>
 
@@ -15,18 +17,19 @@ namespace {
 
 const QString kAskSetting = QStringLiteral("actions/askBeforeChanging");
 
-// Hands the action's status texts from the worker thread to the window's status line, in order.
+// Hands the status texts of work off the interface thread to `show` on the interface thread, in order, for
+// as long as `receiver` lives.
 class PostedStatus : public Feedback {
 public:
-    PostedStatus(QObject* receiver, Feedback& target)
+    PostedStatus(QObject* receiver, std::function<void(const QString&)> show)
         : m_receiver(receiver)
-        , m_target(&target) {}
+        , m_show(std::move(show)) {}
     void setStatus(const QString& text) override {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [receiver = m_receiver, target = m_target, text] {
+            [receiver = m_receiver, show = m_show, text] {
                 if (receiver)
-                    target->setStatus(text);
+                    show(text);
             },
             Qt::QueuedConnection);
     }
@@ -34,7 +37,7 @@ public:
 
 private:
     QPointer<QObject> m_receiver;
-    Feedback* m_target;
+    std::function<void(const QString&)> m_show;
 };
 
 } // namespace
@@ -72,11 +75,40 @@ void ActionRunner::start(TaskAction action, const QList<ActionTarget>& targets, 
         run(action, targets, std::move(done));
         return;
     }
+    preview(action, targets, std::move(done));
+}
+
+std::shared_ptr<Feedback> ActionRunner::workerStatus() {
+    return std::make_shared<PostedStatus>(this, [this](const QString& text) {
+        // A wait for the agent's lock shows on the cursor too, until the work is done.
+        if (text == kWaitingForDatabaseStatus && !m_waitCursor) {
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+            m_waitCursor = true;
+        }
+        m_status.setStatus(text);
+    });
+}
+
+void ActionRunner::workDone() {
+    if (m_waitCursor) {
+        QGuiApplication::restoreOverrideCursor();
+        m_waitCursor = false;
+        m_status.setStatus(QString());
+    }
+}
+
+void ActionRunner::preview(TaskAction action, const QList<ActionTarget>& targets, Done done) {
     const QString dbPath = m_dbPath;
+    auto status = workerStatus();
     runOffThread(
-        this, [action, targets, dbPath] { return planAction(action, targets, dbPath); },
+        this, [action, targets, dbPath, status] { return planAction(action, targets, dbPath, status.get()); },
         [this, action, targets, done = std::move(done)](const ActionReport& preview) {
+            workDone();
             const MessagePresenter::PreviewAnswer answer = m_messages.confirmAction(preview);
+            if (answer.retry) {
+                this->preview(action, targets, done);
+                return;
+            }
             if (!answer.accepted) {
                 m_running = false;
                 done(std::nullopt);
@@ -87,19 +119,30 @@ void ActionRunner::start(TaskAction action, const QList<ActionTarget>& targets, 
                 if (m_askAction)
                     m_askAction->setChecked(false);
             }
-            run(action, targets, done);
+            apply(preview, done);
         });
 }
 
 void ActionRunner::run(TaskAction action, const QList<ActionTarget>& targets, Done done) {
     const QString dbPath = m_dbPath;
-    auto status = std::make_shared<PostedStatus>(this, m_status);
+    auto status = workerStatus();
     runOffThread(
         this, [action, targets, dbPath, status] { return runAction(action, targets, dbPath, *status); },
-        [this, done = std::move(done)](const ActionReport& report) {
-            m_running = false;
-            done(report);
-        });
+        [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
+}
+
+void ActionRunner::apply(const ActionReport& preview, Done done) {
+    const QString dbPath = m_dbPath;
+    auto status = workerStatus();
+    runOffThread(
+        this, [preview, dbPath, status] { return applyPreview(preview, dbPath, *status); },
+        [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
+}
+
+void ActionRunner::finish(const ActionReport& report, const Done& done) {
+    workDone();
+    m_running = false;
+    done(report);
 }
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -37,13 +38,22 @@ public:
     QAction* askAction();
 
 private:
+    void preview(TaskAction action, const QList<ActionTarget>& targets, Done done);
+    // Without a preview: each task is decided and changed in one transaction.
     void run(TaskAction action, const QList<ActionTarget>& targets, Done done);
+    // After a preview: exactly the plan it showed.
+    void apply(const ActionReport& preview, Done done);
+    void finish(const ActionReport& report, const Done& done);
+    // Status texts from the worker thread, shown on the interface thread.
+    std::shared_ptr<Feedback> workerStatus();
+    void workDone();
 
     QString m_dbPath;
     MessagePresenter& m_messages;
     Feedback& m_status;
     bool m_running = false;
     QAction* m_askAction = nullptr;
+    bool m_waitCursor = false; // the busy cursor shows a wait for the agent's lock
 };
 
 } // namespace corvane

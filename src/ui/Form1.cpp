@@ -372,16 +372,25 @@ void Form1::showFilterCounts() {
 }
 
 // A row menu's Stop Install or Reinstall ticks that row as a click would (the check rule applies), then
-// runs the button's action on every checked row.
+// runs the button's action on every checked row. Cancelled, it leaves the tick and "Auto" as they were.
 void Form1::runActionFromMenu(TaskAction action, const QString& key) {
     const int row = m_model->rowOfKey(key);
-    if (row < 0)
+    if (row < 0 || !(action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->isEnabled())
         return;
-    if (!m_model->isChecked(row))
+    const bool wasChecked = m_model->isChecked(row);
+    const bool wasAuto = Check1->isChecked();
+    if (!wasChecked)
         m_model->setData(m_model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
     if (!m_model->isChecked(row))
         return;
-    (action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->click();
+    startAction(action, [this, key, wasChecked, wasAuto] {
+        const int row = m_model->rowOfKey(key);
+        if (!wasChecked && row >= 0) {
+            m_model->setChecked(row, false);
+            m_model->setBold(row, false);
+        }
+        Check1->setChecked(wasAuto);
+    });
 }
 
 void Form1::exportList() {
@@ -564,7 +573,7 @@ void Form1::BtnUpdate_Click() {
 
 // The checked tasks are taken from the table the rows were built from; the action then decides on what the
 // database holds at that moment, off the interface thread.
-void Form1::startAction(TaskAction action) {
+void Form1::startAction(TaskAction action, const std::function<void()>& onCancel) {
     if (m_actions->isRunning())
         return;
     m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
@@ -579,17 +588,22 @@ void Form1::startAction(TaskAction action) {
         return;
     }
     ++m_busy; // no rebuild until the action is over: its rows keep their checks if it is cancelled
-    m_actions->start(action, targets, [this](const std::optional<ActionReport>& report) {
+    m_actions->start(action, targets, [this, onCancel](const std::optional<ActionReport>& report) {
         --m_busy;
         if (report)
             onActionDone(*report);
+        else if (onCancel)
+            onCancel();
     });
 }
 
 void Form1::onActionDone(const ActionReport& report) {
     {
         BusyScope busy(m_busy);
-        m_model->clearChecks(); // the action is done with them; other rebuilds keep them
+        // The action is done with the ticks once it changed something; when it changed nothing they stay,
+        // for another try. Other rebuilds keep them.
+        if (report.count(TaskOutcome::Kind::Change) > 0)
+            m_model->clearChecks();
         if (!report.problems().isEmpty())
             showMessage(report.problems());
         Check1->setChecked(true);

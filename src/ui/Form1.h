@@ -14,6 +14,7 @@
 #include <QMap>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -103,7 +104,8 @@ private:
     // the next read succeeds: it is not worth a message every five seconds, nor worth hiding.
     enum class Notice { TaskList, InvokerLog, Count };
     void setNotice(Notice kind, const QString& text);
-    void startAction(TaskAction action);
+    // `onCancel` runs when the technician cancels the preview.
+    void startAction(TaskAction action, const std::function<void()>& onCancel = {});
     void onActionDone(const ActionReport& report);
     void setSyncControlsEnabled(bool enabled);
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);

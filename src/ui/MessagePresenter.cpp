@@ -14,8 +14,9 @@ void MessageBoxPresenter::show(const QString& text, const QString& title, Icon i
 
 MessagePresenter::PreviewAnswer MessageBoxPresenter::confirmAction(const ActionReport& preview) {
     ActionPreviewDialog dialog(preview, m_parent);
-    const bool accepted = dialog.exec() == QDialog::Accepted;
-    return {accepted, accepted && dialog.dontAskAgain()};
+    const int result = dialog.exec();
+    const bool accepted = result == QDialog::Accepted;
+    return {accepted, accepted && dialog.dontAskAgain(), result == ActionPreviewDialog::kRetry};
 }
 
 } // namespace corvane

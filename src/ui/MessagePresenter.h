@@ -19,6 +19,7 @@ public:
     struct PreviewAnswer {
         bool accepted = true;
         bool dontAskAgain = false;
+        bool retry = false; // read the agent database again and show a new preview
     };
     // Shows what an action is about to change and asks to go on. Unless a presenter shows it, the action
     // goes on unasked.

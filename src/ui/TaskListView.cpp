@@ -89,20 +89,24 @@ QString TaskListView::currentKey() const {
 }
 
 QString TaskListView::selectedRowsText() const {
+    return rowsText(selectedKeys());
+}
+
+QString TaskListView::rowsText(const QStringList& keys) const {
     QList<TaskRow> rows;
-    for (const QString& key : selectedKeys())
+    for (const QString& key : keys)
         rows << m_model->taskRow(m_model->rowOfKey(key));
     return taskListTsv(rows);
 }
 
-void TaskListView::copySelection() {
-    if (selectionModel()->hasSelection())
-        QApplication::clipboard()->setText(selectedRowsText());
+void TaskListView::copyRows(const QStringList& keys) {
+    if (!keys.isEmpty())
+        QApplication::clipboard()->setText(rowsText(keys));
 }
 
-void TaskListView::copyTaskIds() {
+void TaskListView::copyTaskIds(const QStringList& keys) {
     QStringList ids;
-    for (const QString& key : selectedKeys())
+    for (const QString& key : keys)
         ids << key.mid(1);
     if (!ids.isEmpty())
         QApplication::clipboard()->setText(ids.join(QLatin1Char('\n')));
@@ -110,28 +114,49 @@ void TaskListView::copyTaskIds() {
 
 void TaskListView::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Copy) {
-        copySelection();
+        copyRows(selectedKeys());
         return;
     }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
         emit detailsRequested(currentKey());
         return;
     }
+    // Shift+F10 opens the row menu as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        showRowMenu(currentIndex(), menuPlaceOf(currentIndex()));
+        return;
+    }
     QTreeView::keyPressEvent(event);
 }
 
+// Where a menu opened from the keyboard appears: under the current row's start, or the list's corner.
+QPoint TaskListView::menuPlaceOf(const QModelIndex& index) const {
+    const QRect row = visualRect(index);
+    return viewport()->mapToGlobal(index.isValid() && viewport()->rect().intersects(row) ? row.bottomLeft()
+                                                                                         : QPoint(0, 0));
+}
+
 void TaskListView::contextMenuEvent(QContextMenuEvent* event) {
-    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    // From the keyboard the menu is for the current row; a mouse names its row by where it is.
+    if (event->reason() == QContextMenuEvent::Mouse)
+        showRowMenu(indexAt(viewport()->mapFromGlobal(event->globalPos())), event->globalPos());
+    else
+        showRowMenu(currentIndex(), menuPlaceOf(currentIndex()));
+}
+
+// The menu of the row at `index` (none: the list's own entries). Opening it moves neither the selection nor
+// the current row; its entries act on that row, or on the selection when the row is part of it.
+void TaskListView::showRowMenu(const QModelIndex& index, const QPoint& globalPos) {
     QMenu menu(this);
+    menu.setObjectName(QStringLiteral("RowMenu"));
     if (index.isValid()) {
-        if (!selectionModel()->isRowSelected(index.row(), QModelIndex()))
-            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                         QItemSelectionModel::Rows);
         const QString key = keyAt(index);
+        const QStringList keys =
+            selectionModel()->isRowSelected(index.row(), QModelIndex()) ? selectedKeys() : QStringList{key};
         const TaskRow& row = m_model->taskRow(m_model->rowOfKey(key));
         menu.addAction(QStringLiteral("&Details..."), this, [this, key] { emit detailsRequested(key); });
-        menu.addAction(QStringLiteral("&Copy"), this, &TaskListView::copySelection);
-        menu.addAction(QStringLiteral("Copy task &id"), this, &TaskListView::copyTaskIds);
+        menu.addAction(QStringLiteral("&Copy"), this, [this, keys] { copyRows(keys); });
+        menu.addAction(QStringLiteral("Copy task &id"), this, [this, keys] { copyTaskIds(keys); });
         menu.addSeparator();
         // The same rules as the buttons: only a package row can be checked and acted on.
         for (const auto& [action, caption] :
@@ -147,7 +172,7 @@ void TaskListView::contextMenuEvent(QContextMenuEvent* event) {
                        [this, key] { emit onlyThisTaskRequested(key); });
     }
     menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
-    menu.exec(event->globalPos());
+    menu.exec(globalPos);
 }
 
 void TaskListView::showHeaderMenu(const QPoint& position) {

@@ -58,8 +58,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void copySelection();
-    void copyTaskIds();
+    QString rowsText(const QStringList& keys) const;
+    void copyRows(const QStringList& keys);
+    void copyTaskIds(const QStringList& keys);
+    QPoint menuPlaceOf(const QModelIndex& index) const;
+    void showRowMenu(const QModelIndex& index, const QPoint& globalPos);
     void showHeaderMenu(const QPoint& position);
     void rememberPlace();
     void restorePlace();
