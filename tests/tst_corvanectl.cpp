@@ -3,6 +3,7 @@
 #include "TestAgent.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,6 +89,26 @@ private slots:
         const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("list")}));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QLatin1String("ReschedulePolicy")), qPrintable(run.err));
+    }
+
+    // A writer killed in mid-transaction leaves a journal that a read-only reader cannot roll back: the list
+    // rolls it back as the agent would, says so, and shows the rows as they were before that write.
+    void interruptedWriteIsRecovered() {
+        TestAgent agent;
+        QString error;
+        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        const QStringList before = agent.dumpAll();
+        test::DatabaseLock writer(agent, true);
+        QVERIFY(writer.isHeld());
+        QVERIFY(writer.kill());
+        QVERIFY(QFileInfo(agent.paths().database() + QStringLiteral("-journal")).size() > 0);
+        const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("list")}));
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.contains(QLatin1String("Recovered an interrupted write of the agent database")),
+                 qPrintable(run.err));
+        QVERIFY(run.out.contains(QLatin1String("Waiting")));
+        QCOMPARE(agent.dumpAll(), before);
+        QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
     }
 
     // A row that cannot be read is named on standard error; the rows after it are still printed.

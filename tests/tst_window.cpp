@@ -21,10 +21,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -33,8 +35,10 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
 #include <memory>
 
 using namespace corvane;
@@ -131,6 +135,39 @@ QString keyAtTop(const TaskListView& view) {
 
 bool rowVisible(const TaskListView& view, int proxyRow) {
     return view.viewport()->rect().intersects(view.visualRect(view.model()->index(proxyRow, 1)));
+}
+
+// The Menu key as the platform delivers it to the focused list: a keyboard context-menu event at the
+// place the list gives for its current item (the offscreen platform sends only the key).
+void pressMenuKey(QWidget* focused) {
+    const QPoint at = focused->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, at, focused->mapToGlobal(at));
+    QApplication::sendEvent(focused, &menuKey);
+}
+
+// Opens the row menu with `open` and chooses the entry whose text is `entry`, as the technician would.
+// False when no menu opened or it had no such entry.
+bool chooseFromRowMenu(const std::function<void()>& open, const QString& entry) {
+    bool chosen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        for (QAction* action : menu->actions()) {
+            if (action->text() == entry && action->isEnabled()) {
+                chosen = true;
+                menu->close();
+                action->trigger();
+                return;
+            }
+        }
+        menu->close();
+    });
+    poll.start(10);
+    open();
+    return chosen;
 }
 
 QByteArray invokerLine(const QString& text) {
@@ -622,6 +659,75 @@ private slots:
 
     // F5 refreshes, the status panel says when the list was read, every row names its task, and the sync log
     // window opens beside the main window and closes with Escape.
+    // Whatever opens the row menu (the Menu key, Shift+F10, a right click), it acts on that row, and the
+    // selection and the current row stay where they are.
+    void rowMenuIsItsRowsWhateverOpensIt() {
+        DemoWindow window;
+        QVERIFY(window.open());
+        TaskListView* view = window.form->taskListView();
+        view->setFocus();
+        const QModelIndex current = view->model()->index(4, 1);
+        view->setCurrentIndex(current);
+        const QString key = view->currentKey();
+        const QStringList selected = view->selectedKeys();
+        const auto copiedId = [&](const std::function<void()>& open) {
+            QApplication::clipboard()->clear();
+            if (!chooseFromRowMenu(open, QStringLiteral("Copy task &id")))
+                return QStringLiteral("no menu");
+            return QApplication::clipboard()->text();
+        };
+        QCOMPARE(copiedId([&] { pressMenuKey(view); }), key.mid(1));
+        QCOMPARE(copiedId([&] { QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier); }), key.mid(1));
+        const QModelIndex other = view->model()->index(1, 1);
+        const QPoint at = view->visualRect(other).center();
+        QCOMPARE(copiedId([&] {
+                     QContextMenuEvent click(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+                     QApplication::sendEvent(view->viewport(), &click);
+                 }),
+                 view->model()->index(1, TaskListModel::kTaskIdColumn).data().toString());
+        QCOMPARE(view->currentKey(), key);
+        QCOMPARE(view->selectedKeys(), selected);
+    }
+
+    // A row-menu action cancelled in its preview leaves no tick and "Auto" as it was; a click that changed
+    // nothing keeps the ticks for another try; a wait for the agent's lock shows.
+    void actionsLeaveNothingUnaskedAndSayWhenTheyWait() {
+        DemoWindow window;
+        QVERIFY(window.open());
+        Form1& form = *window.form;
+        TaskListModel& model = *form.taskListModel();
+        TaskListView* view = form.taskListView();
+        auto* autoRefresh = control<QCheckBox>(form, "Check1");
+        QVERIFY(autoRefresh->isChecked());
+        window.messages.answer = {false, false, false};
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(1, 1));
+        const int row = model.rowOfKey(view->currentKey());
+        QVERIFY(chooseFromRowMenu([&] { pressMenuKey(view); }, QStringLiteral("S&top Install")));
+        QTRY_COMPARE(window.messages.previews.size(), 1);
+        QTRY_VERIFY(!model.isChecked(row));
+        QVERIFY(autoRefresh->isChecked());
+
+        window.messages.answer = {};
+        check(model, QStringLiteral("kCORE01_1203")); // Active: refused
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
+        QVERIFY(model.isChecked(rowOf(model, QStringLiteral("kCORE01_1203"))));
+
+        check(model, QStringLiteral("kCORE01_1202"));
+        const test::DatabaseLock lock(window.agent);
+        QVERIFY(lock.isHeld());
+        auto* status = control<QLabel>(form, "StatusPanel2");
+        control<QPushButton>(form, "BtnStop")->click();
+        QTRY_COMPARE(status->text(),
+                     QStringLiteral("Waiting for the agent database (another program holds it)..."));
+        QVERIFY(QGuiApplication::overrideCursor() &&
+                QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(window.messages.previews.size() == 3, 10000);
+        QVERIFY(window.messages.previews.last().anyUnread());
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Stop Install:")), 15000);
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
     void keyboardStatusAndSyncLogWindow() {
         TestAgent agent;
         writeDemo(agent);

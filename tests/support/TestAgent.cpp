@@ -56,13 +56,22 @@ QMap<QString, QByteArray> TestAgent::snapshot() const {
     return files;
 }
 
-DatabaseLock::DatabaseLock(const fake::AgentTree& agent) {
-    m_process.start(QStringLiteral(FAKE_AGENT_PATH),
-                    {QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), agent.root()});
+DatabaseLock::DatabaseLock(const fake::AgentTree& agent, bool halfWritten) {
+    QStringList arguments{QStringLiteral("hold-lock"), QStringLiteral("--agent-root"), agent.root()};
+    if (halfWritten)
+        arguments << QStringLiteral("--half-written");
+    m_process.start(QStringLiteral(FAKE_AGENT_PATH), arguments);
     m_held = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("locked");
 }
 
+bool DatabaseLock::kill() {
+    m_process.kill();
+    return m_process.waitForFinished(10000);
+}
+
 DatabaseLock::~DatabaseLock() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.closeWriteChannel();
     if (!m_process.waitForFinished(10000))
         m_process.kill();

@@ -32,9 +32,12 @@ public:
 // object lives.
 class DatabaseLock {
 public:
-    explicit DatabaseLock(const fake::AgentTree& agent);
+    // `halfWritten`: the holder also has a write under way, which kill() interrupts as a crash would.
+    explicit DatabaseLock(const fake::AgentTree& agent, bool halfWritten = false);
     ~DatabaseLock();
     bool isHeld() const { return m_held; }
+    // Ends the holder at once, without a word to SQLite; true once it has gone.
+    bool kill();
 
 private:
     QProcess m_process;

@@ -1,16 +1,24 @@
 #pragma once
 
 #include "MessagePresenter.h"
+#include "TaskActions.h"
 
 #include <QStringList>
 
 namespace corvane::test {
 
-// Answers every message at once, as a technician clicking OK, and keeps its text.
+// Answers every message at once, as a technician clicking OK, and keeps its text; answers every action
+// preview with `answer` and keeps the preview.
 class TextPresenter : public MessagePresenter {
 public:
     QStringList texts;
+    QList<ActionReport> previews;
+    PreviewAnswer answer;
     void show(const QString& text, const QString&, Icon) override { texts << text; }
+    PreviewAnswer confirmAction(const ActionReport& preview) override {
+        previews << preview;
+        return answer;
+    }
 };
 
 } // namespace corvane::test

@@ -223,10 +223,19 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
     return writeFile(target + kBakedArgumentsSuffix, arguments.join(QLatin1Char('\n')).toUtf8());
 }
 
-bool holdDatabaseLock(const QString& root, QString& error) {
+bool holdDatabaseLock(const QString& root, bool halfWritten, QString& error) {
     const AgentTree tree(root);
     return withDatabase(tree.paths().database(), false, error, [&](sqlite3* db) {
         if (!execAll(db, "BEGIN EXCLUSIVE", error))
+            return false;
+        // A write under way: every invoker state changed, and enough pages for SQLite to spill them into
+        // the database file before the commit that a kill then never lets come.
+        if (halfWritten &&
+            !execAll(db,
+                     "PRAGMA cache_size = 10; UPDATE InvokerState SET state = 99; CREATE TABLE spill (x);"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                     "INSERT INTO spill SELECT randomblob(500) FROM n;",
+                     error))
             return false;
         std::fputs("locked\n", stdout);
         std::fflush(stdout);

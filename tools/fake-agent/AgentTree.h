@@ -89,8 +89,9 @@ private:
 bool runStandInSynchroniser(const QString& root, const SyncOptions& options, QString& error);
 
 // Takes an exclusive lock on the agent database below `root`, prints "locked" on standard output, and keeps
-// it until standard input closes.
-bool holdDatabaseLock(const QString& root, QString& error);
+// it until standard input closes. `halfWritten`: with a write under way in its journal, so that a kill leaves
+// the interrupted write that a crashed writer leaves.
+bool holdDatabaseLock(const QString& root, bool halfWritten, QString& error);
 
 // Appends `lines` stamped lines to the log at `path`, one every `intervalMs`, through one handle held open
 // for the whole run with the sharing the agent's logger uses; prints "open" once the file is open.

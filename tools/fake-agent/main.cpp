@@ -22,7 +22,8 @@ int main(int argc, char* argv[]) {
         "  init DIR      write a realistic agent tree below DIR, with a stand-in synchroniser\n"
         "  synchronise   what the stand-in synchroniser does (needs --agent-root)\n"
         "  hold-lock     hold an exclusive lock on the agent database, as a busy agent does, until\n"
-        "                standard input closes (needs --agent-root); prints \"locked\" once it holds it\n"
+        "                standard input closes (needs --agent-root); prints \"locked\" once it holds it;\n"
+        "                with --half-written, holds a write under way, for a kill to interrupt\n"
         "  append-log FILE LINES INTERVAL_MS\n"
         "                append LINES stamped lines to FILE, one every INTERVAL_MS, holding it open\n"
         "                as the agent's logger does until standard input closes; prints \"open\" once it\n"
@@ -32,6 +33,8 @@ int main(int argc, char* argv[]) {
     parser.addVersionOption();
     const QCommandLineOption rootOption(QStringLiteral("agent-root"),
                                         QStringLiteral("The agent's root folder."), QStringLiteral("DIR"));
+    const QCommandLineOption halfWrittenOption(
+        QStringLiteral("half-written"), QStringLiteral("hold-lock: with a write under way, never committed."));
     const QCommandLineOption delayOption(
         QStringLiteral("delay-ms"),
         QStringLiteral("Synchroniser: pause between two log lines (default 400)."), QStringLiteral("MS"),
@@ -67,7 +70,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("record-startup"),
         QStringLiteral("Synchroniser: write to FILE how it was asked to show its window."),
         QStringLiteral("FILE"));
-    parser.addOptions({holdOption, rootOption, delayOption, neverStopOption, failOption, freshOption,
+    parser.addOptions({holdOption, halfWrittenOption, rootOption, delayOption, neverStopOption, failOption, freshOption,
                        chatterOption, floodRateOption, floodSecondsOption, wipeOption, recordStartupOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
@@ -130,7 +133,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (command == QLatin1String("hold-lock")) {
-        if (!fake::holdDatabaseLock(parser.value(rootOption), error)) {
+        if (!fake::holdDatabaseLock(parser.value(rootOption), parser.isSet(halfWrittenOption), error)) {
             err << "corvane-fake-agent: " << error << '\n';
             return 1;
         }
