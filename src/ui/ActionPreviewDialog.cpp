@@ -45,7 +45,7 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
         if (task.kind != Kind::Change && !what.isEmpty())
             what[0] = what.at(0).toUpper();
         if (!task.warning.isEmpty())
-            what = QStringLiteral("Warning: %1. %2").arg(task.warning, what);
+            what = QStringLiteral("%1. Warning: %2").arg(what, task.warning);
         auto* item =
             new QTreeWidgetItem(tasks, {cappedCell(task.taskId), cappedCell(task.packageName), what});
         item->setToolTip(2, what);

@@ -109,5 +109,15 @@ int main(int argc, char* argv[]) {
     ActionPreviewDialog previewDialog(preview, &form);
     previewDialog.show();
     ok = save(previewDialog, out.filePath(QStringLiteral("action-preview%1.png").arg(suffix))) && ok;
+    previewDialog.close();
+
+    // Reinstall of the same tasks: the Active one goes ahead with a warning.
+    const ActionReport reinstall =
+        planAction(TaskAction::Reinstall, checkedTargets(model.checkedRows(), form.taskTable()),
+                   fake::AgentTree(root.path()).paths().database());
+    ActionPreviewDialog reinstallDialog(reinstall, &form);
+    reinstallDialog.show();
+    ok = save(reinstallDialog, out.filePath(QStringLiteral("action-preview-reinstall%1.png").arg(suffix))) &&
+         ok;
     return ok ? 0 : 1;
 }
