@@ -587,7 +587,7 @@ void benchManyTasks(const QString& base) {
         const QList<ActionTarget> targets = checkedTargets(rows, table);
         const double actions = medianMs(1, [&] {
             restore();
-            runAction(TaskAction::StopInstall, targets, database, feedback);
+            runAction(TaskAction::StopInstall, targets, database, QString(), feedback);
         });
         if (operations == 3000) {
             command3000 = command;

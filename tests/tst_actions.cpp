@@ -66,7 +66,7 @@ QList<ActionTarget> targets(const TaskTable& table, const QStringList& taskIds) 
 
 ActionReport run(const TestAgent& agent, TaskAction action, const QList<ActionTarget>& targets) {
     Recorder recorder;
-    return runAction(action, targets, agent.paths().database(), recorder);
+    return runAction(action, targets, agent.paths().database(), QString(), recorder);
 }
 
 QStringList kinds(const ActionReport& report) {
@@ -96,7 +96,7 @@ private slots:
         const ActionReport report = runAction(TaskAction::StopInstall,
                                               targets(table, {QStringLiteral("2"), QStringLiteral("4"),
                                                               QStringLiteral("k12"), QStringLiteral("99")}),
-                                              agent.paths().database(), recorder);
+                                              agent.paths().database(), QString(), recorder);
         // k12 is Completed without a policy already: nothing is written for it, and it is counted apart.
         QCOMPARE(recorder.events,
                  QStringList({QStringLiteral("Updating SQLite : ReschedulePolicy"), QString(),
@@ -360,7 +360,7 @@ private slots:
         QVERIFY(preview.anyUnread());
         QCOMPARE(preview.count(TaskOutcome::Kind::Change), 0);
         Recorder recorder;
-        ActionReport done = applyPreview(preview, agent.paths().database(), recorder);
+        ActionReport done = applyPreview(preview, agent.paths().database(), QString(), recorder);
         QCOMPARE(done.tasks, preview.tasks);
         QCOMPARE(agent.dumpAll(), before);
 
@@ -372,7 +372,7 @@ private slots:
         QVERIFY(agent.execute(
             QStringLiteral("UPDATE InvokerState SET state = 4 WHERE ClientOperations_IDN = 2;"
                            "UPDATE InvokerState SET state = 2 WHERE ClientOperations_IDN = 3;")));
-        done = applyPreview(preview, agent.paths().database(), recorder);
+        done = applyPreview(preview, agent.paths().database(), QString(), recorder);
         QCOMPARE(kinds(done), QStringList({QStringLiteral("change"), QStringLiteral("unchanged"),
                                            QStringLiteral("refused")}));
         QCOMPARE(
@@ -455,8 +455,8 @@ private slots:
         table.add(TaskRecord::kMissingDatabaseKey, TaskRecord::kMissingDatabaseRecord);
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             Recorder recorder;
-            const ActionReport report =
-                runAction(action, targets(table, {QStringLiteral("1")}), agent.paths().database(), recorder);
+            const ActionReport report = runAction(action, targets(table, {QStringLiteral("1")}),
+                                                  agent.paths().database(), QString(), recorder);
             QCOMPARE(recorder.events, QStringList());
             QCOMPARE(report.problems(), kDatabaseMissingMessage + agent.paths().database());
             QVERIFY(!QFile::exists(agent.paths().database()));

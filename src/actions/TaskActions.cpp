@@ -2,6 +2,7 @@
 
 #include "ClientDatabase.h"
 #include "Feedback.h"
+#include "Journal.h"
 #include "SqliteConnection.h"
 #include "TaskRecord.h"
 #include "TaskRow.h"
@@ -114,6 +115,7 @@ private:
 // The statements of one table, under one status text, each run once per row.
 struct Statement {
     QString status;
+    QString table;
     QString sql;
     QList<SqlValue> rowids;
 };
@@ -285,11 +287,13 @@ TaskStep decide(TaskAction action, const ActionTarget& target, const TaskRows& r
                 toComplete.append(row.value(0));
         }
         if (hasPolicy) {
-            step.statements.append({kReschedulePolicyStatus, kStopReschedule, policyRows});
+            step.statements.append(
+                {kReschedulePolicyStatus, QStringLiteral("ReschedulePolicy"), kStopReschedule, policyRows});
             step.outcome.changes << QStringLiteral("reschedule policy deleted");
         }
         if (!toComplete.isEmpty()) {
-            step.statements.append({kInvokerStateStatus, kStopInvoker, toComplete});
+            step.statements.append(
+                {kInvokerStateStatus, QStringLiteral("InvokerState"), kStopInvoker, toComplete});
             step.outcome.changes << QStringLiteral("invoker state %1 -> Completed")
                                         .arg(stateText(rows.invokerStates.first().value(1)));
         }
@@ -312,15 +316,18 @@ TaskStep decide(TaskAction action, const ActionTarget& target, const TaskRows& r
     for (const QList<SqlValue>& row : rows.packageStates)
         packageRows.append(row.value(0));
     if (!packageRows.isEmpty()) {
-        step.statements.append({kPackageStateStatus, kReinstallPackageState, packageRows});
+        step.statements.append(
+            {kPackageStateStatus, QStringLiteral("PackageState"), kReinstallPackageState, packageRows});
         step.outcome.changes << QStringLiteral("%1 package state row(s) deleted").arg(packageRows.size());
     }
     if (hasPolicy) {
-        step.statements.append({kReschedulePolicyStatus, kReinstallReschedule, policyRows});
+        step.statements.append(
+            {kReschedulePolicyStatus, QStringLiteral("ReschedulePolicy"), kReinstallReschedule, policyRows});
         step.outcome.changes << QStringLiteral("reschedule time -> Now");
     }
     if (!stateRows.isEmpty()) {
-        step.statements.append({kInvokerStateStatus, kReinstallInvoker, stateRows});
+        step.statements.append(
+            {kInvokerStateStatus, QStringLiteral("InvokerState"), kReinstallInvoker, stateRows});
         const SqlValue& state = rows.invokerStates.first().value(1);
         step.outcome.changes << QStringLiteral("invoker state %1 -> Resume").arg(stateText(state));
         for (const QList<SqlValue>& row : rows.invokerStates) {
@@ -368,17 +375,27 @@ std::optional<TaskOutcome> outcomeWithoutDatabase(const ActionTarget& target, co
 }
 
 // Runs the step's statements and commits them when they changed exactly the rows planned, triggers
-// included; otherwise the transaction is left for the caller to roll back.
-void apply(SqliteConnection& db, TaskStep& step, Feedback& status) {
+// included, writing the journal first; otherwise the transaction is left for the caller to roll back.
+void apply(SqliteConnection& db, TaskStep& step, TaskAction action, const ActionTarget& target,
+           Feedback& status, Journal* journal) {
     QString error;
+    JournalEntry entry =
+        newEntry(actionName(action), target.taskId, step.rows.filename.text(), target.packageName);
     const qint64 before = db.totalChanges();
     for (const Statement& statement : step.statements) {
         status.setStatus(statement.status);
         for (const SqlValue& rowid : statement.rowids) {
-            if (!db.exec(statement.sql, error, {rowid})) {
+            RowChange change{statement.table, rowid.bytes.toLongLong(), {}, {}, {}};
+            QStringList columns;
+            const bool ran =
+                Journal::readRow(db, statement.table, change.rowid, change.columns, change.before, error) &&
+                db.exec(statement.sql, error, {rowid}) &&
+                Journal::readRow(db, statement.table, change.rowid, columns, change.after, error);
+            if (!ran) {
                 status.setStatus(QString());
                 return markNotChanged(step.outcome, databaseAnswer(error));
             }
+            entry.rows << change;
         }
         status.setStatus(QString());
     }
@@ -389,8 +406,10 @@ void apply(SqliteConnection& db, TaskStep& step, Feedback& status) {
                                              "planned")
                                   .arg(changed)
                                   .arg(step.plannedRows()));
-    if (!db.exec(QStringLiteral("COMMIT"), error))
-        markNotChanged(step.outcome, databaseAnswer(error));
+    if (!commitJournaled(db, journal, entry, error))
+        markNotChanged(step.outcome, QStringLiteral(": ") + error);
+    else
+        step.outcome.journalEntry = entry.id;
 }
 
 // Shows the wait for the agent's lock on the status line while it lasts.
@@ -403,7 +422,7 @@ void noticeWaits(SqliteConnection& db, Feedback* status) {
 // it, or leave it for a preview). A task's transaction always ends before the next task's begins.
 template <typename Act>
 ActionReport walk(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath, bool preview,
-                  Feedback* status, Act act) {
+                  Feedback* status, Journal* journal, Act act) {
     ActionReport report;
     report.action = action;
     report.preview = preview;
@@ -419,6 +438,10 @@ ActionReport walk(TaskAction action, const QList<ActionTarget>& targets, const Q
                 db.emplace(dbPath, preview ? SqliteConnection::Access::ReadOnly
                                            : SqliteConnection::Access::ReadWrite);
                 noticeWaits(*db, status);
+                // What a Corvane stopped between its journal and the agent's commit left pending.
+                QString ignored;
+                if (journal)
+                    journal->settle(*db, ignored);
             }
             QString error;
             // Waits once for a lock the agent holds, then owns the task until COMMIT or ROLLBACK.
@@ -447,7 +470,15 @@ ActionReport walk(TaskAction action, const QList<ActionTarget>& targets, const Q
 } // namespace
 
 QString actionName(TaskAction action) {
-    return action == TaskAction::StopInstall ? QStringLiteral("Stop Install") : QStringLiteral("Reinstall");
+    switch (action) {
+    case TaskAction::StopInstall:
+        return QStringLiteral("Stop Install");
+    case TaskAction::Reinstall:
+        return QStringLiteral("Reinstall");
+    case TaskAction::Undo:
+        break;
+    }
+    return QStringLiteral("Undo");
 }
 
 QList<ActionTarget> checkedTargets(const QList<CheckedRow>& rows, const TaskTable& table) {
@@ -466,6 +497,15 @@ QList<ActionTarget> checkedTargets(const QList<CheckedRow>& rows, const TaskTabl
 int ActionReport::count(TaskOutcome::Kind kind) const {
     return int(std::count_if(tasks.cbegin(), tasks.cend(),
                              [kind](const TaskOutcome& task) { return task.kind == kind; }));
+}
+
+QList<qint64> ActionReport::journalEntries() const {
+    QList<qint64> ids;
+    for (const TaskOutcome& task : tasks) {
+        if (task.kind == TaskOutcome::Kind::Change && task.journalEntry)
+            ids << task.journalEntry;
+    }
+    return ids;
 }
 
 bool ActionReport::anyUnread() const {
@@ -488,9 +528,11 @@ QString TaskOutcome::what() const {
 }
 
 QString ActionReport::summary() const {
-    const bool stop = action == TaskAction::StopInstall;
-    QString done = preview ? (stop ? QStringLiteral("to stop") : QStringLiteral("to reinstall"))
-                           : (stop ? QStringLiteral("stopped") : QStringLiteral("reinstalled"));
+    const QString done = action == TaskAction::StopInstall
+                             ? (preview ? QStringLiteral("to stop") : QStringLiteral("stopped"))
+                         : action == TaskAction::Reinstall
+                             ? (preview ? QStringLiteral("to reinstall") : QStringLiteral("reinstalled"))
+                             : (preview ? QStringLiteral("to undo") : QStringLiteral("undone"));
     QString text =
         QStringLiteral("%1: %2 %3").arg(actionName(action)).arg(count(TaskOutcome::Kind::Change)).arg(done);
     if (const int already = count(TaskOutcome::Kind::AlreadyDone))
@@ -514,21 +556,56 @@ QString ActionReport::problems() const {
 ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
                         Feedback* status) {
     // A read transaction per task: the same reads as the action's, nothing written.
-    return walk(action, targets, dbPath, true, status, [](SqliteConnection&, TaskStep&, int) {});
+    return walk(action, targets, dbPath, true, status, nullptr, [](SqliteConnection&, TaskStep&, int) {});
+}
+
+// Every task refused, before anything is written: a change that cannot be journaled is not made.
+ActionReport journalRefused(TaskAction action, const QList<ActionTarget>& targets, const QString& why,
+                            const TaskDone& done) {
+    ActionReport report;
+    report.action = action;
+    for (const ActionTarget& target : targets) {
+        report.tasks.append(
+            {TaskOutcome::Kind::Refused, target.taskId, target.packageName, {}, {}, {}, why, false});
+        report.targets.append(target);
+        report.rows.append(TaskRows());
+        if (done)
+            done(report.tasks.last());
+    }
+    return report;
+}
+
+bool openJournal(Journal& journal, const QString& path, QString& refusal) {
+    QString error;
+    if (journal.open(path, error))
+        return true;
+    refusal = QStringLiteral("Nothing was changed: the journal of changes can't be written: ") + error;
+    return false;
 }
 
 ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
-                       Feedback& status, const TaskDone& done) {
-    return walk(action, targets, dbPath, false, &status, [&](SqliteConnection& db, TaskStep& step, int) {
-        if (step.outcome.kind == TaskOutcome::Kind::Change)
-            apply(db, step, status);
-        if (done)
-            done(step.outcome);
-    });
+                       const QString& journalPath, Feedback& status, const TaskDone& done) {
+    Journal journal;
+    QString refusal;
+    if (!journalPath.isEmpty() && !openJournal(journal, journalPath, refusal))
+        return journalRefused(action, targets, refusal, done);
+    Journal* journaled = journalPath.isEmpty() ? nullptr : &journal;
+    return walk(action, targets, dbPath, false, &status, journaled,
+                [&](SqliteConnection& db, TaskStep& step, int t) {
+                    if (step.outcome.kind == TaskOutcome::Kind::Change)
+                        apply(db, step, action, targets.at(t), status, journaled);
+                    if (done)
+                        done(step.outcome);
+                });
 }
 
-ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, Feedback& status,
-                          const TaskDone& done) {
+ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, const QString& journalPath,
+                          Feedback& status, const TaskDone& done) {
+    Journal journal;
+    QString refusal;
+    if (!journalPath.isEmpty() && !openJournal(journal, journalPath, refusal))
+        return journalRefused(preview.action, preview.targets, refusal, done);
+    Journal* journaled = journalPath.isEmpty() ? nullptr : &journal;
     // Only the tasks the preview showed changing are read again; the others keep what the preview said.
     QList<ActionTarget> changing;
     QList<int> changingAt;
@@ -540,18 +617,19 @@ ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, Fe
     }
     ActionReport report = preview;
     report.preview = false;
-    walk(preview.action, changing, dbPath, false, &status, [&](SqliteConnection& db, TaskStep& step, int t) {
-        const int at = changingAt.at(t);
-        // A task that could not be read keeps the database's answer.
-        if (step.read && !(step.rows == preview.rows.at(at)))
-            markNotChanged(step.outcome,
-                           QStringLiteral(": changed since the preview: ") + describeRows(step.rows));
-        else if (step.outcome.kind == TaskOutcome::Kind::Change)
-            apply(db, step, status);
-        report.tasks[at] = step.outcome;
-        if (done)
-            done(step.outcome);
-    });
+    walk(preview.action, changing, dbPath, false, &status, journaled,
+         [&](SqliteConnection& db, TaskStep& step, int t) {
+             const int at = changingAt.at(t);
+             // A task that could not be read keeps the database's answer.
+             if (step.read && !(step.rows == preview.rows.at(at)))
+                 markNotChanged(step.outcome,
+                                QStringLiteral(": changed since the preview: ") + describeRows(step.rows));
+             else if (step.outcome.kind == TaskOutcome::Kind::Change)
+                 apply(db, step, preview.action, changing.at(t), status, journaled);
+             report.tasks[at] = step.outcome;
+             if (done)
+                 done(step.outcome);
+         });
     return report;
 }
 

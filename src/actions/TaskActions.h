@@ -28,9 +28,10 @@ struct CheckedRow {
     QString application;
 };
 
-enum class TaskAction { StopInstall, Reinstall };
+// Undo takes back the changes of journal entries (see Undo.h).
+enum class TaskAction { StopInstall, Reinstall, Undo };
 
-// "Stop Install" or "Reinstall", as the buttons read.
+// "Stop Install", "Reinstall" or "Undo", as the buttons read.
 QString actionName(TaskAction action);
 
 // A checked row's task as the window's task table held it when the action was asked for.
@@ -55,7 +56,8 @@ struct TaskOutcome {
     QString note;    // beside the changes: what there was nothing to change in ("no invoker state to set")
     QString warning; // the change goes ahead but deserves a second look ("it restarts ... in progress")
     QString reason;  // for the other kinds: the sentence the technician reads
-    bool unread = false; // not changed because the agent held its database: reading again may succeed
+    bool unread = false;     // not changed because the agent held its database: reading again may succeed
+    qint64 journalEntry = 0; // the journal's entry for the change made; not part of the comparison
 
     // What happens to the task, in one line: the changes, or the reason.
     QString what() const;
@@ -90,6 +92,8 @@ struct ActionReport {
     // A preview's plan: each task's target and the rows it was decided on, in the order of `tasks`.
     QList<ActionTarget> targets;
     QList<TaskRows> rows;
+    // An Undo's journal entries, in the order of `tasks`.
+    QList<qint64> entries;
 
     int count(TaskOutcome::Kind kind) const;
     // Every task was (or would be) changed, or was already as the action leaves it.
@@ -98,6 +102,8 @@ struct ActionReport {
     }
     // Some task could not be read because the agent held its database.
     bool anyUnread() const;
+    // The journal entries of the tasks changed.
+    QList<qint64> journalEntries() const;
     // One line for the status line: "Stop Install: 2 stopped, 1 already stopped, 1 refused".
     QString summary() const;
     // The refusals and failures, one line each, for a single message; empty when there are none.
@@ -115,13 +121,15 @@ ActionReport planAction(TaskAction action, const QList<ActionTarget>& targets, c
 // Runs `action` on each target in order. Each task gets one transaction that reads the task's rows, decides
 // on them and changes exactly those rows, all or nothing. The status texts around each statement go to
 // `status`.
+// Every change is journaled at `journalPath` before it is committed (an empty path: not journaled); when
+// the journal cannot be written, every task is refused and nothing is changed.
 ActionReport runAction(TaskAction action, const QList<ActionTarget>& targets, const QString& dbPath,
-                       Feedback& status, const TaskDone& done = {});
+                       const QString& journalPath, Feedback& status, const TaskDone& done = {});
 
 // Applies the plan a preview showed and nothing else: a task the preview did not show changing is left
 // alone, and one whose rows no longer read as the preview read them is reported, not changed.
-ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, Feedback& status,
-                          const TaskDone& done = {});
+ActionReport applyPreview(const ActionReport& preview, const QString& dbPath, const QString& journalPath,
+                          Feedback& status, const TaskDone& done = {});
 
 // The text the status line shows while an action waits for the agent's lock.
 inline const QString kWaitingForDatabaseStatus =

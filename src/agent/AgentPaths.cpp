@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <shlobj.h>
+#endif
+
 namespace corvane {
 
 namespace {
@@ -19,8 +23,23 @@ const QString kProgramFiles = QStringLiteral("C:\\Program Files\\");
 const QString kProgramFiles32 = QStringLiteral("C:\\Program Files (x86)\\");
 const QString kAgentFolder = QStringLiteral("LANDesk\\LDClient");
 
+const QString kJournal = QStringLiteral("C:\\ProgramData\\Corvane\\journal.db3");
+
 bool isFolder(const QString& path) {
     return QFileInfo(path).isDir();
+}
+
+// The machine's ProgramData folder as Windows knows it, wherever it was moved.
+QString programDataJournal() {
+#ifdef Q_OS_WIN
+    PWSTR folder = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder))) {
+        const QString path = QString::fromWCharArray(folder) + QStringLiteral("\\Corvane\\journal.db3");
+        CoTaskMemFree(folder);
+        return path;
+    }
+#endif
+    return kJournal;
 }
 } // namespace
 
@@ -51,6 +70,13 @@ AgentPaths::AgentPaths(const QString& root) {
     m_invokerLog = place(kInvokerLog);
     m_synchroniser = place(kSynchroniser);
     m_syncLog = place(kSyncLog);
+    m_journal = fixed ? programDataJournal() : belowRoot(base, kJournal);
+}
+
+QCommandLineOption AgentPaths::journalOption() {
+    return QCommandLineOption(QStringLiteral("journal"),
+                              QStringLiteral("Keep the journal of changes in FILE instead of its usual place."),
+                              QStringLiteral("FILE"));
 }
 
 QCommandLineOption AgentPaths::rootOption() {

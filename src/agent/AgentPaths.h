@@ -24,9 +24,15 @@ public:
     QString invokerLog() const { return m_invokerLog; }
     QString synchroniser() const { return m_synchroniser; }
     QString syncLog() const { return m_syncLog; }
+    // Corvane's own journal of the changes it makes to the agent's database: in the machine's ProgramData
+    // folder (below the agent root when one is given), never among the agent's files.
+    QString journal() const { return m_journal; }
+    void setJournal(const QString& path) { m_journal = path; }
 
     // The --agent-root DIR option that both executables take.
     static QCommandLineOption rootOption();
+    // The --journal FILE option that both executables take.
+    static QCommandLineOption journalOption();
 
     // Maps one fixed Windows path below `root` (drive dropped, backslashes turned into '/').
     static QString belowRoot(const QString& root, const QString& windowsPath);
@@ -38,6 +44,7 @@ private:
     QString m_invokerLog;
     QString m_synchroniser;
     QString m_syncLog;
+    QString m_journal;
 };
 
 } // namespace corvane

@@ -30,7 +30,9 @@ SqliteConnection::~SqliteConnection() {
 sqlite3* SqliteConnection::open(QString& error) const {
     const QByteArray file = m_path.toUtf8();
     sqlite3* db = nullptr;
-    const int flags = m_access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int flags = m_access == Access::ReadOnly ? SQLITE_OPEN_READONLY
+                      : m_access == Access::Create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                   : SQLITE_OPEN_READWRITE;
     const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
@@ -86,6 +88,11 @@ bool SqliteConnection::run(const QString& sql, QList<QStringList>& rows, QString
 }
 
 bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+                             QStringList& columns, QString& error) {
+    return step(sql, values, rows, error, &columns);
+}
+
+bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
                              QString& error) {
     if (step(sql, values, rows, error))
         return true;
@@ -106,7 +113,7 @@ bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, 
 }
 
 bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
-                            QString& error) {
+                            QString& error, QStringList* columnNames) {
     rows.clear();
     m_lastBusy = false;
     if (!m_db) {
@@ -142,7 +149,7 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
             sqlite3_bind_int64(guard.stmt, slot, value.bytes.toLongLong());
             break;
         case SqlValue::Type::Real:
-            sqlite3_bind_double(guard.stmt, slot, value.bytes.toDouble());
+            sqlite3_bind_double(guard.stmt, slot, value.real);
             break;
         case SqlValue::Type::Text:
             sqlite3_bind_text(guard.stmt, slot, value.bytes.constData(), int(value.bytes.size()),
@@ -155,6 +162,11 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
         }
     }
     const int columns = sqlite3_column_count(guard.stmt);
+    if (columnNames) {
+        columnNames->clear();
+        for (int c = 0; c < columns; ++c)
+            *columnNames << QString::fromUtf8(sqlite3_column_name(guard.stmt, c));
+    }
     for (;;) {
         const int rc = sqlite3_step(guard.stmt);
         if (rc == SQLITE_DONE)
@@ -186,6 +198,8 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
                 value.type = SqlValue::Type::Null;
                 break;
             }
+            if (value.type == SqlValue::Type::Real)
+                value.real = sqlite3_column_double(guard.stmt, c);
             if (value.type == SqlValue::Type::Blob) {
                 const auto* data = static_cast<const char*>(sqlite3_column_blob(guard.stmt, c));
                 value.bytes = QByteArray(data, sqlite3_column_bytes(guard.stmt, c));

@@ -19,10 +19,13 @@ struct SqlValue {
     enum class Type { Null, Integer, Real, Text, Blob };
     Type type = Type::Null;
     QByteArray bytes;
+    double real = 0; // a REAL exactly, where its text has only 15 digits
 
     // The value as the task list reads it: UTF-8 text, NULL as an empty text.
     QString text() const { return QString::fromUtf8(bytes); }
-    bool operator==(const SqlValue& other) const { return type == other.type && bytes == other.bytes; }
+    bool operator==(const SqlValue& other) const {
+        return type == other.type && bytes == other.bytes && (type != Type::Real || real == other.real);
+    }
 };
 
 // One connection to an existing SQLite file, closed when the object goes. It never creates a database:
@@ -34,7 +37,8 @@ public:
 
     // Reading opens read-only, so that a read can never change the agent's database: no checkpoint of its
     // write-ahead log, no journal rolled back or deleted.
-    enum class Access { ReadOnly, ReadWrite };
+    // Create: read-write, and a missing file is created (Corvane's own files only, never the agent's).
+    enum class Access { ReadOnly, ReadWrite, Create };
 
     explicit SqliteConnection(const QString& path, Access access = Access::ReadWrite);
     ~SqliteConnection();
@@ -54,6 +58,9 @@ public:
     // every value as stored. On failure returns false and puts SQLite's message in `error`.
     bool query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
                QString& error);
+    // The same, with the names of the result's columns as the statement gives them.
+    bool query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+               QStringList& columns, QString& error);
     // Runs one statement whose rows do not matter (BEGIN, COMMIT, an UPDATE) with `values` bound.
     bool exec(const QString& sql, QString& error, const QList<SqlValue>& values = {});
     // Rows that the last INSERT, UPDATE or DELETE changed.
@@ -71,7 +78,7 @@ private:
     sqlite3* open(QString& error) const;
     bool rollBackInterruptedWrite(QString& error);
     bool step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
-              QString& error);
+              QString& error, QStringList* columns = nullptr);
 
     QString m_path;
     Access m_access;

@@ -4,16 +4,19 @@
 #include "Clock.h"
 #include "Feedback.h"
 #include "InvokerLog.h"
+#include "Journal.h"
 #include "PolicySyncRun.h"
 #include "TaskActions.h"
 #include "TaskList.h"
 #include "TaskListExport.h"
 #include "TaskListLoader.h"
+#include "Undo.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,7 +41,9 @@ const QString kDescription = QStringLiteral(
     "  log [--date YYYY-MM-DD]          today's (or that day's) part of the invoker log\n"
     "  stop [--dry-run] TASKID...       Stop Install on the named tasks\n"
     "  reinstall [--dry-run] TASKID...  Reinstall the named tasks\n"
-    "  sync [--timeout SECONDS]         Policy Sync: start the synchroniser and follow its log");
+    "  sync [--timeout SECONDS]         Policy Sync: start the synchroniser and follow its log\n"
+    "  history [--json] [--task ID]     every change Corvane made to the agent database, newest first\n"
+    "  undo [--dry-run] ID...           take back the changes of those history entries");
 
 // Text from the agent's files as a terminal should get it: every control character shown as an escape
 // (ESC as \x1b), so that a name or a log line can neither move the cursor, retitle or clear the terminal,
@@ -249,10 +254,104 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
         for (const TaskOutcome& task : report.tasks)
             printOutcome(task);
     } else {
-        report = corvane::runAction(action, targets, paths.database(), feedback, printOutcome);
+        report =
+            corvane::runAction(action, targets, paths.database(), paths.journal(), feedback, printOutcome);
     }
     out << report.summary() << Qt::endl;
     return messagesBefore == 0 && report.allChanged() ? kSuccess : kDataFailure;
+}
+
+QJsonValue jsonValue(const SqlValue& value) {
+    switch (value.type) {
+    case SqlValue::Type::Null:
+        return QJsonValue::Null;
+    case SqlValue::Type::Integer:
+        return value.bytes.toLongLong();
+    case SqlValue::Type::Real:
+        return value.real;
+    case SqlValue::Type::Text:
+        return value.text();
+    case SqlValue::Type::Blob:
+        break;
+    }
+    return QJsonObject{{QStringLiteral("blob"), QString::fromLatin1(value.bytes.toHex())}};
+}
+
+QJsonValue jsonRow(const QStringList& columns, const std::optional<QList<SqlValue>>& values) {
+    if (!values)
+        return QJsonValue::Null;
+    QJsonObject row;
+    for (int c = 0; c < columns.size(); ++c)
+        row.insert(columns.at(c), jsonValue(values->value(c)));
+    return row;
+}
+
+// Every entry of the journal, newest first: a table, or JSON with every row's values before and after.
+int runHistory(const AgentPaths& paths, bool json, const std::optional<QString>& taskId, QTextStream& out,
+               QTextStream& err) {
+    QList<JournalEntry> entries;
+    if (QFileInfo::exists(paths.journal())) {
+        Journal journal;
+        QString error;
+        if (!journal.open(paths.journal(), error) || !journal.entries(entries, error, taskId)) {
+            err << "Can't read the journal of changes: " << visibleText(error) << Qt::endl;
+            return kDataFailure;
+        }
+    }
+    if (json) {
+        QJsonArray array;
+        for (const JournalEntry& entry : entries) {
+            QJsonArray rows;
+            for (const RowChange& change : entry.rows)
+                rows.append(QJsonObject{{QStringLiteral("table"), change.table},
+                                        {QStringLiteral("rowid"), change.rowid},
+                                        {QStringLiteral("before"), jsonRow(change.columns, change.before)},
+                                        {QStringLiteral("after"), jsonRow(change.columns, change.after)}});
+            QJsonObject object{{QStringLiteral("id"), entry.id},
+                               {QStringLiteral("time"), entry.time.toString(Qt::ISODate)},
+                               {QStringLiteral("user"), entry.user},
+                               {QStringLiteral("machine"), entry.machine},
+                               {QStringLiteral("action"), entry.action},
+                               {QStringLiteral("task"), entry.taskId},
+                               {QStringLiteral("operation"), entry.operationFile},
+                               {QStringLiteral("package"), entry.packageName},
+                               {QStringLiteral("status"), entry.status},
+                               {QStringLiteral("rows"), rows}};
+            if (entry.undoes)
+                object.insert(QStringLiteral("undoes"), entry.undoes);
+            array.append(object);
+        }
+        out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    } else {
+        for (const JournalEntry& entry : entries)
+            out << entry.id << '\t' << entry.time.toString(Qt::ISODate) << '\t' << visibleText(entry.user)
+                << '\t' << entry.action << '\t' << visibleText(entry.taskId) << '\t'
+                << visibleText(entry.packageName) << '\t' << visibleText(describeChanges(entry)) << '\t'
+                << entry.status << '\n';
+    }
+    out.flush();
+    return kSuccess;
+}
+
+// Undo of history entries: each entry's line as its transaction ends, then the summary.
+int runUndoCommand(const AgentPaths& paths, const QList<qint64>& ids, bool dryRun, QTextStream& out,
+                   ConsoleFeedback& feedback) {
+    const auto printOutcome = [&out, &feedback, dryRun](const TaskOutcome& task) {
+        out << outcomeLine(task) << Qt::endl;
+        if (!dryRun &&
+            (task.kind == TaskOutcome::Kind::Refused || task.kind == TaskOutcome::Kind::NotChanged))
+            feedback.showMessage(task.reason);
+    };
+    ActionReport report;
+    if (dryRun) {
+        report = planUndo(ids, paths.database(), paths.journal());
+        for (const TaskOutcome& task : report.tasks)
+            printOutcome(task);
+    } else {
+        report = runUndo(ids, paths.database(), paths.journal(), feedback, printOutcome);
+    }
+    out << report.summary() << Qt::endl;
+    return report.allChanged() ? kSuccess : kDataFailure;
 }
 
 // Policy Sync from the command line: each new line of the synchroniser's log once, as it appears, then the
@@ -323,12 +422,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption dryRunOption(
         QStringLiteral("dry-run"),
         QStringLiteral("stop, reinstall: print what would change for each task and change nothing."));
+    const QCommandLineOption journalOption = AgentPaths::journalOption();
+    const QCommandLineOption taskOption(
+        QStringLiteral("task"), QStringLiteral("history: only this task's entries."), QStringLiteral("ID"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
-    parser.addOptions(
-        {rootOption, jsonOption, csvOption, dateOption, timeoutOption, dryRunOption, verboseOption});
+    parser.addOptions({rootOption, journalOption, jsonOption, csvOption, dateOption, timeoutOption,
+                       dryRunOption, taskOption, verboseOption});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, log, stop, reinstall or sync"));
+                                 QStringLiteral("list, log, stop, reinstall, sync, history or undo"));
 
     auto usageError = [&](const QString& why) {
         err << "corvanectl: " << why << "\n\n" << parser.helpText();
@@ -350,13 +452,37 @@ int main(int argc, char* argv[]) {
     if (args.isEmpty())
         return usageError(QStringLiteral("no command given"));
     const QString command = args.first();
-    const AgentPaths paths(parser.value(rootOption));
+    AgentPaths paths(parser.value(rootOption));
+    if (parser.isSet(journalOption))
+        paths.setJournal(parser.value(journalOption));
     ConsoleFeedback feedback(err, parser.isSet(verboseOption));
 
-    // --dry-run belongs to the two commands that change the agent.
+    // --dry-run belongs to the commands that change the agent.
     if (parser.isSet(dryRunOption) && command != QLatin1String("stop") &&
-        command != QLatin1String("reinstall"))
-        return usageError(QStringLiteral("--dry-run goes with stop or reinstall only"));
+        command != QLatin1String("reinstall") && command != QLatin1String("undo"))
+        return usageError(QStringLiteral("--dry-run goes with stop, reinstall or undo only"));
+    if (parser.isSet(taskOption) && command != QLatin1String("history"))
+        return usageError(QStringLiteral("--task goes with history only"));
+    if (command == QLatin1String("history") && args.size() == 1 && !parser.isSet(csvOption) &&
+        !parser.isSet(dateOption)) {
+        std::optional<QString> task;
+        if (parser.isSet(taskOption))
+            task = parser.value(taskOption);
+        return runHistory(paths, parser.isSet(jsonOption), task, out, err);
+    }
+    if (command == QLatin1String("undo") && !parser.isSet(jsonOption) && !parser.isSet(csvOption) &&
+        !parser.isSet(dateOption)) {
+        QList<qint64> ids;
+        for (const QString& arg : args.mid(1)) {
+            bool ok = false;
+            ids << arg.toLongLong(&ok);
+            if (!ok || ids.last() <= 0)
+                return usageError(QStringLiteral("undo takes history entry numbers, not '%1'").arg(arg));
+        }
+        if (ids.isEmpty())
+            return usageError(QStringLiteral("undo needs at least one history entry number"));
+        return runUndoCommand(paths, ids, parser.isSet(dryRunOption), out, feedback);
+    }
     if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption)) {
         if (parser.isSet(jsonOption) && parser.isSet(csvOption))
             return usageError(QStringLiteral("--json and --csv exclude each other"));

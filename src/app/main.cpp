@@ -23,11 +23,16 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption rootOption = AgentPaths::rootOption();
+    const QCommandLineOption journalOption = AgentPaths::journalOption();
     parser.addOption(rootOption);
+    parser.addOption(journalOption);
     parser.process(app);
 
+    AgentPaths paths(parser.value(rootOption));
+    if (parser.isSet(journalOption))
+        paths.setJournal(parser.value(journalOption));
     MessageBoxPresenter messages;
-    Form1 form(AgentPaths(parser.value(rootOption)), messages);
+    Form1 form(paths, messages);
     messages.setParent(&form);
     // The technician's arrangement of the window, per user; the agent's data is never stored here.
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Corvane"),

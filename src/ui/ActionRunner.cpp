@@ -42,10 +42,11 @@ private:
 
 } // namespace
 
-ActionRunner::ActionRunner(const QString& dbPath, MessagePresenter& messages, Feedback& status,
+ActionRunner::ActionRunner(const AgentPaths& paths, MessagePresenter& messages, Feedback& status,
                            QObject* parent)
     : QObject(parent)
-    , m_dbPath(dbPath)
+    , m_dbPath(paths.database())
+    , m_journalPath(paths.journal())
     , m_messages(messages)
     , m_status(status) {}
 
@@ -127,7 +128,10 @@ void ActionRunner::run(TaskAction action, const QList<ActionTarget>& targets, Do
     const QString dbPath = m_dbPath;
     auto status = workerStatus();
     runOffThread(
-        this, [action, targets, dbPath, status] { return runAction(action, targets, dbPath, *status); },
+        this,
+        [action, targets, dbPath, journal = m_journalPath, status] {
+            return runAction(action, targets, dbPath, journal, *status);
+        },
         [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
 }
 
@@ -135,7 +139,10 @@ void ActionRunner::apply(const ActionReport& preview, Done done) {
     const QString dbPath = m_dbPath;
     auto status = workerStatus();
     runOffThread(
-        this, [preview, dbPath, status] { return applyPreview(preview, dbPath, *status); },
+        this,
+        [preview, dbPath, journal = m_journalPath, status] {
+            return applyPreview(preview, dbPath, journal, *status);
+        },
         [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
 }
 

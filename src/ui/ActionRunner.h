@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AgentPaths.h"
 #include "TaskActions.h"
 
 #include <QObject>
@@ -24,7 +25,7 @@ public:
     // The report of a run, or nothing when the technician cancelled the preview.
     using Done = std::function<void(const std::optional<ActionReport>&)>;
 
-    ActionRunner(const QString& dbPath, MessagePresenter& messages, Feedback& status,
+    ActionRunner(const AgentPaths& paths, MessagePresenter& messages, Feedback& status,
                  QObject* parent = nullptr);
 
     bool isRunning() const { return m_running; }
@@ -49,6 +50,7 @@ private:
     void workDone();
 
     QString m_dbPath;
+    QString m_journalPath;
     MessagePresenter& m_messages;
     Feedback& m_status;
     bool m_running = false;

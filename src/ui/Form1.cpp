@@ -243,7 +243,7 @@ void Form1::createControls() {
     connect(BtnStop, &QPushButton::clicked, this, &Form1::BtnStop_Click);
 
     // The preview before an action can be turned back on after "Don't ask again", from either button.
-    m_actions = new ActionRunner(m_paths.database(), m_messages, *this, this);
+    m_actions = new ActionRunner(m_paths, m_messages, *this, this);
     for (QPushButton* button : {BtnStop, BtnUpdate}) {
         button->setContextMenuPolicy(Qt::ActionsContextMenu);
         button->addAction(m_actions->askAction());
