@@ -7,6 +7,7 @@
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
+#include "HistoryDialog.h"
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "MessagePresenter.h"
@@ -726,6 +727,36 @@ private slots:
         QVERIFY(window.messages.previews.last().anyUnread());
         QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Stop Install:")), 15000);
         QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    // A change is journaled and offered for undo: Ctrl+Z takes it back through the preview, and the history
+    // lists both, with the task's own entries in its details.
+    void ctrlZUndoesTheLastAction() {
+        DemoWindow window;
+        QVERIFY(window.open());
+        Form1& form = *window.form;
+        TaskListModel& model = *form.taskListModel();
+        const QStringList before = window.agent.dumpAll();
+        check(model, QStringLiteral("kCORE01_1202"));
+        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
+        auto* status = control<QLabel>(form, "StatusPanel2");
+        QCOMPARE(status->text(), QStringLiteral("Stop Install: 1 stopped. Ctrl+Z undoes it"));
+        QVERIFY(window.agent.dumpAll() != before);
+
+        form.setStatus(QString());
+        QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Undo:")), 20000);
+        QCOMPARE(status->text(), QStringLiteral("Undo: 1 undone"));
+        QCOMPARE(window.messages.previews.last().action, TaskAction::Undo);
+        QCOMPARE(window.agent.dumpAll(), before);
+
+        QTest::keyClick(&form, Qt::Key_H, Qt::ControlModifier);
+        auto* history = form.findChild<HistoryDialog*>();
+        QVERIFY(history && QTest::qWaitFor([history] { return history->isRead(); }, 5000));
+        const QStringList lines = history->shownText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(1).contains(QLatin1String("\tUndo\tCORE01_1202\t")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).endsWith(QLatin1String("\tundone")), qPrintable(lines.at(2)));
     }
 
     void keyboardStatusAndSyncLogWindow() {

@@ -77,6 +77,15 @@ QString shown(const QString& column, const SqlValue& value) {
 }
 } // namespace
 
+bool readHistory(const QString& path, const std::optional<QString>& taskId, QList<JournalEntry>& entries,
+                 QString& error) {
+    entries.clear();
+    if (!QFileInfo::exists(path))
+        return true;
+    Journal journal;
+    return journal.open(path, error) && journal.entries(entries, error, taskId);
+}
+
 QString describeChanges(const JournalEntry& entry) {
     QStringList parts;
     for (const RowChange& change : entry.rows) {

@@ -81,6 +81,11 @@ private:
     std::optional<SqliteConnection> m_db;
 };
 
+// The entries of the journal at `path`, newest first (only the task's when given); none when it does not
+// exist yet, and no file is created for the asking.
+bool readHistory(const QString& path, const std::optional<QString>& taskId, QList<JournalEntry>& entries,
+                 QString& error);
+
 // What the entry changed, in one line: "InvokerState row 1: state Waiting -> Completed; ReschedulePolicy
 // row 1 deleted".
 QString describeChanges(const JournalEntry& entry);

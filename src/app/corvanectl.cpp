@@ -290,13 +290,10 @@ QJsonValue jsonRow(const QStringList& columns, const std::optional<QList<SqlValu
 int runHistory(const AgentPaths& paths, bool json, const std::optional<QString>& taskId, QTextStream& out,
                QTextStream& err) {
     QList<JournalEntry> entries;
-    if (QFileInfo::exists(paths.journal())) {
-        Journal journal;
-        QString error;
-        if (!journal.open(paths.journal(), error) || !journal.entries(entries, error, taskId)) {
-            err << "Can't read the journal of changes: " << visibleText(error) << Qt::endl;
-            return kDataFailure;
-        }
+    QString error;
+    if (!readHistory(paths.journal(), taskId, entries, error)) {
+        err << "Can't read the journal of changes: " << visibleText(error) << Qt::endl;
+        return kDataFailure;
     }
     if (json) {
         QJsonArray array;

@@ -27,7 +27,8 @@ QString tsvField(QString text) {
 }
 
 template <typename Field>
-QString joinedLines(const QList<TaskRow>& rows, QChar separator, Field field, const QString& lineEnd) {
+QString joinedLines(const QStringList& header, const QList<QStringList>& rows, QChar separator, Field field,
+                    const QString& lineEnd) {
     auto line = [&](const QStringList& cells) {
         QStringList fields;
         fields.reserve(cells.size());
@@ -35,10 +36,18 @@ QString joinedLines(const QList<TaskRow>& rows, QChar separator, Field field, co
             fields << field(cell);
         return fields.join(separator) + lineEnd;
     };
-    QString text = line(exportHeader());
-    for (const TaskRow& row : rows)
-        text += line(exportCells(row));
+    QString text = line(header);
+    for (const QStringList& row : rows)
+        text += line(row);
     return text;
+}
+
+QList<QStringList> exportRows(const QList<TaskRow>& rows) {
+    QList<QStringList> cells;
+    cells.reserve(rows.size());
+    for (const TaskRow& row : rows)
+        cells << exportCells(row);
+    return cells;
 }
 
 } // namespace
@@ -76,17 +85,29 @@ QStringList exportCells(const TaskRow& row) {
     return cells;
 }
 
+QString csvText(const QStringList& header, const QList<QStringList>& rows) {
+    return joinedLines(header, rows, QLatin1Char(','), csvField, QStringLiteral("\r\n"));
+}
+
+QString tsvText(const QStringList& header, const QList<QStringList>& rows) {
+    return joinedLines(header, rows, QLatin1Char('\t'), tsvField, QStringLiteral("\n"));
+}
+
 QString taskListCsv(const QList<TaskRow>& rows) {
-    return joinedLines(rows, QLatin1Char(','), csvField, QStringLiteral("\r\n"));
+    return csvText(exportHeader(), exportRows(rows));
 }
 
 QString taskListTsv(const QList<TaskRow>& rows) {
-    return joinedLines(rows, QLatin1Char('\t'), tsvField, QStringLiteral("\n"));
+    return tsvText(exportHeader(), exportRows(rows));
 }
 
 bool saveTaskListCsv(const QString& path, const QList<TaskRow>& rows, QString& error) {
+    return saveCsv(path, taskListCsv(rows), error);
+}
+
+bool saveCsv(const QString& path, const QString& csv, QString& error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(taskListCsv(rows).toUtf8()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv.toUtf8()) < 0 || !file.commit()) {
         error = QStringLiteral("Can't save %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }

@@ -24,6 +24,13 @@ QString taskListCsv(const QList<TaskRow>& rows);
 // becomes a space, since the format has no quoting.
 QString taskListTsv(const QList<TaskRow>& rows);
 
+// Any table as CSV or tab-separated text, written as the list is: the list's own writers for other tables.
+QString csvText(const QStringList& header, const QList<QStringList>& rows);
+QString tsvText(const QStringList& header, const QList<QStringList>& rows);
+// Writes `csv` to `path` in UTF-8, replacing the file only once the whole text is written; false with the
+// reason in `error` when it cannot.
+bool saveCsv(const QString& path, const QString& csv, QString& error);
+
 // Writes taskListCsv(rows) to `path` in UTF-8, replacing the file only once the whole text is written;
 // false with the reason in `error` when it cannot.
 bool saveTaskListCsv(const QString& path, const QList<TaskRow>& rows, QString& error);

@@ -3,6 +3,7 @@
 #include "Feedback.h"
 #include "MessagePresenter.h"
 #include "OffThread.h"
+#include "Undo.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -70,13 +71,38 @@ QAction* ActionRunner::askAction() {
 }
 
 void ActionRunner::start(TaskAction action, const QList<ActionTarget>& targets, Done done) {
+    const QString dbPath = m_dbPath;
+    const QString journal = m_journalPath;
+    startWork({[=](Feedback* status) { return planAction(action, targets, dbPath, status); },
+               [=](Feedback& status) { return runAction(action, targets, dbPath, journal, status); },
+               [=](const ActionReport& preview, Feedback& status) {
+                   return applyPreview(preview, dbPath, journal, status);
+               }},
+              std::move(done));
+}
+
+void ActionRunner::startUndo(const QList<qint64>& entries, Done done) {
+    const QString dbPath = m_dbPath;
+    const QString journal = m_journalPath;
+    startWork({[=](Feedback* status) { return planUndo(entries, dbPath, journal, status); },
+               [=](Feedback& status) { return runUndo(entries, dbPath, journal, status); },
+               [=](const ActionReport& preview, Feedback& status) {
+                   return applyUndoPreview(preview, dbPath, journal, status);
+               }},
+              std::move(done));
+}
+
+void ActionRunner::startWork(const Work& work, Done done) {
     Q_ASSERT(!m_running);
     m_running = true;
     if (!askBeforeChanging()) {
-        run(action, targets, std::move(done));
+        auto status = workerStatus();
+        runOffThread(
+            this, [work, status] { return work.run(*status); },
+            [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
         return;
     }
-    preview(action, targets, std::move(done));
+    preview(work, std::move(done));
 }
 
 std::shared_ptr<Feedback> ActionRunner::workerStatus() {
@@ -98,16 +124,15 @@ void ActionRunner::workDone() {
     }
 }
 
-void ActionRunner::preview(TaskAction action, const QList<ActionTarget>& targets, Done done) {
-    const QString dbPath = m_dbPath;
+void ActionRunner::preview(const Work& work, Done done) {
     auto status = workerStatus();
     runOffThread(
-        this, [action, targets, dbPath, status] { return planAction(action, targets, dbPath, status.get()); },
-        [this, action, targets, done = std::move(done)](const ActionReport& preview) {
+        this, [work, status] { return work.plan(status.get()); },
+        [this, work, done = std::move(done)](const ActionReport& preview) {
             workDone();
             const MessagePresenter::PreviewAnswer answer = m_messages.confirmAction(preview);
             if (answer.retry) {
-                this->preview(action, targets, done);
+                this->preview(work, done);
                 return;
             }
             if (!answer.accepted) {
@@ -120,30 +145,11 @@ void ActionRunner::preview(TaskAction action, const QList<ActionTarget>& targets
                 if (m_askAction)
                     m_askAction->setChecked(false);
             }
-            apply(preview, done);
+            auto status = workerStatus();
+            runOffThread(
+                this, [work, preview, status] { return work.apply(preview, *status); },
+                [this, done](const ActionReport& report) { finish(report, done); });
         });
-}
-
-void ActionRunner::run(TaskAction action, const QList<ActionTarget>& targets, Done done) {
-    const QString dbPath = m_dbPath;
-    auto status = workerStatus();
-    runOffThread(
-        this,
-        [action, targets, dbPath, journal = m_journalPath, status] {
-            return runAction(action, targets, dbPath, journal, *status);
-        },
-        [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
-}
-
-void ActionRunner::apply(const ActionReport& preview, Done done) {
-    const QString dbPath = m_dbPath;
-    auto status = workerStatus();
-    runOffThread(
-        this,
-        [preview, dbPath, journal = m_journalPath, status] {
-            return applyPreview(preview, dbPath, journal, *status);
-        },
-        [this, done = std::move(done)](const ActionReport& report) { finish(report, done); });
 }
 
 void ActionRunner::finish(const ActionReport& report, const Done& done) {

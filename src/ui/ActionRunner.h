@@ -31,6 +31,8 @@ public:
     bool isRunning() const { return m_running; }
     // Previews `targets` and asks, then runs the action; `done` follows on the interface thread.
     void start(TaskAction action, const QList<ActionTarget>& targets, Done done);
+    // The same for Undo of journal entries.
+    void startUndo(const QList<qint64>& entries, Done done);
 
     // Whether the preview is shown before an action, remembered for the user.
     static bool askBeforeChanging();
@@ -39,11 +41,14 @@ public:
     QAction* askAction();
 
 private:
-    void preview(TaskAction action, const QList<ActionTarget>& targets, Done done);
-    // Without a preview: each task is decided and changed in one transaction.
-    void run(TaskAction action, const QList<ActionTarget>& targets, Done done);
-    // After a preview: exactly the plan it showed.
-    void apply(const ActionReport& preview, Done done);
+    // An action's three ways through the agent database, each run off the interface thread.
+    struct Work {
+        std::function<ActionReport(Feedback*)> plan;                       // the preview
+        std::function<ActionReport(Feedback&)> run;                        // without a preview
+        std::function<ActionReport(const ActionReport&, Feedback&)> apply; // exactly what a preview showed
+    };
+    void startWork(const Work& work, Done done);
+    void preview(const Work& work, Done done);
     void finish(const ActionReport& report, const Done& done);
     // Status texts from the worker thread, shown on the interface thread.
     std::shared_ptr<Feedback> workerStatus();

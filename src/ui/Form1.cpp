@@ -4,6 +4,7 @@
 #include "CheckRule.h"
 #include "ClientDatabase.h"
 #include "Form2.h"
+#include "HistoryDialog.h"
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "LogBox.h"
@@ -345,6 +346,15 @@ void Form1::createControls() {
         if (BtnRefresh->isEnabled())
             BtnRefresh->click();
     });
+    auto* undoKey = new QShortcut(QKeySequence::Undo, this);
+    connect(undoKey, &QShortcut::activated, this, [this] {
+        if (m_lastChanges.isEmpty())
+            setStatus(QStringLiteral("Nothing to undo: this window has changed nothing since it opened"));
+        else
+            undoChanges(m_lastChanges);
+    });
+    auto* historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(historyKey, &QShortcut::activated, this, [this] { showHistory(ListView1->currentKey(), false); });
     auto* filterKey = new QShortcut(QKeySequence::Find, this);
     connect(filterKey, &QShortcut::activated, m_filterBar, &TaskFilterBar::activate);
 
@@ -355,6 +365,8 @@ void Form1::createControls() {
     connect(ListView1, &TaskListView::exportRequested, this, &Form1::exportList);
     connect(ListView1, &TaskListView::onlyThisTaskRequested, this, &Form1::showOnlyTaskInLog);
     connect(ListView1, &TaskListView::detailsRequested, this, &Form1::showDetails);
+    connect(ListView1, &TaskListView::historyRequested, this,
+            [this](const QString& key) { showHistory(key, true); });
     connect(ListView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (!Text1->onlyTask().isEmpty() && !ListView1->currentKey().isEmpty())
             showOnlyTaskInLog(ListView1->currentKey());
@@ -597,6 +609,30 @@ void Form1::startAction(TaskAction action, const std::function<void()>& onCancel
     });
 }
 
+// Undo of journal entries goes through the same preview and report as the actions.
+void Form1::undoChanges(const QList<qint64>& entries) {
+    if (m_actions->isRunning() || entries.isEmpty())
+        return;
+    m_refresh->dropRunningRead();
+    ++m_busy;
+    m_actions->startUndo(entries, [this](const std::optional<ActionReport>& report) {
+        --m_busy;
+        if (report)
+            onActionDone(*report);
+    });
+}
+
+HistoryDialog* Form1::showHistory(const QString& key, bool onlyThisTask) {
+    if (!m_history) {
+        m_history = new HistoryDialog(m_paths.journal(), this);
+        connect(m_history, &HistoryDialog::undoRequested, this, &Form1::undoChanges);
+    }
+    m_history->setTask(key.mid(1), onlyThisTask);
+    m_history->show();
+    m_history->raise();
+    return m_history;
+}
+
 void Form1::onActionDone(const ActionReport& report) {
     {
         BusyScope busy(m_busy);
@@ -609,7 +645,17 @@ void Form1::onActionDone(const ActionReport& report) {
         Check1->setChecked(true);
     }
     // Shown once the list shows the agent's state after the action, so the read's progress does not wipe it.
+    // An action's changes can be taken back; an Undo's cannot.
     m_actionSummary = report.summary();
+    if (report.action != TaskAction::Undo) {
+        m_lastChanges = report.journalEntries();
+        if (!m_lastChanges.isEmpty())
+            m_actionSummary += QStringLiteral(". Ctrl+Z undoes it");
+    } else {
+        m_lastChanges.clear();
+    }
+    if (m_history && m_history->isVisible())
+        m_history->reload();
     Form_Load();
 }
 

@@ -29,6 +29,7 @@ namespace corvane {
 
 class ActionRunner;
 class Form2;
+class HistoryDialog;
 class InvokerLogBox;
 class TaskDetailsDialog;
 class MessagePresenter;
@@ -85,6 +86,10 @@ public slots:
     void exportList();
     // Opens the details of the task with `key` beside the list (not modal).
     TaskDetailsDialog* showDetails(const QString& key);
+    // Opens the history of changes, keeping to the task with `key` when asked.
+    HistoryDialog* showHistory(const QString& key, bool onlyThisTask);
+    // Takes back the changes of journal entries, after the preview.
+    void undoChanges(const QList<qint64>& entries);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -123,7 +128,9 @@ private:
     // since the actions read the rows by position.
     int m_busy = 0;
     ActionRunner* m_actions = nullptr;
-    QString m_actionSummary; // the last action's summary, for the status line after its rebuild
+    QString m_actionSummary;     // the last action's summary, for the status line after its rebuild
+    QList<qint64> m_lastChanges; // the journal entries of this window's last action, for Ctrl+Z
+    HistoryDialog* m_history = nullptr;
     PolicySyncRun::Timing m_syncTiming;
     PolicySyncRun* m_sync = nullptr;
     Form2* m_form2 = nullptr;

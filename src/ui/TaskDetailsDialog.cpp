@@ -1,6 +1,7 @@
 #include "TaskDetailsDialog.h"
 
 #include "InvokerLogSearch.h"
+#include "Journal.h"
 #include "OffThread.h"
 #include "TaskRecord.h"
 
@@ -83,6 +84,15 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
     m_log->setPlaceholderText(QStringLiteral("Reading the invoker log..."));
     logCaption->setBuddy(m_log);
 
+    auto* changesCaption = new QLabel(QStringLiteral("C&hanges Corvane made to this task:"), this);
+    m_changes = new QPlainTextEdit(this);
+    m_changes->setObjectName(QStringLiteral("DetailsChanges"));
+    m_changes->setReadOnly(true);
+    m_changes->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_changes->setPlaceholderText(QStringLiteral("Reading the journal of changes..."));
+    m_changes->setMaximumHeight(m_changes->fontMetrics().lineSpacing() * 5);
+    changesCaption->setBuddy(m_changes);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -90,9 +100,12 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
     layout->addLayout(form);
     layout->addWidget(logCaption);
     layout->addWidget(m_log, 1);
+    layout->addWidget(changesCaption);
+    layout->addWidget(m_changes);
     layout->addWidget(buttons);
     resize(720, 520);
 
+    readChanges(paths.journal(), taskId);
     const QString logPath = paths.invokerLog();
     runOffThread(
         this,
@@ -111,6 +124,30 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
             }
             m_logRead = true;
             emit logRead();
+        });
+}
+
+void TaskDetailsDialog::readChanges(const QString& journalPath, const QString& taskId) {
+    runOffThread(
+        this,
+        [journalPath, taskId] {
+            std::pair<QList<JournalEntry>, QString> result;
+            readHistory(journalPath, taskId, result.first, result.second);
+            return result;
+        },
+        [this](const std::pair<QList<JournalEntry>, QString>& result) {
+            QStringList lines;
+            for (const JournalEntry& entry : result.first)
+                lines << QStringLiteral("%1  %2  %3 by %4: %5 (%6)")
+                             .arg(entry.id)
+                             .arg(entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.action,
+                                  entry.user, cappedText(describeChanges(entry), kDetailsTextLimit),
+                                  entry.status);
+            m_changes->setPlainText(lines.join(QLatin1Char('\n')));
+            m_changes->setPlaceholderText(result.second.isEmpty()
+                                              ? QStringLiteral("Corvane has not changed this task.")
+                                              : QStringLiteral("Can't read the journal of changes: ") +
+                                                    result.second);
         });
 }
 

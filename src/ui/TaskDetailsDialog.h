@@ -29,7 +29,10 @@ signals:
     void logRead();
 
 private:
+    void readChanges(const QString& journalPath, const QString& taskId);
+
     QPlainTextEdit* m_log = nullptr;
+    QPlainTextEdit* m_changes = nullptr;
     bool m_logRead = false;
 };
 

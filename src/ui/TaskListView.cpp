@@ -170,6 +170,7 @@ void TaskListView::showRowMenu(const QModelIndex& index, const QPoint& globalPos
         menu.addSeparator();
         menu.addAction(QStringLiteral("&Only this task in the log"), this,
                        [this, key] { emit onlyThisTaskRequested(key); });
+        menu.addAction(QStringLiteral("&History..."), this, [this, key] { emit historyRequested(key); });
     }
     menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
     menu.exec(globalPos);

@@ -50,6 +50,7 @@ signals:
     void detailsRequested(const QString& key);
     void actionRequested(TaskAction action, const QString& key);
     void onlyThisTaskRequested(const QString& key);
+    void historyRequested(const QString& key);
     void exportRequested();
 
 protected:

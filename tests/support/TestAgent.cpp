@@ -48,9 +48,12 @@ QMap<QString, QByteArray> TestAgent::snapshot() const {
     QDirIterator it(root(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        const QString relative = QDir(root()).relativeFilePath(path);
+        if (relative.startsWith(QLatin1String("ProgramData/Corvane/")))
+            continue; // Corvane's own files: its journal of changes
         QFile file(path);
         file.open(QIODevice::ReadOnly);
-        files.insert(QDir(root()).relativeFilePath(path),
+        files.insert(relative,
                      QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
     }
     return files;

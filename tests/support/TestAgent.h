@@ -23,8 +23,8 @@ public:
     QStringList dumpAll() const;
     // SQLite's own verdict on the database file: "ok" when it is sound.
     QString integrityCheck() const;
-    // Every file below the root with a hash of its bytes: what Corvane may not change behind the agent's
-    // back.
+    // Every file of the agent below the root with a hash of its bytes: what Corvane may not change behind the
+    // agent's back. Corvane's own folder (ProgramData/Corvane) is left out.
     QMap<QString, QByteArray> snapshot() const;
 };
 
