@@ -336,7 +336,7 @@ private slots:
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1203"))).database,
                  QStringLiteral("Active"));
         QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(),
-                 QStringLiteral("Stop Install: 1 stopped, 1 refused"));
+                 QStringLiteral("Stop Install: 1 stopped, 1 refused. Ctrl+Z undoes it"));
     }
 
     void reinstallFromTheWindow() {
@@ -456,7 +456,7 @@ private slots:
         QCOMPARE(messages.previews.size(), 2);
         QCOMPARE(messages.previews.at(1).tasks, messages.previews.at(0).tasks);
         QCOMPARE(control<QLabel>(form, "StatusPanel2")->text(),
-                 QStringLiteral("Stop Install: 1 stopped, 1 refused"));
+                 QStringLiteral("Stop Install: 1 stopped, 1 refused. Ctrl+Z undoes it"));
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
                  QStringLiteral("Completed"));
         QVERIFY(!ActionRunner::askBeforeChanging());
