@@ -14,6 +14,7 @@ const QString kScheduledTasks = QStringLiteral("C:\\Program Files\\LANDesk\\LDCl
 const QString kInvokerLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.client.invoker.log");
 const QString kSynchroniser = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.exe");
 const QString kSyncLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.log");
+const QString kCorvaneFolder = QStringLiteral("C:\\ProgramData\\Corvane");
 // A 32-bit agent on 64-bit Windows installs its program folder here instead.
 const QString kProgramFiles = QStringLiteral("C:\\Program Files\\");
 const QString kProgramFiles32 = QStringLiteral("C:\\Program Files (x86)\\");
@@ -51,6 +52,7 @@ AgentPaths::AgentPaths(const QString& root) {
     m_invokerLog = place(kInvokerLog);
     m_synchroniser = place(kSynchroniser);
     m_syncLog = place(kSyncLog);
+    m_corvaneFolder = located(kCorvaneFolder);
 }
 
 QCommandLineOption AgentPaths::rootOption() {

@@ -24,6 +24,8 @@ public:
     QString invokerLog() const { return m_invokerLog; }
     QString synchroniser() const { return m_synchroniser; }
     QString syncLog() const { return m_syncLog; }
+    // Corvane's own folder (its machine-wide Policy Sync lock), beside the agent's data.
+    QString corvaneFolder() const { return m_corvaneFolder; }
 
     // The --agent-root DIR option that both executables take.
     static QCommandLineOption rootOption();
@@ -38,6 +40,7 @@ private:
     QString m_invokerLog;
     QString m_synchroniser;
     QString m_syncLog;
+    QString m_corvaneFolder;
 };
 
 } // namespace corvane
