@@ -110,6 +110,7 @@ bool PolicySyncRun::begin(bool joining) {
     m_passInFlight = false;
     m_watchingProcesses = joining;
     m_finalPassDue = false;
+    m_synchroniserSeen = joining;
     m_runningSynchroniser.reset();
     m_elapsed.invalidate();
     m_tally = SyncTally();
@@ -148,6 +149,7 @@ void PolicySyncRun::onPrepared(Prepared prepared) {
         m_elapsed.start();
         m_quiet.start();
         emit statusChanged(kSynchronizingStatus);
+        emit began();
         m_timer.start(0);
         return;
     }
@@ -197,6 +199,7 @@ void PolicySyncRun::launch() {
     m_process->start(QIODevice::ReadOnly);
     if (m_running && !m_exited) {
         emit statusChanged(kSynchronizingStatus);
+        emit began();
         m_timer.start(0);
     }
 }
@@ -237,7 +240,7 @@ void PolicySyncRun::step() {
         return;
     }
     if (m_elapsed.elapsed() >= m_timing.timeoutMs) {
-        const bool stillRunning = synchroniserRunning() || (m_watchingProcesses && !m_finalPassDue);
+        const bool stillRunning = synchroniserRunning() || (m_watchingProcesses && m_synchroniserSeen);
         end(Outcome::TimedOut, kTimedOut.arg(m_timing.timeoutMs / 1000) +
                                    (stillRunning ? kStillRunningAfterTimeOut : QString()));
         return;
@@ -292,8 +295,10 @@ void PolicySyncRun::onPass(PassResult result, bool final) {
             end(Outcome::Failed, exitMessage());
         return;
     }
+    if (result.running)
+        m_synchroniserSeen = !result.running->isEmpty();
     if (m_watchingProcesses) {
-        if (pass.logChanged || (result.running && !result.running->isEmpty()))
+        if (pass.logChanged || m_synchroniserSeen)
             m_quiet.start();
         else if (m_quiet.elapsed() >= m_timing.quietLogMs)
             m_finalPassDue = true;

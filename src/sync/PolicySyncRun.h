@@ -74,6 +74,8 @@ public:
 
 signals:
     void statusChanged(const QString& text);
+    // The synchroniser started, or the run joined the one running: the run's lines follow.
+    void began();
     // After every pass over the log, with what it found.
     void passed(const corvane::SyncPass& pass);
     // The end line was found: the run's summary, up for summaryHoldMs before the run ends.
@@ -108,7 +110,8 @@ private:
     // The run follows the synchroniser's processes: it joined them, or the one it started exited with 0.
     bool m_watchingProcesses = false;
     bool m_finalPassDue = false;
-    QElapsedTimer m_quiet; // since a synchroniser process was last seen, or the log last changed
+    bool m_synchroniserSeen = false; // by the last search
+    QElapsedTimer m_quiet;           // since a synchroniser process was last seen, or the log last changed
     std::optional<SynchroniserProcess> m_runningSynchroniser;
     // The synchroniser started last. No parent: it must not be killed with this object.
     QProcess* m_process = nullptr;

@@ -31,6 +31,7 @@ class Form2;
 class InvokerLogBox;
 class TaskDetailsDialog;
 class MessagePresenter;
+class SyncStatusPanel;
 class TaskFilterBar;
 class TaskListModel;
 class TaskListProxy;
@@ -76,6 +77,8 @@ public slots:
     void Form_Load();
     void BtnRefresh_Click();
     void BtnPortal_Click();
+    // Joins the policy synchroniser running on the machine and follows its log.
+    void followSync();
     void BtnStop_Click();
     void BtnUpdate_Click();
     void Timer1_Timer();
@@ -105,6 +108,7 @@ private:
     void setNotice(Notice kind, const QString& text);
     void startAction(TaskAction action);
     void onActionDone(const ActionReport& report);
+    void startSync(bool follow);
     void setSyncControlsEnabled(bool enabled);
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
 
@@ -145,7 +149,7 @@ private:
     QLabel* m_statusPanel1 = nullptr;
     QLabel* m_statusUpdated = nullptr;
     QLabel* m_statusPanel2 = nullptr;
-    QPushButton* m_cancelSync = nullptr;
+    SyncStatusPanel* m_syncPanel = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;
     QCheckBox* CheckViewLog = nullptr;
