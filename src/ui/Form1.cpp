@@ -230,6 +230,7 @@ void Form1::createControls() {
     // The first panel holds the Policy Sync's time and its way out, or a synchroniser running to follow.
     m_syncPanel = new SyncStatusPanel(m_paths.synchroniser(), m_statusPanel1);
     connect(m_syncPanel, &SyncStatusPanel::followClicked, this, &Form1::followSync);
+    m_syncPanel->lookForSynchroniser(); // one left running by an earlier Corvane, or started by the agent
     auto* panel1Layout = new QHBoxLayout(m_statusPanel1);
     panel1Layout->setContentsMargins(0, 1, 2, 1);
     panel1Layout->addStretch(1);
@@ -440,7 +441,6 @@ void Form1::showMessage(const QString& text) {
 
 void Form1::Form_Load() {
     m_refresh->start();
-    m_syncPanel->lookForSynchroniser(); // one left running by an earlier Corvane, or started by the agent
 }
 
 // The rows of a read replace the list's in one step, with the table the actions look them up in; the view
@@ -674,7 +674,9 @@ void Form1::startSync(bool follow) {
         setStatus(QString());
         showMessage(m_sync->error());
         setSyncControlsEnabled(true);
+        return;
     }
+    m_syncPanel->showRun(0); // Cancel from the start: the search before the start may wait on another's
 }
 
 void Form1::onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message) {
