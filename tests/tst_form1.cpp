@@ -709,7 +709,7 @@ private slots:
         portal->click();
         QVERIFY(form.isSyncRunning());
         QTRY_VERIFY(form.form2()->isVisible()); // once the synchroniser has started
-        form.form2()->close(); // closed by the technician, then wanted again
+        form.form2()->close();                  // closed by the technician, then wanted again
         viewLog->setChecked(false);
         viewLog->setChecked(true);
         QVERIFY(form.form2()->isVisible());
@@ -841,8 +841,9 @@ private slots:
 
         control<QPushButton>(form, "BtnCancelSync")->click();
         QVERIFY(!form.isSyncRunning());
-        QTRY_COMPARE(panelText->text(), QStringLiteral("The policy synchroniser is still running (process %1)")
-                                            .arg(elsewhere.processId()));
+        QTRY_COMPARE(panelText->text(),
+                     QStringLiteral("The policy synchroniser is still running (process %1)")
+                         .arg(elsewhere.processId()));
         control<QPushButton>(form, "BtnFollowSync")->click();
         QVERIFY(form.isSyncRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);

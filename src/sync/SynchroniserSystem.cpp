@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -53,7 +52,7 @@ QDateTime fromFileTime(const FILETIME& time) {
     ticks.LowPart = time.dwLowDateTime;
     ticks.HighPart = time.dwHighDateTime;
     constexpr qint64 kUnixEpochMs = 11644473600000LL;
-    return QDateTime::fromMSecsSinceEpoch(qint64(ticks.QuadPart / 10000) - kUnixEpochMs, QTimeZone::UTC);
+    return QDateTime::fromMSecsSinceEpoch(qint64(ticks.QuadPart / 10000) - kUnixEpochMs, Qt::UTC);
 }
 
 QString mutexName(const AgentPaths& paths) {
@@ -149,8 +148,10 @@ void PolicySyncLock::release() {
     m_held.reset();
 }
 
-QString systemStatusText(quint32 code) {
-    const QString hex = hexStatus(code);
+namespace {
+
+// The system's text for a status or error code, without its closing full stop; empty when it has none.
+QString systemText(quint32 code) {
     QString text;
     if ((code & 0xC0000000u) == 0xC0000000u || (code & 0xC0000000u) == 0x80000000u) {
         // A status of the system (an exception, a loader failure): its Windows error says it plainly where
@@ -168,14 +169,25 @@ QString systemStatusText(quint32 code) {
     }
     if (text.isEmpty())
         text = formatted(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code);
-    return text.isEmpty() ? hex : hex + QStringLiteral(": ") + text;
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+QString systemStatusText(quint32 code) {
+    const QString text = systemText(code);
+    return text.isEmpty() ? hexStatus(code) : hexStatus(code) + QStringLiteral(": ") + text;
 }
 
 QString systemExitStatus(int exitCode, bool crashed) {
     const quint32 code = quint32(exitCode);
     if (!crashed && code < 0x80000000u)
         return QString();
-    return QStringLiteral("status ") + systemStatusText(code);
+    const QString text = systemText(code);
+    return QStringLiteral("status ") + hexStatus(code) +
+           (text.isEmpty() ? QString() : QStringLiteral(" (") + text + QLatin1Char(')'));
 }
 
 QString startFailureReason(const QString& path) {
@@ -191,7 +203,11 @@ QString startFailureReason(const QString& path) {
         ::CloseHandle(process.hProcess);
         return QString();
     }
-    return systemStatusText(::GetLastError());
+    const DWORD error = ::GetLastError();
+    // A text with a place for the program's name ("Bad EXE format for %1.") gets it.
+    const QString text = systemText(error).replace(QLatin1String("%1"), QFileInfo(path).fileName());
+    return text.isEmpty() ? QStringLiteral("error ") + hexStatus(error)
+                          : text + QStringLiteral(" (error ") + hexStatus(error) + QLatin1Char(')');
 }
 
 #else
