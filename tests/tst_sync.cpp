@@ -451,7 +451,7 @@ private slots:
         TestAgent agent;
         fake::SyncOptions options = delayed(10);
         options.neverStop = true;
-        options.holdMs = 4000;
+        options.holdMs = 2000;
         prepareAgent(agent, options);
         const Finished result = runToEnd(agent, fastTiming(1000));
         waitForSynchronisers(agent);
