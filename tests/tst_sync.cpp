@@ -399,6 +399,19 @@ private slots:
             QCOMPARE(result.lines.size(), neverStop ? 5 : 6); // all it wrote, seen to the end
     }
 
+    // One holder at a time on the machine; a holder that lets go, or ends, frees it.
+    void machineWideLock() {
+        TestAgent agent;
+        QString error;
+        auto first = std::make_unique<PolicySyncLock>(agent.paths());
+        PolicySyncLock second(agent.paths());
+        QCOMPARE(first->tryTake(error), PolicySyncLock::Result::Taken);
+        QCOMPARE(second.tryTake(error), PolicySyncLock::Result::HeldElsewhere);
+        first.reset();
+        QCOMPARE(second.tryTake(error), PolicySyncLock::Result::Taken);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
     // A synchroniser started outside the run, by anyone: a start is refused naming it, and starts nothing;
     // following joins it from then on, to its end line.
     void synchroniserRunningElsewhere() {

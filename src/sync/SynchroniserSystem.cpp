@@ -131,10 +131,20 @@ PolicySyncLock::Result PolicySyncLock::tryTake(QString& error) {
         m_held->mutex = mutex;
         return Result::Taken;
     }
-    if (mutex)
+    if (mutex) {
         ::CloseHandle(mutex);
-    if (mutex || status == ERROR_ACCESS_DENIED) // held by a session that does not share it with us
         return Result::HeldElsewhere;
+    }
+    if (status == ERROR_ACCESS_DENIED) {
+        // Either it exists, made by a holder that does not share it with us (another user, elevated), or we
+        // may not create objects in the global namespace: only the first can be opened, or be refused.
+        HANDLE existing = ::OpenMutexW(SYNCHRONIZE, FALSE, reinterpret_cast<LPCWSTR>(m_name.utf16()));
+        const DWORD openStatus = ::GetLastError();
+        if (existing)
+            ::CloseHandle(existing);
+        if (existing || openStatus == ERROR_ACCESS_DENIED)
+            return Result::HeldElsewhere;
+    }
     error = QStringLiteral("Can't take the machine-wide Policy Sync lock %1: %2")
                 .arg(m_name, systemStatusText(status));
     return Result::Failed;
