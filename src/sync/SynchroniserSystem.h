@@ -47,17 +47,18 @@ private:
     std::unique_ptr<Held> m_held;
 };
 
-// Windows: a status or error code in hexadecimal with the system's text for it ("0xC0000135: The specified
-// module could not be found."). Elsewhere the code in hexadecimal.
+// Windows: a status or error code in hexadecimal with the system's text for it ("0x00000005: Access is
+// denied"). Elsewhere the code in hexadecimal.
 QString systemStatusText(quint32 code);
 
 // Windows: how a process ended that the system ended with a status of its own (a crash, a program that
-// could not load), "status 0xC0000135: The specified module could not be found."; empty for an exit status
+// could not load), "status 0xC0000135 (The specified module could not be found)"; empty for an exit status
 // the program chose, and elsewhere.
 QString systemExitStatus(int exitCode, bool crashed);
 
 // Windows: why the system refuses to start the program at `path`, found by asking it again (suspended, and
-// ended at once should it start after all); empty when it can say no more, and elsewhere.
+// ended at once should it start after all): "Bad EXE format for policy.sync.exe (error 0x000000C1)"; empty
+// when it can say no more, and elsewhere.
 QString startFailureReason(const QString& path);
 
 } // namespace corvane
