@@ -181,7 +181,7 @@ private slots:
         QTest::addColumn<int>("holdMs");
         QTest::addColumn<QString>("reason");
         QTest::newRow("no synchroniser") << false << 0 << "Can't find the policy synchroniser";
-        QTest::newRow("exits without an end line") << true << 0 << "exited with status 0";
+        QTest::newRow("fails without an end line") << true << -1 << "exited with status 1";
         QTest::newRow("time-out") << true << 5000 << "no end line";
     }
     void syncFailures() {
@@ -193,7 +193,8 @@ private slots:
         fake::SyncOptions options;
         options.delayMs = 10;
         options.neverStop = true;
-        options.holdMs = holdMs;
+        options.failAtOnce = holdMs < 0;
+        options.holdMs = std::max(0, holdMs);
         if (install)
             QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
         const CorvanectlRun run = runCorvanectl(
@@ -201,6 +202,39 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));
         QVERIFY(!run.out.contains(QLatin1String("Synchronized")));
+    }
+
+    // Two starts together, from two processes: exactly one synchroniser runs, the other start is refused
+    // naming it; a third joins it with --follow.
+    void syncStartsOneSynchroniserPerMachine() {
+        TestAgent agent;
+        QVERIFY(agent.createDatabase());
+        fake::SyncOptions options;
+        options.delayMs = 150;
+        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        const QStringList sync = withRoot(agent, {QStringLiteral("sync")});
+        QProcess first;
+        QProcess second;
+        first.start(QStringLiteral(CORVANECTL_PATH), sync);
+        second.start(QStringLiteral(CORVANECTL_PATH), sync);
+        QTest::qWait(500);
+        const CorvanectlRun follower = runCorvanectl(sync + QStringList{QStringLiteral("--follow")});
+        for (QProcess* process : {&first, &second})
+            QVERIFY(process->state() == QProcess::NotRunning || process->waitForFinished(30000));
+        QCOMPARE(first.exitCode() + second.exitCode(), 1);
+        QProcess& refused = first.exitCode() == 1 ? first : second;
+        QProcess& ran = first.exitCode() == 1 ? second : first;
+        const QString refusal = QString::fromUtf8(refused.readAllStandardError());
+        QVERIFY2(refusal.startsWith(QLatin1String("A policy synchroniser is already running (process ")),
+                 qPrintable(refusal));
+        QVERIFY(QString::fromUtf8(ran.readAllStandardOutput())
+                    .endsWith(QLatin1String("\nSynchronized: 2 (1 xml downloaded)\n")));
+        QFile log(agent.paths().syncLog());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count("Starting policy synchronisation"), 1);
+        QCOMPARE(follower.exitCode, 0);
+        QVERIFY2(follower.out.endsWith(QLatin1String(" xml downloaded), joined a run in progress\n")),
+                 qPrintable(follower.out));
     }
 
     // What the synchroniser prints is not Corvane's output: it holds none of corvanectl's streams, so

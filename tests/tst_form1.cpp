@@ -59,6 +59,13 @@ public:
         return answer;
     }
 
+    QStringList offered; // messages that offered an action
+    bool takeOffer = false;
+    bool offer(const QString& text, const QString&, const QString&) override {
+        offered << text;
+        return takeOffer;
+    }
+
     void show(const QString& text, const QString& title, Icon icon) override {
         shown.append({text, title, icon});
         if (whileOpen)
@@ -101,6 +108,7 @@ PolicySyncRun::Timing syncTiming(int timeoutMs = 20000) {
     timing.passIntervalMs = 50;
     timing.summaryHoldMs = 300;
     timing.timeoutMs = timeoutMs;
+    timing.quietLogMs = 300;
     return timing;
 }
 
@@ -700,8 +708,8 @@ private slots:
         watcher.start(10);
         portal->click();
         QVERIFY(form.isSyncRunning());
-        QVERIFY(form.form2()->isVisible());
-        form.form2()->close(); // closed by the technician, then wanted again
+        QTRY_VERIFY(form.form2()->isVisible()); // once the synchroniser has started
+        form.form2()->close();                  // closed by the technician, then wanted again
         viewLog->setChecked(false);
         viewLog->setChecked(true);
         QVERIFY(form.form2()->isVisible());
@@ -787,13 +795,66 @@ private slots:
         QVERIFY(portal->isEnabled());
         QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
 
-        // The synchroniser it started still runs: another Policy Sync is refused, with a message.
+        // The synchroniser it started still runs: another Policy Sync is refused, offering to follow it.
         portal->click();
+        QTRY_COMPARE(messages.offered.size(), 1);
         QVERIFY(!form.isSyncRunning());
-        QCOMPARE(messages.shown.size(), 2);
-        QVERIFY2(messages.shown.last().text.contains(QLatin1String("still running")),
-                 qPrintable(messages.shown.last().text));
+        QVERIFY2(messages.offered.last().contains(QLatin1String("already running")),
+                 qPrintable(messages.offered.last()));
         QVERIFY(portal->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(form, "SyncStatusPanel")->isHidden(), 15000);
+    }
+
+    // A synchroniser started elsewhere: Policy Sync offers to follow it, and the window follows it with the
+    // time in the status bar while the list goes on being read; after Cancel the status bar says it still
+    // runs and Follow joins it again; after the run View Log shows that run's lines.
+    void policySyncFollowsASynchroniserRunningElsewhere() {
+        TestAgent agent;
+        fake::SyncOptions options = syncOptions();
+        options.delayMs = 300;
+        writeDemo(agent, options);
+        RecordingPresenter messages;
+        messages.takeOffer = true;
+        Form1 form(agent.paths(), messages, kClock);
+        form.setSyncTiming(syncTiming());
+        QVERIFY(test::load(form));
+        form.show();
+        auto* panel = control<QWidget>(form, "SyncStatusPanel");
+        auto* panelText = control<QLabel>(form, "SyncStatusText");
+        QProcess elsewhere;
+        elsewhere.start(agent.paths().synchroniser(), QStringList());
+        QVERIFY(elsewhere.waitForStarted());
+
+        control<QPushButton>(form, "BtnPortal")->click();
+        QTRY_COMPARE(messages.offered.size(), 1);
+        QVERIFY2(messages.offered.first().startsWith(
+                     QStringLiteral("A policy synchroniser is already running (process %1, started ")
+                         .arg(elsewhere.processId())),
+                 qPrintable(messages.offered.first()));
+        QTRY_VERIFY(form.isSyncRunning() && !panel->isHidden());
+        QVERIFY2(panelText->text().startsWith(QLatin1String("Policy Sync running 0:0")),
+                 qPrintable(panelText->text()));
+        QSignalSpy reads(&form, &Form1::taskListRead);
+        form.Timer1_Timer(); // "Auto" is checked
+        QTRY_COMPARE(reads.size(), 1);
+        QVERIFY(form.isSyncRunning());
+
+        control<QPushButton>(form, "BtnCancelSync")->click();
+        QVERIFY(!form.isSyncRunning());
+        QTRY_COMPARE(panelText->text(),
+                     QStringLiteral("The policy synchroniser is still running (process %1)")
+                         .arg(elsewhere.processId()));
+        control<QPushButton>(form, "BtnFollowSync")->click();
+        QVERIFY(form.isSyncRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QVERIFY(elsewhere.state() == QProcess::NotRunning || elsewhere.waitForFinished(10000));
+        QTRY_VERIFY(panel->isHidden());
+
+        QVERIFY(!form.form2()->isVisible());
+        control<QCheckBox>(form, "CheckViewLog")->setChecked(true);
+        QVERIFY(form.form2()->isVisible());
+        QVERIFY(form.form2()->text().contains(QLatin1String("[STOP]")));
+        QVERIFY(form.form2()->text().contains(QLatin1String(", joined a run in progress")));
     }
 
     // A synchroniser that fails ends the run at once, with a message that says how it ended.
@@ -838,6 +899,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(endLines() > 0, 15000);
         QVERIFY(messages.shown.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(findSynchronisers(agent.paths().synchroniser()).isEmpty(), 15000);
     }
 
     void logWindowFollowsItsSize() {

@@ -4,8 +4,11 @@
 #include "TestAgent.h"
 #include "TextLines.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -25,6 +28,7 @@ PolicySyncRun::Timing fastTiming(int timeoutMs = 20000) {
     timing.passIntervalMs = 50;
     timing.summaryHoldMs = 100;
     timing.timeoutMs = timeoutMs;
+    timing.quietLogMs = 300;
     return timing;
 }
 
@@ -79,6 +83,16 @@ struct Finished {
     int passes = 0;
     qint64 elapsedMs = 0;
 };
+
+// Every synchroniser a run started, and whatever it handed its work to, has ended.
+void waitForSynchronisers(const TestAgent& agent) {
+    QTRY_VERIFY_WITH_TIMEOUT(findSynchronisers(agent.paths().synchroniser()).isEmpty(), 15000);
+}
+
+int runsInLog(const TestAgent& agent) {
+    QFile log(agent.paths().syncLog());
+    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Starting policy synchronisation")) : -1;
+}
 
 Finished runToEnd(const TestAgent& agent, const PolicySyncRun::Timing& timing) {
     PolicySyncRun run(agent.paths(), timing);
@@ -340,58 +354,156 @@ private slots:
         QCOMPARE(result.statuses.last(), QStringLiteral("Synchronized: 2 (1 xml downloaded)"));
     }
 
-    // A synchroniser that exits without its end line ends the run within moments, naming its exit status
-    // and its last line of error output.
-    void synchroniserExitingWithoutAnEndLine_data() {
+    // How a run ends when its synchroniser exits: a failure ends it at once with the status; an exit with
+    // status 0 may have handed the work to a child, followed to its end line, or to the end of the last
+    // synchroniser process and a quiet log, counting what was written.
+    void howARunEnds_data() {
         QTest::addColumn<bool>("failAtOnce");
+        QTest::addColumn<bool>("handOver");
+        QTest::addColumn<bool>("neverStop");
+        QTest::addColumn<PolicySyncRun::Outcome>("outcome");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("fails at once") << true
-                                       << "exited with status 1 without writing its end line. Its last error "
-                                          "output: policy.sync: cannot reach the core server";
-        QTest::newRow("exits after its lines")
-            << false << "exited with status 0 without writing its end line. It wrote no error output.";
+        QTest::newRow("fails at once")
+            << true << false << true << PolicySyncRun::Outcome::Failed
+            << "exited with status 1 without writing its end line. Its last error output: policy.sync: "
+               "cannot reach the core server";
+        QTest::newRow("exits 0 after its lines")
+            << false << false << true << PolicySyncRun::Outcome::NoEndLine
+            << "The policy synchroniser ended without its end line. Synchronized: 2 (1 xml downloaded)";
+        QTest::newRow("hands over to a child that ends the run")
+            << false << true << false << PolicySyncRun::Outcome::Completed
+            << "Synchronized: 2 (1 xml downloaded)";
+        QTest::newRow("hands over to a child that ends without its end line")
+            << false << true << true << PolicySyncRun::Outcome::NoEndLine
+            << "The policy synchroniser ended without its end line. Synchronized: 2 (1 xml downloaded)";
     }
-    void synchroniserExitingWithoutAnEndLine() {
+    void howARunEnds() {
         QFETCH(bool, failAtOnce);
+        QFETCH(bool, handOver);
+        QFETCH(bool, neverStop);
+        QFETCH(PolicySyncRun::Outcome, outcome);
         QFETCH(QString, expected);
         TestAgent agent;
-        fake::SyncOptions options = delayed(10);
-        options.neverStop = true;
+        fake::SyncOptions options = delayed(60);
         options.failAtOnce = failAtOnce;
+        options.handOver = handOver;
+        options.neverStop = neverStop;
         prepareAgent(agent, options);
         const Finished result = runToEnd(agent, fastTiming(8000));
-        QCOMPARE(result.outcome, PolicySyncRun::Outcome::Failed);
-        QVERIFY2(result.message.contains(expected), qPrintable(result.message));
-        QVERIFY2(result.elapsedMs < 5000, qPrintable(QString::number(result.elapsedMs)));
-        QCOMPARE(result.statuses.last(), result.message);
+        waitForSynchronisers(agent);
+        QCOMPARE(result.outcome, outcome);
+        QVERIFY2(result.statuses.last().contains(expected), qPrintable(result.statuses.last()));
+        if (failAtOnce)
+            QVERIFY2(result.elapsedMs < 5000, qPrintable(QString::number(result.elapsedMs)));
+        else
+            QCOMPARE(result.lines.size(), neverStop ? 5 : 6); // all it wrote, seen to the end
+    }
+
+    // One holder at a time on the machine; a holder that lets go, or ends, frees it.
+    void machineWideLock() {
+        TestAgent agent;
+        QString error;
+        auto first = std::make_unique<PolicySyncLock>(agent.paths());
+        PolicySyncLock second(agent.paths());
+        QCOMPARE(first->tryTake(error), PolicySyncLock::Result::Taken);
+        QCOMPARE(second.tryTake(error), PolicySyncLock::Result::HeldElsewhere);
+        first.reset();
+        QCOMPARE(second.tryTake(error), PolicySyncLock::Result::Taken);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    // A synchroniser started outside the run, by anyone: a start is refused naming it, and starts nothing;
+    // following joins it from then on, to its end line.
+    void synchroniserRunningElsewhere() {
+        TestAgent agent;
+        prepareAgent(agent, delayed(150));
+        QProcess elsewhere;
+        elsewhere.start(agent.paths().synchroniser(), QStringList());
+        QVERIFY(elsewhere.waitForStarted());
+        PolicySyncRun run(agent.paths(), fastTiming());
+        QSignalSpy finished(&run, &PolicySyncRun::finished);
+        QVERIFY(run.start());
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
+        const QString refusal = finished.last().at(1).toString();
+        const QRegularExpressionMatch named =
+            QRegularExpression(QStringLiteral("^A policy synchroniser is already running \\(process (\\d+), "
+                                              "started \\d\\d:\\d\\d:\\d\\d\\)$"))
+                .match(refusal);
+        QVERIFY2(named.hasMatch(), qPrintable(refusal));
+        QCOMPARE(named.captured(1).toLongLong(), elsewhere.processId());
+
+        QSignalSpy summaries(&run, &PolicySyncRun::summarised);
+        QVERIFY(run.follow());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Completed);
+        QCOMPARE(summaries.size(), 1);
+        QVERIFY2(summaries.first().at(0).toString().endsWith(QLatin1String(", joined a run in progress")),
+                 qPrintable(summaries.first().at(0).toString()));
+        QVERIFY(elsewhere.state() == QProcess::NotRunning || elsewhere.waitForFinished(10000));
+        QCOMPARE(runsInLog(agent), 1);
+
+        // With none left there is nothing to follow.
+        QVERIFY(run.follow());
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("No policy synchroniser is running."));
+#ifndef Q_OS_WIN
+        // A synchroniser that is a script runs as its interpreter, and is known by its script argument.
+        QVERIFY(agent.writeFile(agent.paths().synchroniser(), "#!/bin/sh\nsleep 2\n"));
+        QProcess script;
+        script.start(QStringLiteral("/bin/sh"), {agent.paths().synchroniser()});
+        QVERIFY(script.waitForStarted());
+        QTRY_COMPARE(findSynchronisers(agent.paths().synchroniser()).size(), 1);
+        QCOMPARE(findSynchronisers(agent.paths().synchroniser()).first().pid, script.processId());
+        script.kill();
+        QVERIFY(script.waitForFinished());
+#endif
     }
 
     void synchroniserWithoutAnEndLineTimesOut() {
         TestAgent agent;
         fake::SyncOptions options = delayed(10);
         options.neverStop = true;
-        options.holdMs = 4000;
+        options.holdMs = 2000;
         prepareAgent(agent, options);
         const Finished result = runToEnd(agent, fastTiming(1000));
+        waitForSynchronisers(agent);
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::TimedOut);
         QVERIFY2(result.message.contains(QLatin1String("no end line")) &&
                      result.message.contains(QLatin1String("still running")),
                  qPrintable(result.message));
     }
 
+    // A synchroniser that is missing, cannot start, or dies with a status of the system: the message names
+    // it as the system writes paths, and on Windows gives the status in hexadecimal with the system's text.
     void synchroniserThatCannotStart() {
         TestAgent agent;
+        const QString shownPath = QDir::toNativeSeparators(agent.paths().synchroniser());
         PolicySyncRun run(agent.paths(), fastTiming());
         QVERIFY(!run.start());
-        QVERIFY(run.error().contains(agent.paths().synchroniser()));
+        QVERIFY2(run.error().contains(shownPath), qPrintable(run.error()));
         QVERIFY(!run.isRunning());
 
-        QVERIFY(agent.writeFile(agent.paths().synchroniser(), "not a program")); // present, not executable
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        if (run.start())
-            QVERIFY(finished.wait(10000));
-        const QString message = finished.isEmpty() ? run.error() : finished.first().at(1).toString();
-        QVERIFY2(message.contains(agent.paths().synchroniser()), qPrintable(message));
+        auto messageOfARun = [&] {
+            return run.start() && finished.wait(10000) ? finished.last().at(1).toString() : run.error();
+        };
+        QVERIFY(agent.writeFile(agent.paths().synchroniser(), "not a program")); // present, not executable
+        QString message = messageOfARun();
+        QVERIFY2(message.contains(shownPath), qPrintable(message));
+#ifdef Q_OS_WIN
+        QVERIFY2(message.contains(QLatin1String(" (error 0x000000C1)")),
+                 qPrintable(message)); // not a valid program
+#endif
+        fake::SyncOptions options;
+        options.exitStatus = 0xC0000135; // how Windows ends a program that misses a library
+        QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+        message = messageOfARun();
+#ifdef Q_OS_WIN
+        QVERIFY2(message.contains(QLatin1String("ended with status 0xC0000135 (")), qPrintable(message));
+#else
+        QVERIFY2(message.contains(QLatin1String("exited with status 53 ")), qPrintable(message));
+#endif
         QVERIFY(!run.isRunning());
     }
 
@@ -414,10 +526,13 @@ private slots:
                  qPrintable(finished.first().at(1).toString()));
         QVERIFY(!run.isRunning());
 
-        QVERIFY(!run.start());
-        QVERIFY2(run.error().contains(QLatin1String("still running")), qPrintable(run.error()));
+        QVERIFY(run.start());
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
+        QVERIFY2(finished.last().at(1).toString().contains(QLatin1String("already running")),
+                 qPrintable(finished.last().at(1).toString()));
         QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), 15000);
-        QCOMPARE(finished.size(), 1); // no pass, no end after the first end
+        QCOMPARE(finished.size(), 2); // no pass, no end after each end
         QVERIFY(run.start());
         run.abandon();
     }
@@ -435,6 +550,7 @@ private slots:
             return log.open(QIODevice::ReadOnly) ? log.readAll().count("[STOP]") : 0;
         };
         QTRY_COMPARE_WITH_TIMEOUT(endLines(), 2, 15000); // the earlier run's, and this one's
+        waitForSynchronisers(agent);
     }
 };
 

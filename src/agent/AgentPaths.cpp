@@ -18,6 +18,7 @@ const QString kScheduledTasks = QStringLiteral("C:\\Program Files\\LANDesk\\LDCl
 const QString kInvokerLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.client.invoker.log");
 const QString kSynchroniser = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.exe");
 const QString kSyncLog = QStringLiteral("C:\\Program Files\\LANDesk\\LDClient\\policy.sync.log");
+const QString kCorvaneFolder = QStringLiteral("C:\\ProgramData\\Corvane");
 // A 32-bit agent on 64-bit Windows installs its program folder here instead.
 const QString kProgramFiles = QStringLiteral("C:\\Program Files\\");
 const QString kProgramFiles32 = QStringLiteral("C:\\Program Files (x86)\\");
@@ -71,12 +72,14 @@ AgentPaths::AgentPaths(const QString& root) {
     m_synchroniser = place(kSynchroniser);
     m_syncLog = place(kSyncLog);
     m_journal = fixed ? programDataJournal() : belowRoot(base, kJournal);
+    m_corvaneFolder = located(kCorvaneFolder);
 }
 
 QCommandLineOption AgentPaths::journalOption() {
-    return QCommandLineOption(QStringLiteral("journal"),
-                              QStringLiteral("Keep the journal of changes in FILE instead of its usual place."),
-                              QStringLiteral("FILE"));
+    return QCommandLineOption(
+        QStringLiteral("journal"),
+        QStringLiteral("Keep the journal of changes in FILE instead of its usual place."),
+        QStringLiteral("FILE"));
 }
 
 QCommandLineOption AgentPaths::rootOption() {

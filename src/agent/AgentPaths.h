@@ -28,6 +28,8 @@ public:
     // folder (below the agent root when one is given), never among the agent's files.
     QString journal() const { return m_journal; }
     void setJournal(const QString& path) { m_journal = path; }
+    // Corvane's own folder (its machine-wide Policy Sync lock), beside the agent's data.
+    QString corvaneFolder() const { return m_corvaneFolder; }
 
     // The --agent-root DIR option that both executables take.
     static QCommandLineOption rootOption();
@@ -45,6 +47,7 @@ private:
     QString m_synchroniser;
     QString m_syncLog;
     QString m_journal;
+    QString m_corvaneFolder;
 };
 
 } // namespace corvane

@@ -41,7 +41,9 @@ const QString kDescription = QStringLiteral(
     "  log [--date YYYY-MM-DD]          today's (or that day's) part of the invoker log\n"
     "  stop [--dry-run] TASKID...       Stop Install on the named tasks\n"
     "  reinstall [--dry-run] TASKID...  Reinstall the named tasks\n"
-    "  sync [--timeout SECONDS]         Policy Sync: start the synchroniser and follow its log\n"
+    "  sync [--follow] [--timeout SECONDS]\n"
+    "                                   Policy Sync: start the synchroniser and follow its log, or\n"
+    "                                   (--follow) join the one running and follow its log from now\n"
     "  history [--json] [--task ID]     every change Corvane made to the agent database, newest first\n"
     "  undo [--dry-run] ID...           take back the changes of those history entries");
 
@@ -353,7 +355,7 @@ int runUndoCommand(const AgentPaths& paths, const QList<qint64>& ids, bool dryRu
 
 // Policy Sync from the command line: each new line of the synchroniser's log once, as it appears, then the
 // summary as the last line.
-int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QTextStream& err,
+int runSync(const AgentPaths& paths, bool follow, int timeoutSeconds, QTextStream& out, QTextStream& err,
             Feedback& feedback) {
     PolicySyncRun::Timing timing;
     timing.summaryHoldMs = 0;
@@ -371,14 +373,19 @@ int runSync(const AgentPaths& paths, int timeoutSeconds, QTextStream& out, QText
     QObject::connect(&run, &PolicySyncRun::finished, &loop,
                      [&](PolicySyncRun::Outcome outcome, const QString& message) {
                          if (outcome == PolicySyncRun::Outcome::Completed) {
-                             out << syncSummary(run.tally()) << Qt::endl;
+                             out << syncSummary(run.tally(), run.joined()) << Qt::endl;
                              loop.exit(kSuccess);
                          } else {
+                             // What was written is counted all the same.
+                             if (outcome == PolicySyncRun::Outcome::NoEndLine)
+                                 out << syncSummary(run.tally(), run.joined()) << Qt::endl;
                              err << visibleText(message, u"\n") << Qt::endl;
+                             if (outcome == PolicySyncRun::Outcome::Refused && run.runningSynchroniser())
+                                 err << "corvanectl sync --follow follows it." << Qt::endl;
                              loop.exit(kDataFailure);
                          }
                      });
-    if (!run.start()) {
+    if (!(follow ? run.follow() : run.start())) {
         err << run.error() << Qt::endl;
         return kDataFailure;
     }
@@ -424,8 +431,11 @@ int main(int argc, char* argv[]) {
         QStringLiteral("task"), QStringLiteral("history: only this task's entries."), QStringLiteral("ID"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the progress texts of the status line."));
+    const QCommandLineOption followOption(
+        QStringLiteral("follow"),
+        QStringLiteral("sync: join the policy synchroniser running already, and follow its log from now."));
     parser.addOptions({rootOption, journalOption, jsonOption, csvOption, dateOption, timeoutOption,
-                       dryRunOption, taskOption, verboseOption});
+                       dryRunOption, taskOption, verboseOption, followOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, log, stop, reinstall, sync, history or undo"));
 
@@ -480,6 +490,8 @@ int main(int argc, char* argv[]) {
             return usageError(QStringLiteral("undo needs at least one history entry number"));
         return runUndoCommand(paths, ids, parser.isSet(dryRunOption), out, feedback);
     }
+    if (parser.isSet(followOption) && command != QLatin1String("sync"))
+        return usageError(QStringLiteral("--follow goes with sync only"));
     if (command == QLatin1String("list") && args.size() == 1 && !parser.isSet(dateOption)) {
         if (parser.isSet(jsonOption) && parser.isSet(csvOption))
             return usageError(QStringLiteral("--json and --csv exclude each other"));
@@ -512,7 +524,7 @@ int main(int argc, char* argv[]) {
         const int timeout = parser.value(timeoutOption).toInt(&ok);
         if (!ok || timeout <= 0 || timeout > 24 * 3600)
             return usageError(QStringLiteral("--timeout takes a number of seconds from 1 to 86400"));
-        return runSync(paths, timeout, out, err, feedback);
+        return runSync(paths, parser.isSet(followOption), timeout, out, err, feedback);
     }
     return usageError(QStringLiteral("unknown command or arguments: ") + args.join(QLatin1Char(' ')));
 }

@@ -2,6 +2,7 @@
 
 #include "AgentPaths.h"
 #include "SyncLog.h"
+#include "SynchroniserSystem.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,17 +10,22 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace corvane {
 
 inline const QString kCallPolicySyncStatus = QStringLiteral("Call PolicySync");
 inline const QString kSynchronizingStatus = QStringLiteral("Synchronizing policies...");
 
-// One policy synchronisation at a time: starts the agent's synchroniser, follows its log in passes until the
-// run's last stamped line holds "[STOP]", and watches the process it started, so that a synchroniser that
-// exits without that line ends the run at once. Passes run off the interface thread, driven by a timer; the
-// wait is bounded and the caller may abandon it. The synchroniser belongs to the agent: abandoning the run,
-// or destroying this object, leaves it running to its own end.
+// One policy synchronisation at a time on the machine: starts the agent's synchroniser, or joins one already
+// running, follows its log in passes until the run's last stamped line holds "[STOP]", and watches the
+// synchroniser's processes for the run's real end. A start takes the machine-wide lock and is refused while
+// any synchroniser runs, whoever started it (two synchronisers would write one log, and mix their counts).
+// A synchroniser that fails without its end line ends the run at once; one that exits with status 0 may
+// have handed its work to a child, so the log is followed while any synchroniser process lives, and until
+// it has been quiet a while after the last one. Passes run off the interface thread, driven by a timer;
+// the wait is bounded and the caller may abandon it. The synchroniser belongs to the agent: abandoning the
+// run, or destroying this object, leaves it running to its own end.
 class PolicySyncRun : public QObject {
     Q_OBJECT
 
@@ -28,32 +34,48 @@ public:
         int passIntervalMs = 500;
         int summaryHoldMs = 3000;       // how long the summary stays up before the run ends
         int timeoutMs = 10 * 60 * 1000; // a synchroniser that runs on without writing its end line
+        int quietLogMs = 10 * 1000;     // after the last synchroniser process, without its end line
+        int lockWaitMs = 3000; // a start that finds the lock taken waits this long to name the other run
     };
     enum class Outcome {
         Completed, // the end line was written
         TimedOut,  // no end line within the time-out
         Abandoned, // the caller stopped following
-        Failed,    // the synchroniser could not start, or exited without its end line
+        Failed,    // the synchroniser could not start, or failed without its end line
+        NoEndLine, // every synchroniser process ended with status 0, none wrote the end line
+        Refused,   // a synchroniser runs already, or another Policy Sync is starting one
     };
 
     PolicySyncRun(const AgentPaths& paths, const Timing& timing, QObject* parent = nullptr);
     ~PolicySyncRun() override;
 
-    // Starts a run; the synchroniser starts once the log's present end is taken, off the interface thread.
-    // Returns false, with error() set and nothing started, when the synchroniser is missing or the one this
-    // object started last is still running (two synchronisers would write one log, and mix their counts).
+    // Starts a run: the machine-wide lock is taken, the machine searched for a running synchroniser, and
+    // the log's present end taken, off the interface thread; then the synchroniser starts, or the run ends
+    // as Refused, naming the synchroniser found (runningSynchroniser()). Returns false, with error() set and
+    // nothing started, when the synchroniser is missing, this object runs already or the lock can't be had.
     bool start();
+    // Joins the synchroniser running on the machine: follows its log from now on, to its end line or the
+    // end of its last process. The run ends as Failed when none runs. False, with error(), while running.
+    bool follow();
     // Stops following at once, as Abandoned (or Completed while the summary is up).
     void abandon();
 
     bool isRunning() const { return m_running; }
+    // This run joined a synchroniser that was running already.
+    bool joined() const { return m_joined; }
     // True while the synchroniser this object started last has not exited, whether followed or not.
     bool synchroniserRunning() const;
+    // The synchroniser that a refused start found running.
+    std::optional<SynchroniserProcess> runningSynchroniser() const { return m_runningSynchroniser; }
+    // Since the synchroniser started, or the run joined it.
+    qint64 elapsedMs() const { return m_elapsed.isValid() ? m_elapsed.elapsed() : 0; }
     QString error() const { return m_error; }
     const SyncTally& tally() const { return m_tally; }
 
 signals:
     void statusChanged(const QString& text);
+    // The synchroniser started, or the run joined the one running: the run's lines follow.
+    void began();
     // After every pass over the log, with what it found.
     void passed(const corvane::SyncPass& pass);
     // The end line was found: the run's summary, up for summaryHoldMs before the run ends.
@@ -62,22 +84,35 @@ signals:
     void finished(corvane::PolicySyncRun::Outcome outcome, const QString& message);
 
 private:
+    struct Prepared;
+    bool begin(bool joining);
+    void onPrepared(Prepared prepared);
     void launch();
     void step();
-    void onPass(SyncPass pass, bool final);
+    struct PassResult;
+    void onPass(PassResult result, bool final);
     void onSynchroniserExited(int exitCode, QProcess::ExitStatus status);
+    bool exitFailed() const;
     QString exitMessage() const;
     void end(Outcome outcome, const QString& message);
 
     AgentPaths m_paths;
     Timing m_timing;
+    PolicySyncLock m_lock;
     QTimer m_timer;
     QElapsedTimer m_elapsed;
     SyncTally m_tally;
     QString m_error;
     bool m_running = false;
+    bool m_joined = false;
     bool m_holding = false;
     bool m_passInFlight = false;
+    // The run follows the synchroniser's processes: it joined them, or the one it started exited with 0.
+    bool m_watchingProcesses = false;
+    bool m_finalPassDue = false;
+    bool m_synchroniserSeen = false; // by the last search
+    QElapsedTimer m_quiet;           // since a synchroniser process was last seen, or the log last changed
+    std::optional<SynchroniserProcess> m_runningSynchroniser;
     // The synchroniser started last. No parent: it must not be killed with this object.
     QProcess* m_process = nullptr;
     bool m_exited = false;

@@ -24,8 +24,10 @@ bool syncEnded(const SyncTally& tally) {
     return tally.lastStamped && tally.lastStamped->contains(QLatin1String("[STOP]"));
 }
 
-QString syncSummary(const SyncTally& tally) {
-    return QStringLiteral("Synchronized: %1 (%2 xml downloaded)").arg(tally.policyCount).arg(tally.xmlCount);
+QString syncSummary(const SyncTally& tally, bool joined) {
+    const QString summary =
+        QStringLiteral("Synchronized: %1 (%2 xml downloaded)").arg(tally.policyCount).arg(tally.xmlCount);
+    return joined ? summary + QStringLiteral(", joined a run in progress") : summary;
 }
 
 SyncLogFollower::SyncLogFollower(const QString& path)
@@ -52,6 +54,7 @@ void SyncLogFollower::restart(SyncPass& pass) {
 SyncPass SyncLogFollower::pass(bool final) {
     SyncPass pass;
     const FileState file = FileState::of(m_path);
+    pass.logChanged = !file.unchangedSince(m_file) && (file.isFile || m_file.isFile);
     QFile log;
     QString error;
     if (!file.isFile || openAgentFile(log, m_path, error) != AgentFileStatus::Read) {

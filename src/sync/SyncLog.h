@@ -34,13 +34,16 @@ struct SyncPass {
     qint64 linesLeftOut = 0;               // stamped lines completed since the last pass but not in `lines`
     std::optional<QString> unfinishedLine; // a stamped last line whose line end is not written yet
     SyncTally tally;                       // the whole run so far, an unfinished stamped line included
+    bool logChanged = false;               // the log was written, replaced or removed since the last pass
 };
 
 // The run is over when its last stamped line holds "[STOP]".
 bool syncEnded(const SyncTally& tally);
 
-// The status text of a finished run: "Synchronized: 2 (1 xml downloaded)".
-QString syncSummary(const SyncTally& tally);
+// The status text of a finished run: "Synchronized: 2 (1 xml downloaded)", and for a run that joined a
+// synchroniser already running, what it saw of it: "Synchronized: 2 (1 xml downloaded), joined a run in
+// progress".
+QString syncSummary(const SyncTally& tally, bool joined = false);
 
 // Follows the synchroniser's log for one run. The run's lines are those written after the log's end as it
 // stood when the follower was made, or, once the log was replaced, truncated or rewritten in place, all the

@@ -10,6 +10,7 @@
 #include "LogBox.h"
 #include "MessagePresenter.h"
 #include "OffThread.h"
+#include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
 #include "TaskFilterBar.h"
 #include "TaskList.h"
@@ -120,7 +121,11 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     createControls();
     resize(twips(11160), twips(5625));
     layout()->activate(); // the list has its width before the first load, shown or not
-    connect(m_refresh, &TaskListRefresh::statusChanged, this, &Form1::setStatus);
+    // A sync owns the status line while it runs; the list goes on being read beside it.
+    connect(m_refresh, &TaskListRefresh::statusChanged, this, [this](const QString& text) {
+        if (!isSyncRunning())
+            setStatus(text);
+    });
     connect(m_refresh, &TaskListRefresh::rowsRead, this, &Form1::showRows);
     connect(m_refresh, &TaskListRefresh::databaseMissingChanged, this, &Form1::onDatabaseMissingChanged);
     connect(m_refresh, &TaskListRefresh::noticeChanged, this,
@@ -223,16 +228,14 @@ void Form1::createControls() {
     statusLayout->addWidget(m_statusPanel1, 1); // the notices take what the window gains
     statusLayout->addWidget(m_statusUpdated);
     statusLayout->addWidget(m_statusPanel2);
-    // The first panel holds a way out of a Policy Sync while one runs.
-    m_cancelSync = new QPushButton(QStringLiteral("Cancel"), m_statusPanel1);
-    m_cancelSync->setObjectName(QStringLiteral("BtnCancelSync"));
-    m_cancelSync->setFocusPolicy(Qt::NoFocus);
-    m_cancelSync->setFixedWidth(60);
+    // The first panel holds the Policy Sync's time and its way out, or a synchroniser running to follow.
+    m_syncPanel = new SyncStatusPanel(m_paths.synchroniser(), m_statusPanel1);
+    connect(m_syncPanel, &SyncStatusPanel::followClicked, this, &Form1::followSync);
+    m_syncPanel->lookForSynchroniser(); // one left running by an earlier Corvane, or started by the agent
     auto* panel1Layout = new QHBoxLayout(m_statusPanel1);
     panel1Layout->setContentsMargins(0, 1, 2, 1);
     panel1Layout->addStretch(1);
-    panel1Layout->addWidget(m_cancelSync);
-    m_cancelSync->hide();
+    panel1Layout->addWidget(m_syncPanel);
 
     Check1 = new QCheckBox(QStringLiteral("&Auto"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
@@ -254,8 +257,8 @@ void Form1::createControls() {
     CheckViewLog->setObjectName(QStringLiteral("CheckViewLog"));
     CheckViewLog->setToolTip(QStringLiteral("Show the synchroniser's log during a Policy Sync"));
     connect(CheckViewLog, &QCheckBox::toggled, this, [this](bool shown) {
-        // A log window closed during a run can be opened again.
-        if (isSyncRunning())
+        // A log window closed during a run can be opened again, and after a run it shows that run's lines.
+        if (isSyncRunning() || m_form2)
             form2()->setVisible(shown);
     });
 
@@ -558,9 +561,9 @@ void Form1::BtnRefresh_Click() {
 }
 
 void Form1::Timer1_Timer() {
-    // The list is not rebuilt under an action, a message or a sync, which owns the status line meanwhile;
-    // a tick that comes while the agent is still being read is skipped.
-    const bool idle = m_busy == 0 && !m_refresh->isReading() && !isSyncRunning();
+    // The list is not rebuilt under an action or a message; a tick that comes while the agent is still being
+    // read is skipped. A sync does not stop it: the list shows what the synchroniser adds as it goes.
+    const bool idle = m_busy == 0 && !m_refresh->isReading();
     if (idle && (Check1->isChecked() || m_refresh->isDatabaseBack()))
         Form_Load();
     readInvokerLog();
@@ -694,12 +697,26 @@ void Form1::placeBeside(QWidget& window) const {
 }
 
 void Form1::BtnPortal_Click() {
+    startSync(false);
+}
+
+void Form1::followSync() {
+    startSync(true);
+}
+
+void Form1::startSync(bool follow) {
     if (isSyncRunning())
         return;
     setSyncControlsEnabled(false);
     if (!m_sync) {
         m_sync = new PolicySyncRun(m_paths, m_syncTiming, this);
         connect(m_sync, &PolicySyncRun::statusChanged, this, &Form1::setStatus);
+        connect(m_sync, &PolicySyncRun::began, this, [this] {
+            form2()->clearLines();
+            m_syncPanel->showRun(m_sync->elapsedMs());
+            if (CheckViewLog->isChecked())
+                form2()->show();
+        });
         connect(m_sync, &PolicySyncRun::passed, this, [this](const SyncPass& pass) {
             if (pass.fromStart)
                 form2()->clearLines();
@@ -708,10 +725,10 @@ void Form1::BtnPortal_Click() {
         connect(m_sync, &PolicySyncRun::summarised, this,
                 [this](const QString& summary) { form2()->appendLines({summary}); });
         connect(m_sync, &PolicySyncRun::finished, this, &Form1::onSyncFinished);
-        connect(m_cancelSync, &QPushButton::clicked, m_sync, &PolicySyncRun::abandon);
+        connect(m_syncPanel, &SyncStatusPanel::cancelClicked, m_sync, &PolicySyncRun::abandon);
     }
-    m_refresh->dropRunningRead(); // the sync owns the status line, and rebuilds the list at its end
-    if (!m_sync->start()) {
+    m_refresh->dropRunningRead(); // the sync owns the status line
+    if (!(follow ? m_sync->follow() : m_sync->start())) {
         // No rebuild under the message: the list would change while the technician reads it.
         BusyScope busy(m_busy);
         setStatus(QString());
@@ -719,19 +736,31 @@ void Form1::BtnPortal_Click() {
         setSyncControlsEnabled(true);
         return;
     }
-    form2()->clearLines();
-    m_cancelSync->show();
-    if (CheckViewLog->isChecked())
-        form2()->show();
+    m_syncPanel->showRun(0); // Cancel from the start: the search before the start may wait on another's
 }
 
 void Form1::onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message) {
-    m_cancelSync->hide();
+    m_syncPanel->endRun(outcome == PolicySyncRun::Outcome::Abandoned);
+    setSyncControlsEnabled(true);
+    if (outcome == PolicySyncRun::Outcome::Refused) {
+        // Nothing started, nothing changed: the list and its checks stay; the running one may be followed.
+        setStatus(QString());
+        bool follow = false;
+        {
+            BusyScope busy(m_busy);
+            if (m_sync->runningSynchroniser())
+                follow = m_messages.offer(message, kTitle, QStringLiteral("Follow"));
+            else
+                showMessage(message);
+        }
+        if (follow)
+            followSync();
+        return;
+    }
     if (outcome != PolicySyncRun::Outcome::Completed) {
         BusyScope busy(m_busy);
         showMessage(message);
     }
-    setSyncControlsEnabled(true);
     Check1->setChecked(true);
     Form_Load();
 }

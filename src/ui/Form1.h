@@ -33,6 +33,7 @@ class HistoryDialog;
 class InvokerLogBox;
 class TaskDetailsDialog;
 class MessagePresenter;
+class SyncStatusPanel;
 class TaskFilterBar;
 class TaskListModel;
 class TaskListProxy;
@@ -78,6 +79,8 @@ public slots:
     void Form_Load();
     void BtnRefresh_Click();
     void BtnPortal_Click();
+    // Joins the policy synchroniser running on the machine and follows its log.
+    void followSync();
     void BtnStop_Click();
     void BtnUpdate_Click();
     void Timer1_Timer();
@@ -112,6 +115,7 @@ private:
     // `onCancel` runs when the technician cancels the preview.
     void startAction(TaskAction action, const std::function<void()>& onCancel = {});
     void onActionDone(const ActionReport& report);
+    void startSync(bool follow);
     void setSyncControlsEnabled(bool enabled);
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
 
@@ -154,7 +158,7 @@ private:
     QLabel* m_statusPanel1 = nullptr;
     QLabel* m_statusUpdated = nullptr;
     QLabel* m_statusPanel2 = nullptr;
-    QPushButton* m_cancelSync = nullptr;
+    SyncStatusPanel* m_syncPanel = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;
     QCheckBox* CheckViewLog = nullptr;

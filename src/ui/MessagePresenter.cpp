@@ -3,6 +3,7 @@
 #include "ActionPreviewDialog.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace corvane {
 
@@ -10,6 +11,14 @@ void MessageBoxPresenter::show(const QString& text, const QString& title, Icon i
     QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
                     QMessageBox::Ok, m_parent);
     box.exec();
+}
+
+bool MessageBoxPresenter::offer(const QString& text, const QString& title, const QString& action) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, m_parent);
+    QPushButton* chosen = box.addButton(action, QMessageBox::AcceptRole);
+    box.setDefaultButton(chosen);
+    box.exec();
+    return box.clickedButton() == chosen;
 }
 
 MessagePresenter::PreviewAnswer MessageBoxPresenter::confirmAction(const ActionReport& preview) {

@@ -16,6 +16,13 @@ public:
     // Returns once the technician has acknowledged the message.
     virtual void show(const QString& text, const QString& title, Icon icon) = 0;
 
+    // A message that offers one action beside OK; true when the technician chose it. Unless a presenter
+    // offers it, the message is shown and the action not taken.
+    virtual bool offer(const QString& text, const QString& title, const QString& /*action*/) {
+        show(text, title, Icon::None);
+        return false;
+    }
+
     struct PreviewAnswer {
         bool accepted = true;
         bool dontAskAgain = false;
@@ -36,6 +43,7 @@ public:
         : m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
     void show(const QString& text, const QString& title, Icon icon) override;
+    bool offer(const QString& text, const QString& title, const QString& action) override;
     PreviewAnswer confirmAction(const ActionReport& preview) override;
 
 private:

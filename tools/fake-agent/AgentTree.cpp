@@ -215,6 +215,10 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
         arguments << QStringLiteral("--wipe-log") << options.wipeLog;
     if (!options.recordStartup.isEmpty())
         arguments << QStringLiteral("--record-startup") << options.recordStartup;
+    if (options.handOver)
+        arguments << QStringLiteral("--hand-over");
+    if (options.exitStatus)
+        arguments << QStringLiteral("--exit-status") << QString::number(*options.exitStatus);
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return false;
     QFile::remove(target);

@@ -41,6 +41,8 @@ struct SyncOptions {
     int holdMs = 0;              // stays running this long after its last line
     QString wipeLog;             // "empty" or "delete": does so to its log halfway through the run
     QString recordStartup;       // a file to write how it was started (Windows: its window's show state)
+    bool handOver = false;       // starts a copy of itself to do the work, and exits 0 at once
+    std::optional<quint32> exitStatus; // exits at once with this status, writing nothing
 };
 
 // Writes a simulated agent's files below a root folder, at the places AgentPaths gives. Used by the tests,

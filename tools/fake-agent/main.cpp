@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTextStream>
 
 using namespace corvane;
@@ -34,7 +35,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption rootOption(QStringLiteral("agent-root"),
                                         QStringLiteral("The agent's root folder."), QStringLiteral("DIR"));
     const QCommandLineOption halfWrittenOption(
-        QStringLiteral("half-written"), QStringLiteral("hold-lock: with a write under way, never committed."));
+        QStringLiteral("half-written"),
+        QStringLiteral("hold-lock: with a write under way, never committed."));
     const QCommandLineOption delayOption(
         QStringLiteral("delay-ms"),
         QStringLiteral("Synchroniser: pause between two log lines (default 400)."), QStringLiteral("MS"),
@@ -70,8 +72,18 @@ int main(int argc, char* argv[]) {
         QStringLiteral("record-startup"),
         QStringLiteral("Synchroniser: write to FILE how it was asked to show its window."),
         QStringLiteral("FILE"));
-    parser.addOptions({holdOption, halfWrittenOption, rootOption, delayOption, neverStopOption, failOption, freshOption,
-                       chatterOption, floodRateOption, floodSecondsOption, wipeOption, recordStartupOption});
+    const QCommandLineOption handOverOption(
+        QStringLiteral("hand-over"),
+        QStringLiteral(
+            "Synchroniser: start a copy of itself to do the work, and exit with status 0 at once."));
+    const QCommandLineOption exitStatusOption(
+        QStringLiteral("exit-status"),
+        QStringLiteral("Synchroniser: exit at once with STATUS (decimal, or hexadecimal after 0x), writing "
+                       "nothing."),
+        QStringLiteral("STATUS"));
+    parser.addOptions({handOverOption, exitStatusOption, holdOption, halfWrittenOption, rootOption,
+                       delayOption, neverStopOption, failOption, freshOption, chatterOption, floodRateOption,
+                       floodSecondsOption, wipeOption, recordStartupOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init or synchronise"));
     // Started as the agent's synchroniser, which is run without arguments: the command line is in the file
     // that installSynchroniser wrote beside the copy.
@@ -135,6 +147,31 @@ int main(int argc, char* argv[]) {
     if (command == QLatin1String("hold-lock")) {
         if (!fake::holdDatabaseLock(parser.value(rootOption), parser.isSet(halfWrittenOption), error)) {
             err << "corvane-fake-agent: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+    if (command == QLatin1String("synchronise") && parser.isSet(exitStatusOption)) {
+        bool ok = false;
+        const quint32 status = parser.value(exitStatusOption).toUInt(&ok, 0);
+        if (!ok) {
+            err << parser.helpText();
+            return 2;
+        }
+        return int(status);
+    }
+    if (command == QLatin1String("synchronise") && parser.isSet(handOverOption)) {
+        // A launcher: the copy, the same program, does the work on its own, holding none of our streams.
+        QStringList childArguments = arguments.mid(1);
+        childArguments.removeAll(QStringLiteral("--hand-over"));
+        QProcess child;
+        child.setProgram(QCoreApplication::applicationFilePath());
+        child.setArguments(childArguments);
+        child.setStandardInputFile(QProcess::nullDevice());
+        child.setStandardOutputFile(QProcess::nullDevice());
+        child.setStandardErrorFile(QProcess::nullDevice());
+        if (!child.startDetached()) {
+            err << "policy.sync: cannot start its worker\n";
             return 1;
         }
         return 0;
