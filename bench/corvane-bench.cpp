@@ -599,6 +599,36 @@ void benchManyTasks(const QString& base) {
     }
 }
 
+// What the journal adds to an action: Stop Install of 300 tasks in one run, without and with the journal
+// written before each task's commit. Per task.
+void benchJournal(const QString& base) {
+    fake::AgentTree tree(base + QStringLiteral("/journal"));
+    writeAgent(tree, 300);
+    tree.execute(QStringLiteral("UPDATE InvokerState SET state = 2"));
+    const QString database = tree.paths().database();
+    QFile::copy(database, database + QStringLiteral(".orig"));
+    NoFeedback feedback;
+    QString dbErrorText;
+    const TaskTable table = loadTaskTable(tree.paths(), dbErrorText, feedback).table;
+    QList<CheckedRow> rows;
+    for (int i = 0; i < 300; ++i)
+        rows.append({QStringLiteral("kCORE01_%1").arg(i), true, QString()});
+    const QList<ActionTarget> targets = checkedTargets(rows, table);
+    const auto timed = [&](const QString& journal) {
+        return medianMs(3,
+                        [&] {
+                            QFile::remove(database);
+                            QFile::copy(database + QStringLiteral(".orig"), database);
+                            QFile::remove(journal);
+                            runAction(TaskAction::StopInstall, targets, database, journal, feedback);
+                        }) /
+               300;
+    };
+    const double without = timed(QString());
+    const double with = timed(base + QStringLiteral("/journal/journal.db3"));
+    row(QStringLiteral("Stop Install per task, with the journal (300 tasks)"), with, without);
+}
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The window's remembered choices (the action preview turned off) stay out of a technician's own.
@@ -633,6 +663,8 @@ int main(int argc, char* argv[]) {
         benchLockedRefresh(base);
     if (all || args.contains(QStringLiteral("actions")))
         benchManyTasks(base);
+    if (all || args.contains(QStringLiteral("journal")))
+        benchJournal(base);
     if (args.contains(QStringLiteral("day")))
         benchWorkingDay(base);
     if (all || args.contains(QStringLiteral("schedule")))
