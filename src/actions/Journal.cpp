@@ -3,6 +3,11 @@
 #include "TaskRecord.h"
 
 #include <QDir>
+
+#ifndef Q_OS_WIN
+#include <pwd.h>
+#include <unistd.h>
+#endif
 #include <QFileInfo>
 #include <QSysInfo>
 
@@ -55,8 +60,12 @@ template <typename Work> bool transaction(SqliteConnection& db, QString& error, 
 
 QString currentUser() {
     QString user = qEnvironmentVariable("USERNAME");
+#ifndef Q_OS_WIN
     if (user.isEmpty())
         user = qEnvironmentVariable("USER");
+    if (const passwd* account = getpwuid(geteuid()); user.isEmpty() && account)
+        user = QString::fromLocal8Bit(account->pw_name);
+#endif
     return user;
 }
 

@@ -106,7 +106,9 @@ void HistoryDialog::reload() {
             readHistory(path, task, result.first, result.second);
             return result;
         },
-        [this](const std::pair<QList<JournalEntry>, QString>& result) { showEntries(result.first, result.second); });
+        [this](const std::pair<QList<JournalEntry>, QString>& result) {
+            showEntries(result.first, result.second);
+        });
 }
 
 void HistoryDialog::showEntries(const QList<JournalEntry>& entries, const QString& error) {
@@ -120,8 +122,11 @@ void HistoryDialog::showEntries(const QList<JournalEntry>& entries, const QStrin
         item->setToolTip(6, changed);
         item->setData(kIdColumn, Qt::UserRole, entry.id);
     }
-    for (int column = 0; column < m_entries->columnCount() - 1; ++column)
+    for (int column = 0; column < m_entries->columnCount(); ++column)
         m_entries->resizeColumnToContents(column);
+    // What changed may be long: the status beside it stays in view, the whole text is in the tooltip.
+    m_entries->setColumnWidth(
+        6, std::min(m_entries->columnWidth(6), m_entries->fontMetrics().averageCharWidth() * 48));
     m_status->setText(error.isEmpty() ? QStringLiteral("%1 entries").arg(entries.size())
                                       : QStringLiteral("Can't read the journal %1: %2")
                                             .arg(QDir::toNativeSeparators(m_journalPath), error));

@@ -4,11 +4,13 @@
 #include "ActionPreviewDialog.h"
 #include "AgentTree.h"
 #include "Form1.h"
+#include "HistoryDialog.h"
 #include "MessagePresenter.h"
 #include "TaskDetailsDialog.h"
 #include "TaskFilterBar.h"
 #include "TaskListModel.h"
 #include "TaskListView.h"
+#include "Undo.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,6 +28,12 @@ namespace {
 class QuietPresenter : public MessagePresenter {
 public:
     void show(const QString&, const QString&, Icon) override {}
+};
+
+class QuietFeedback : public Feedback {
+public:
+    void setStatus(const QString&) override {}
+    void showMessage(const QString&) override {}
 };
 
 void settle(int ms = 300) {
@@ -119,5 +127,20 @@ int main(int argc, char* argv[]) {
     reinstallDialog.show();
     ok = save(reinstallDialog, out.filePath(QStringLiteral("action-preview-reinstall%1.png").arg(suffix))) &&
          ok;
+    reinstallDialog.close();
+
+    // The History after Stop Install of those tasks and an Undo of one.
+    const fake::AgentTree agent(root.path());
+    QuietFeedback quiet;
+    const ActionReport stopped =
+        runAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.taskTable()),
+                  agent.paths().database(), agent.paths().journal(), quiet);
+    runUndo(stopped.journalEntries().mid(0, 1), agent.paths().database(), agent.paths().journal(), quiet);
+    HistoryDialog* history = form.showHistory(QString(), false);
+    QElapsedTimer reading;
+    reading.start();
+    while (!history->isRead() && reading.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ok = save(*history, out.filePath(QStringLiteral("history%1.png").arg(suffix))) && ok;
     return ok ? 0 : 1;
 }
