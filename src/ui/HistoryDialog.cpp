@@ -99,15 +99,22 @@ void HistoryDialog::reload() {
         task = m_taskId;
     const QString path = m_journalPath;
     m_status->setText(QStringLiteral("Reading..."));
+    readHistoryOffThread(this, path, task, [this](const QList<JournalEntry>& entries, const QString& error) {
+        showEntries(entries, error);
+    });
+}
+
+void readHistoryOffThread(QObject* receiver, const QString& journalPath, const std::optional<QString>& taskId,
+                          std::function<void(const QList<JournalEntry>&, const QString&)> done) {
     runOffThread(
-        this,
-        [path, task] {
+        receiver,
+        [journalPath, taskId] {
             std::pair<QList<JournalEntry>, QString> result;
-            readHistory(path, task, result.first, result.second);
+            readHistory(journalPath, taskId, result.first, result.second);
             return result;
         },
-        [this](const std::pair<QList<JournalEntry>, QString>& result) {
-            showEntries(result.first, result.second);
+        [done = std::move(done)](const std::pair<QList<JournalEntry>, QString>& result) {
+            done(result.first, result.second);
         });
 }
 

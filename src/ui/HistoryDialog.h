@@ -7,9 +7,17 @@ class QCheckBox;
 class QLabel;
 class QTreeWidget;
 
+#include <functional>
+#include <optional>
+
 namespace corvane {
 
 struct JournalEntry;
+
+// Reads the journal's entries (only the task's when given) off the interface thread; `done` follows on it,
+// with the reason when they could not be read.
+void readHistoryOffThread(QObject* receiver, const QString& journalPath, const std::optional<QString>& taskId,
+                          std::function<void(const QList<JournalEntry>&, const QString&)> done);
 
 // The journal of changes Corvane made to the agent's database: who changed what and when, newest first.
 // It can keep to one task's entries, ask for the selected entries to be undone, and copy or export them.

@@ -1,5 +1,6 @@
 #include "TaskDetailsDialog.h"
 
+#include "HistoryDialog.h"
 #include "InvokerLogSearch.h"
 #include "Journal.h"
 #include "OffThread.h"
@@ -128,26 +129,19 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
 }
 
 void TaskDetailsDialog::readChanges(const QString& journalPath, const QString& taskId) {
-    runOffThread(
-        this,
-        [journalPath, taskId] {
-            std::pair<QList<JournalEntry>, QString> result;
-            readHistory(journalPath, taskId, result.first, result.second);
-            return result;
-        },
-        [this](const std::pair<QList<JournalEntry>, QString>& result) {
+    readHistoryOffThread(
+        this, journalPath, taskId, [this](const QList<JournalEntry>& entries, const QString& error) {
             QStringList lines;
-            for (const JournalEntry& entry : result.first)
+            for (const JournalEntry& entry : entries)
                 lines << QStringLiteral("%1  %2  %3 by %4: %5 (%6)")
                              .arg(entry.id)
                              .arg(entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.action,
                                   entry.user, cappedText(describeChanges(entry), kDetailsTextLimit),
                                   entry.status);
             m_changes->setPlainText(lines.join(QLatin1Char('\n')));
-            m_changes->setPlaceholderText(result.second.isEmpty()
-                                              ? QStringLiteral("Corvane has not changed this task.")
-                                              : QStringLiteral("Can't read the journal of changes: ") +
-                                                    result.second);
+            m_changes->setPlaceholderText(
+                error.isEmpty() ? QStringLiteral("Corvane has not changed this task.")
+                                : QStringLiteral("Can't read the journal of changes: ") + error);
         });
 }
 
