@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
@@ -759,7 +760,7 @@ private slots:
         QCOMPARE(resets.size(), 0);
         QVERIFY(!form.isSyncRunning());
         QCOMPARE(messages.shown.size(), 1);
-        QVERIFY(messages.shown.first().text.contains(agent.paths().synchroniser()));
+        QVERIFY(messages.shown.first().text.contains(QDir::toNativeSeparators(agent.paths().synchroniser())));
         QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
         QVERIFY(control<QCheckBox>(form, "CheckViewLog")->isEnabled());
         QVERIFY(control<QPushButton>(form, "BtnStop")->isEnabled());
