@@ -3,7 +3,6 @@
 #include "AgentFile.h"
 #include "TextLines.h"
 
-#include <QFile>
 
 namespace corvane {
 
@@ -26,7 +25,7 @@ InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const Fil
 }
 
 bool InvokerLogFollower::readBytesInPlace(const QString& path) const {
-    QFile log;
+    AgentFile log;
     QString error;
     return openAgentFile(log, path, error) == AgentFileStatus::Read && m_fingerprint.matches(log);
 }
@@ -71,7 +70,7 @@ InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& da
 InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& file, const QString& dateKey,
                                           bool fromStart) {
     InvokerLogUpdate update;
-    QFile log;
+    AgentFile log;
     QString openError;
     const AgentFileStatus opened = openAgentFile(log, path, openError);
     if (opened == AgentFileStatus::Missing) {

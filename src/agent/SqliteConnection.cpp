@@ -1,5 +1,7 @@
 #include "SqliteConnection.h"
 
+#include "AgentFile.h"
+
 #include <sqlite3.h>
 
 namespace corvane {
@@ -13,6 +15,9 @@ struct StatementGuard {
 } // namespace
 
 SqliteConnection::SqliteConnection(const QString& path, Access access) {
+    // A database that is a link leading out of its folder would be changed wherever it leads.
+    if (!isInsideItsFolder(path, m_openError))
+        return;
     const QByteArray file = path.toUtf8();
     sqlite3* db = nullptr;
     const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;

@@ -22,6 +22,8 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <csignal>
 #endif
 
 using namespace corvane;
@@ -129,6 +131,18 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     }
 }
 
+// Flushes what `out` holds and turns a write that failed (a full disk, a closed pipe) into a failure: a
+// script must not take a list or log it never got for a whole one.
+int withOutputWritten(QTextStream& out, QTextStream& err, int status) {
+    out.flush();
+    if (out.status() == QTextStream::Ok)
+        return status;
+    QIODevice* device = out.device();
+    const QString reason = device ? device->errorString() : QStringLiteral("unknown error");
+    err << "can't write the output: " << reason << Qt::endl;
+    return kDataFailure;
+}
+
 enum class ListFormat { Table, Json, Csv };
 
 int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextStream& err,
@@ -150,7 +164,8 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
     } else {
         printTable(out, snapshot.rows);
     }
-    out.flush();
+    if (withOutputWritten(out, err, kSuccess) != kSuccess)
+        return kDataFailure;
     if (snapshot.database.databaseMissing) {
         err << kDatabaseMissingMessage << paths.database() << Qt::endl;
         return kDataFailure;
@@ -188,7 +203,7 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
     }
     for (const QString& line : part.lines)
         out << visibleText(line, u"\t") << '\n';
-    return kSuccess;
+    return withOutputWritten(out, err, kSuccess);
 }
 
 // Stop Install or Reinstall on the named tasks: their rows stand for the checked rows, in list order.
@@ -304,6 +319,10 @@ int main(int argc, char* argv[]) {
     // return to each, and what scripts read would differ by platform.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+#endif
+#ifndef Q_OS_WIN
+    // A reader that closed the pipe is a write error to report, not a signal that ends the program unheard.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
     QTextStream out(stdout);
     QTextStream err(stderr);
