@@ -29,6 +29,8 @@
 
 using namespace corvane;
 using corvane::test::check;
+using corvane::test::kMemoryLimitScale;
+using corvane::test::kSlowdown;
 using corvane::test::peakMemoryMb;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
@@ -50,16 +52,6 @@ void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& s
 QString notice(const Form1& form) {
     return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text();
 }
-
-// Time limits allow for the sanitizers' slowdown; memory is not measured under them, as the address
-// sanitizer keeps freed memory resident on purpose.
-#ifdef CORVANE_SANITIZED
-constexpr int kSlowdown = 4;
-constexpr qint64 kMemoryLimitScale = 100;
-#else
-constexpr int kSlowdown = 1;
-constexpr qint64 kMemoryLimitScale = 1;
-#endif
 
 // Makes a file read-only for everyone, root included, or writable again; false where that cannot be done
 // here. Windows has an attribute for it (under Wine it becomes file permissions, which do not bind root);

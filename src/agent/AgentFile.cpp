@@ -363,7 +363,11 @@ qint64 NativeFile::readAt(qint64 offset, char* data, qint64 size, QString& error
     return qint64(got);
 #else
     for (;;) {
-        const ssize_t got = ::pread(fd, data, size_t(std::min<qint64>(size, 1 << 30)), off_t(offset));
+        const size_t wanted = size_t(std::min<qint64>(size, 1 << 30));
+        ssize_t got = ::pread(fd, data, wanted, off_t(offset));
+        // A regular file that cannot seek (a kernel pipe file) is read as a stream, from where it stands.
+        if (got < 0 && errno == ESPIPE)
+            got = ::read(fd, data, wanted);
         if (got >= 0)
             return qint64(got);
         if (errno != EINTR) {

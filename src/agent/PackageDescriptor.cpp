@@ -1,6 +1,7 @@
 #include "PackageDescriptor.h"
 
 #include "AgentFile.h"
+#include "TextLines.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -88,7 +89,19 @@ QByteArray asUtf8(QByteArray bytes) {
 } // namespace
 
 QByteArray descriptorContent(QByteArray bytes) {
-    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    // The text between line breaks is moved down a run at a time: a descriptor may be tens of megabytes.
+    char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype kept = 0;
+    for (qsizetype at = 0; at < size;) {
+        const qsizetype lineEnd = lineEndIn(QByteArrayView(data, size), at);
+        const qsizetype runEnd = lineEnd < 0 ? size : lineEnd;
+        if (kept != at)
+            std::memmove(data + kept, data + at, size_t(runEnd - at));
+        kept += runEnd - at;
+        at = runEnd + 1;
+    }
+    bytes.truncate(kept);
     return bytes;
 }
 
