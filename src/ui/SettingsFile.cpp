@@ -33,8 +33,11 @@ QString setAsideUnusableSettings(const QString& path) {
     else
         return QString();
     const QString native = QDir::toNativeSeparators(path);
-    const QString aside = path + QStringLiteral(".unusable-") +
-                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stamped = path + QStringLiteral(".unusable-") +
+                            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stamped;
+    for (int i = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++i)
+        aside = stamped + QLatin1Char('-') + QString::number(i);
     if (!QFile::rename(path, aside))
         return QStringLiteral("Corvane's settings file %1 is not used (%2) and could not be moved aside; the "
                               "window's arrangement will not be kept.")
