@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -112,13 +113,19 @@ private:
 };
 
 // The paths whose last call still hangs. A file that did not answer is not asked again until that call has
-// returned, so a hung file costs one thread however often the list is read.
-std::mutex g_hungMutex;
-std::set<QString> g_hungPaths;
+// returned, so a hung file costs one thread however often the list is read. Never destroyed, as the threads.
+struct HungPaths {
+    std::mutex mutex;
+    std::set<QString> paths;
+};
+HungPaths& hungPaths() {
+    static auto* hung = new HungPaths;
+    return *hung;
+}
 
 bool isHanging(const QString& path) {
-    std::lock_guard lock(g_hungMutex);
-    return g_hungPaths.count(path) > 0;
+    std::lock_guard lock(hungPaths().mutex);
+    return hungPaths().paths.count(path) > 0;
 }
 
 struct CallState {
@@ -135,16 +142,21 @@ bool callWithDeadline(const QString& path, int deadlineMs, std::function<void(st
     if (isHanging(path))
         return false;
     auto state = std::make_shared<CallState>();
-    const bool started = BlockingCallThreads::instance().start([state, path, call = std::move(call)] {
-        call(state->progress);
-        {
-            std::lock_guard lock(state->mutex);
-            state->done = true;
-            state->finished.notify_all();
-        }
-        std::lock_guard lock(g_hungMutex);
-        g_hungPaths.erase(path);
-    });
+    const bool started =
+        BlockingCallThreads::instance().start([state, path, call = std::move(call)]() mutable {
+            call(state->progress);
+            // What the call holds (an open file) goes before the caller is told: the file is closed as soon
+            // as its reader closes it, and the agent can replace it at once (on Windows an open handle would
+            // stand in the way).
+            call = nullptr;
+            {
+                std::lock_guard lock(state->mutex);
+                state->done = true;
+                state->finished.notify_all();
+            }
+            std::lock_guard lock(hungPaths().mutex);
+            hungPaths().paths.erase(path);
+        });
     if (!started)
         return false;
     std::unique_lock lock(state->mutex);
@@ -154,8 +166,8 @@ bool callWithDeadline(const QString& path, int deadlineMs, std::function<void(st
         const qint64 now = state->progress;
         if (now == seen) {
             // Marked while the call cannot finish (it needs this lock), so it always unmarks after.
-            std::lock_guard hungLock(g_hungMutex);
-            g_hungPaths.insert(path);
+            std::lock_guard hungLock(hungPaths().mutex);
+            hungPaths().paths.insert(path);
             return false;
         }
         seen = now;
@@ -174,17 +186,6 @@ bool isInside(const QString& real, const QString& folder) {
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     return real.startsWith(prefix, sensitivity);
 }
-
-QString realFolderOf(const QString& path) {
-    return QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
-}
-
-struct Opened {
-    AgentFileStatus status = AgentFileStatus::Read;
-    QString errText;
-    std::shared_ptr<NativeFile> file;
-    qint64 size = 0;
-};
 
 #ifdef Q_OS_WIN
 // The real path of an open handle, with the drive form Qt uses; empty when it cannot be had.
@@ -212,6 +213,47 @@ QString finalPathOf(const std::wstring& name) {
     return path;
 }
 
+#endif
+
+QString realFolderOf(const QString& path) {
+    return QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+}
+
+// Whether `real` lies inside the real location of the folder that `path` names. A list reads thousands of
+// descriptors of one folder: its real location is looked up once, and again only when a file seems outside
+// it (the folder may have moved since).
+bool isInsideFolderOf(const QString& real, const QString& path) {
+    struct Known {
+        std::mutex mutex;
+        QString folder;
+        QString realFolder;
+    };
+    static auto* known = new Known; // never destroyed: helper threads may outlive main()
+    const QString folder = QFileInfo(path).absolutePath();
+    {
+        std::lock_guard lock(known->mutex);
+        if (known->folder == folder && isInside(real, known->realFolder))
+            return true;
+    }
+#ifdef Q_OS_WIN
+    const QString realFolder = finalPathOf(QDir::toNativeSeparators(folder).toStdWString());
+#else
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+#endif
+    std::lock_guard lock(known->mutex);
+    known->folder = folder;
+    known->realFolder = realFolder;
+    return isInside(real, realFolder);
+}
+
+struct Opened {
+    AgentFileStatus status = AgentFileStatus::Read;
+    QString errText;
+    std::shared_ptr<NativeFile> file;
+    qint64 size = 0;
+};
+
+#ifdef Q_OS_WIN
 void openNative(const QString& path, Opened& opened) {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -228,11 +270,9 @@ void openNative(const QString& path, Opened& opened) {
         opened.errText = cannotRead(path, QStringLiteral("it is a folder"));
         return;
     }
-    const QString folder =
-        finalPathOf(QDir::toNativeSeparators(QFileInfo(path).absolutePath()).toStdWString());
     // A symbolic link or junction is followed only where it stays in the folder: its target is looked up
     // without being opened for reading.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !isInside(finalPathOf(name), folder)) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !isInsideFolderOf(finalPathOf(name), path)) {
         opened.status = AgentFileStatus::Unreadable;
         opened.errText = cannotRead(path, kLinkOutside);
         return;
@@ -257,7 +297,7 @@ void openNative(const QString& path, Opened& opened) {
         return;
     }
     const QString real = finalPath(handle);
-    if (!isInside(real, folder)) {
+    if (!isInsideFolderOf(real, path)) {
         opened.status = AgentFileStatus::Unreadable;
         opened.errText = cannotRead(path, kLinkOutside);
         return;
@@ -308,7 +348,7 @@ void openNative(const QString& path, Opened& opened) {
             opened.errText = cannotRead(path, QStringLiteral("it is a link to no file"));
             return;
         }
-        if (!isInside(opening, realFolderOf(path))) {
+        if (!isInsideFolderOf(opening, path)) {
             opened.status = AgentFileStatus::Unreadable;
             opened.errText = cannotRead(path, kLinkOutside);
             return;
@@ -332,7 +372,7 @@ void openNative(const QString& path, Opened& opened) {
                                                  : QStringLiteral("it is not a regular file"));
         return;
     }
-    if (!isInside(realPathOf(fd, opening), realFolderOf(path))) {
+    if (!isInsideFolderOf(realPathOf(fd, opening), path)) {
         opened.status = AgentFileStatus::Unreadable;
         opened.errText = cannotRead(path, kLinkOutside);
         return;
