@@ -500,6 +500,55 @@ AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& err
     return AgentFileStatus::Read;
 }
 
+namespace {
+
+// Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
+// readAgentFile. Runs on a helper thread.
+void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
+               std::atomic<qint64>& progress) {
+    openNative(path, opened);
+    if (opened.status != AgentFileStatus::Read)
+        return;
+    const auto tooLarge = [&] {
+        bytes.clear();
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
+    };
+    if (opened.size > maxBytes)
+        return tooLarge();
+    // Read up to one byte past the bound, in steps that follow the file's size, so that a file growing while
+    // it is read is still caught at the bound.
+    constexpr qint64 kStep = 1024 * 1024;
+    qint64 filled = 0;
+    bytes.resize(qsizetype(std::min(opened.size, maxBytes) + 1));
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (filled > maxBytes)
+                return tooLarge();
+            bytes.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
+        }
+        QString error;
+        const qint64 got = opened.file->readAt(filled, bytes.data() + filled,
+                                               std::min<qint64>(bytes.size() - filled, kStep), error);
+        if (got < 0) {
+            bytes.clear();
+            opened.status = AgentFileStatus::Unreadable;
+            opened.errText = cannotRead(path, error);
+            return;
+        }
+        if (got == 0)
+            break;
+        filled += got;
+        ++progress;
+    }
+    if (filled > maxBytes)
+        return tooLarge();
+    bytes.resize(qsizetype(filled));
+    opened.file.reset(); // closed at once
+}
+
+} // namespace
+
 AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
                               int deadlineMs) {
     content.clear();
@@ -508,50 +557,9 @@ AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& 
         QByteArray content;
     };
     auto whole = std::make_shared<Whole>();
-    // Opened and read in one call: a list reads thousands of descriptors, each handed to a helper thread.
     const bool answered =
         callWithDeadline(path, deadlineMs, [whole, path, maxBytes](std::atomic<qint64>& progress) {
-            Opened& opened = whole->opened;
-            QByteArray& bytes = whole->content;
-            openNative(path, opened);
-            if (opened.status != AgentFileStatus::Read)
-                return;
-            const auto tooLarge = [&] {
-                bytes.clear();
-                opened.status = AgentFileStatus::Unreadable;
-                opened.errText =
-                    cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
-            };
-            if (opened.size > maxBytes)
-                return tooLarge();
-            // Read up to one byte past the bound, in steps that follow the file's size, so that a file
-            // growing while it is read is still caught at the bound.
-            constexpr qint64 kStep = 1024 * 1024;
-            qint64 filled = 0;
-            bytes.resize(qsizetype(std::min(opened.size, maxBytes) + 1));
-            for (;;) {
-                if (filled == bytes.size()) {
-                    if (filled > maxBytes)
-                        return tooLarge();
-                    bytes.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
-                }
-                QString error;
-                const qint64 got = opened.file->readAt(filled, bytes.data() + filled,
-                                                       std::min<qint64>(bytes.size() - filled, kStep), error);
-                if (got < 0) {
-                    bytes.clear();
-                    opened.status = AgentFileStatus::Unreadable;
-                    opened.errText = cannotRead(path, error);
-                    return;
-                }
-                if (got == 0)
-                    break;
-                filled += got;
-                ++progress;
-            }
-            if (filled > maxBytes)
-                return tooLarge();
-            bytes.resize(qsizetype(filled));
+            readWhole(path, maxBytes, whole->opened, whole->content, progress);
         });
     if (!answered) {
         errText = cannotRead(path, noAnswer(deadlineMs));
@@ -563,6 +571,83 @@ AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& 
     }
     content = std::move(whole->content);
     return AgentFileStatus::Read;
+}
+
+void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
+                    const AgentFileUse& use) {
+    // Shared by the calling thread and the reading threads. A reader whose file stopped answering is left
+    // behind by raising the generation: it neither hands that file over nor reads another.
+    struct Batch {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int next = 0; // the file to read next
+        int generation = 0;
+        std::atomic<qint64> progress{0};
+        std::function<QString(int)> pathOf;
+        AgentFileUse use;
+    };
+    auto batch = std::make_shared<Batch>();
+    batch->pathOf = pathOf;
+    batch->use = use;
+    const int total = count;
+    const auto reader = [batch, total, maxBytes, deadlineMs](int generation) {
+        return [batch, total, maxBytes, deadlineMs, generation] {
+            std::unique_lock lock(batch->mutex);
+            while (batch->generation == generation && batch->next < total) {
+                const int index = batch->next;
+                lock.unlock();
+                const QString path = batch->pathOf(index);
+                Opened opened;
+                QByteArray bytes;
+                if (path.isEmpty()) {
+                    opened.status = AgentFileStatus::Missing;
+                } else if (isHanging(path)) {
+                    opened.status = AgentFileStatus::Unreadable;
+                    opened.errText = cannotRead(path, noAnswer(deadlineMs));
+                } else {
+                    readWhole(path, maxBytes, opened, bytes, batch->progress);
+                }
+                lock.lock();
+                if (batch->generation != generation) { // given up on while it read
+                    std::lock_guard hungLock(hungPaths().mutex);
+                    hungPaths().paths.erase(path);
+                    return;
+                }
+                batch->use(index, opened.status, bytes, opened.errText);
+                batch->next = index + 1;
+                ++batch->progress;
+                batch->changed.notify_all();
+            }
+        };
+    };
+    std::unique_lock lock(batch->mutex);
+    if (total <= 0)
+        return;
+    bool started = BlockingCallThreads::instance().start(reader(batch->generation));
+    qint64 seen = batch->progress;
+    while (batch->next < total) {
+        if (started && (batch->changed.wait_for(lock, std::chrono::milliseconds(deadlineMs)),
+                        batch->next >= total || batch->progress != seen)) {
+            seen = batch->progress;
+            continue;
+        }
+        // The file being read did not answer (or no thread could read it): it is handed over as such, and
+        // the rest is read by a new reader.
+        const int index = batch->next;
+        const QString path = batch->pathOf(index);
+        ++batch->generation;
+        if (started) {
+            std::lock_guard hungLock(hungPaths().mutex);
+            hungPaths().paths.insert(path);
+        }
+        QByteArray none;
+        batch->use(index, AgentFileStatus::Unreadable, none, cannotRead(path, noAnswer(deadlineMs)));
+        batch->next = index + 1;
+        if (batch->next < total)
+            started = BlockingCallThreads::instance().start(reader(batch->generation));
+        seen = batch->progress;
+    }
+    ++batch->generation; // no reader hands anything over once this has returned
 }
 
 bool isInsideItsFolder(const QString& path, QString& errText) {

@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace corvane {
@@ -69,6 +70,19 @@ AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& err
 // `maxBytes`; memory never exceeds the bound, even for a file that grows while it is read.
 AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
                               int deadlineMs = kAgentFileDeadlineMs);
+
+// Called with each file of readAgentFiles, its status, content and reason as readAgentFile gives them.
+using AgentFileUse =
+    std::function<void(int index, AgentFileStatus status, QByteArray& content, const QString& errText)>;
+
+// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, as readAgentFile does, one after the other on a
+// helper thread, and hands each to `use` in that order; returns once all are handed over. A list reads
+// thousands of descriptors, and a hand-over between threads for each would cost more than the reads. A file
+// that makes no progress for `deadlineMs` is handed over as not answering, and the rest are read by another
+// thread. An empty path is not read: it comes as Missing with no reason. `use` runs on the helper threads or
+// the calling one, for one file at a time, and never after this returns.
+void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
+                    const AgentFileUse& use);
 
 // False, with the reason in `errText`, when the file at `path` is a link or junction whose real location
 // lies outside the folder that the path names for it. For the openers that are not this one's (SQLite).

@@ -127,11 +127,11 @@ std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype max
     return leftOut > 0 ? cutNameText(kept, leftOut) : kept;
 }
 
-std::optional<QString> getTaskName(const QString& xmlPath, QString& errText, qsizetype maxNameChars,
-                                   bool* nameCut) {
-    // Opened straight away: asking first whether the file exists would cost every row a second look.
-    QByteArray bytes;
-    switch (readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText, kDescriptorDeadlineMs)) {
+namespace {
+// getTaskName's answer for the descriptor at `xmlPath` as it was read.
+std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus status, QByteArray& bytes,
+                                        QString& errText, qsizetype maxNameChars, bool* nameCut) {
+    switch (status) {
     case AgentFileStatus::Read: {
         std::optional<QString> name =
             taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, nameCut);
@@ -149,6 +149,45 @@ std::optional<QString> getTaskName(const QString& xmlPath, QString& errText, qsi
     return std::nullopt; // there, but not readable
 }
 
+QString notPlainError(const QString& operationFile) {
+    return QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
+        .arg(operationFile);
+}
+} // namespace
+
+std::optional<QString> getTaskName(const QString& xmlPath, QString& errText, qsizetype maxNameChars,
+                                   bool* nameCut) {
+    // Opened straight away: asking first whether the file exists would cost every row a second look.
+    QByteArray bytes;
+    const AgentFileStatus status =
+        readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText, kDescriptorDeadlineMs);
+    return taskNameFromFile(xmlPath, status, bytes, errText, maxNameChars, nameCut);
+}
+
+void descriptorTaskNames(const QString& descriptorFolder, const QStringList& operationFiles,
+                         const std::function<qsizetype(int index)>& maxNameChars,
+                         const DescriptorAnswerUse& use) {
+    readAgentFiles(
+        int(operationFiles.size()),
+        [&](int index) {
+            const QString& file = operationFiles.at(index);
+            return isPlainFileName(file) ? descriptorFolder + file : QString();
+        },
+        kMaxDescriptorBytes, kDescriptorDeadlineMs,
+        [&](int index, AgentFileStatus status, QByteArray& bytes, const QString& readError) {
+            const QString& file = operationFiles.at(index);
+            QString errText = readError;
+            bool nameCut = false;
+            std::optional<QString> answer;
+            if (isPlainFileName(file))
+                answer = taskNameFromFile(descriptorFolder + file, status, bytes, errText,
+                                          maxNameChars(index), &nameCut);
+            else
+                errText = notPlainError(file);
+            use(index, answer, errText, nameCut);
+        });
+}
+
 bool isPlainFileName(const QString& name) {
 #ifdef Q_OS_WIN
     static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$|[. ]$"));
@@ -161,8 +200,7 @@ bool isPlainFileName(const QString& name) {
 std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
                                           QString& errText, qsizetype maxNameChars, bool* nameCut) {
     if (!isPlainFileName(operationFile)) {
-        errText = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
-                      .arg(operationFile);
+        errText = notPlainError(operationFile);
         return std::nullopt;
     }
     return getTaskName(descriptorFolder + operationFile, errText, maxNameChars, nameCut);

@@ -4,6 +4,9 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <QStringList>
+
+#include <functional>
 #include <optional>
 
 namespace corvane {
@@ -37,6 +40,17 @@ std::optional<QString> getTaskName(const QString& xmlPath, QString& errText,
 std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
                                           QString& errText, qsizetype maxNameChars = kMaxNameChars,
                                           bool* nameCut = nullptr);
+
+// What descriptorTaskNames hands over for each operation file: the answer and reason as descriptorTaskName
+// gives them, and whether the name was cut.
+using DescriptorAnswerUse = std::function<void(int index, const std::optional<QString>& answer,
+                                               const QString& errText, bool nameCut)>;
+// descriptorTaskName for each of `operationFiles`, in order, the name of each cut at `maxNameChars(index)`
+// (asked just before its answer is handed over). The descriptors are read one after the other off the calling
+// thread, which waits; `use` is called for one at a time, and not after this returns.
+void descriptorTaskNames(const QString& descriptorFolder, const QStringList& operationFiles,
+                         const std::function<qsizetype(int index)>& maxNameChars,
+                         const DescriptorAnswerUse& use);
 
 // A name of a file directly inside a folder: no folder separator of either kind, no drive or stream
 // (':'), no NUL, and not made of dots alone ("." and ".." are folders). On Windows also no trailing dot or

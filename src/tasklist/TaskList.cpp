@@ -162,13 +162,23 @@ QString descriptorNotice(const QList<TaskRow>& rows) {
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {
     QList<TaskRow> rows;
     rows.reserve(table.count());
+    QStringList operationFiles;
+    operationFiles.reserve(table.count());
+    for (const QString& record : table.items())
+        operationFiles << TaskRecord::firstField(record);
     qsizetype longPartsLeft = kListNameChars;
-    for (int i = 0; i < table.count(); ++i) {
-        const qsizetype maxNameChars = std::min(kMaxNameChars, kCellTextLimit + longPartsLeft);
-        rows.append(buildTaskRowAt(table, i, descriptorFolder, maxNameChars));
-        longPartsLeft -=
-            std::min(longPartsLeft, std::max<qsizetype>(0, rows.last().application.size() - kCellTextLimit));
-    }
+    descriptorTaskNames(
+        descriptorFolder, operationFiles,
+        [&](int) { return std::min(kMaxNameChars, kCellTextLimit + longPartsLeft); },
+        [&](int index, const std::optional<QString>& answer, const QString& errText, bool nameCut) {
+            TaskRow row = buildTaskRow(table.keys().at(index), table.items().at(index), answer);
+            if (!answer)
+                row.descriptorError = errText;
+            row.nameCut = answer && nameCut;
+            longPartsLeft -=
+                std::min(longPartsLeft, std::max<qsizetype>(0, row.application.size() - kCellTextLimit));
+            rows.append(std::move(row));
+        });
     return rows;
 }
 
