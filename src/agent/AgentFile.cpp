@@ -439,8 +439,11 @@ bool AgentFile::seek(qint64 pos) {
 }
 
 qint64 AgentFile::readData(char* data, qint64 maxSize) {
-    // Reads at most this far ahead of what was asked, so memory stays at one chunk.
-    constexpr qint64 kReadAhead = 1024 * 1024;
+    // Each call to the helper reads what was asked, at least a small chunk (the XML reader asks for a few
+    // kilobytes at a time) and at most a large one, so memory stays at one chunk and a fingerprint of a few
+    // kilobytes reads no more than that.
+    constexpr qint64 kMinReadAhead = 64 * 1024;
+    constexpr qint64 kMaxReadAhead = 1024 * 1024;
     if (!m_native)
         return -1;
     qint64 copied = 0;
@@ -453,11 +456,12 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
                 qint64 got = 0;
             };
             auto chunk = std::make_shared<Chunk>();
-            chunk->bytes.resize(qsizetype(kReadAhead));
+            const qint64 wanted = std::clamp(maxSize - copied, kMinReadAhead, kMaxReadAhead);
+            chunk->bytes.resize(qsizetype(wanted));
             const qint64 offset = m_offset;
             const bool answered = callWithDeadline(
-                m_path, m_deadlineMs, [chunk, native = m_native, offset](std::atomic<qint64>&) {
-                    chunk->got = native->readAt(offset, chunk->bytes.data(), kReadAhead, chunk->error);
+                m_path, m_deadlineMs, [chunk, native = m_native, offset, wanted](std::atomic<qint64>&) {
+                    chunk->got = native->readAt(offset, chunk->bytes.data(), wanted, chunk->error);
                 });
             if (!answered || chunk->got < 0) {
                 setErrorString(cannotRead(m_path, answered ? chunk->error : noAnswer(m_deadlineMs)));

@@ -118,20 +118,6 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
     return row;
 }
 
-TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder,
-                       qsizetype maxNameChars) {
-    const QString& record = table.items().at(index);
-    QString error;
-    bool nameCut = false;
-    const std::optional<QString> answer =
-        descriptorTaskName(descriptorFolder, TaskRecord::firstField(record), error, maxNameChars, &nameCut);
-    TaskRow row = buildTaskRow(table.keys().at(index), record, answer);
-    if (!answer)
-        row.descriptorError = error;
-    row.nameCut = answer && nameCut;
-    return row;
-}
-
 QString descriptorNotice(const QList<TaskRow>& rows) {
     int unread = 0;
     int cut = 0;

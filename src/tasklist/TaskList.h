@@ -28,9 +28,6 @@ constexpr qsizetype kListNameChars = 16 * 1024 * 1024;
 // One row per table entry, in table order; each package name is read from its descriptor below
 // `descriptorFolder` (which ends with a separator), and cut as kMaxNameChars and kListNameChars say.
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
-// The row of entry `index`, its package name read from its descriptor and cut at `maxNameChars`.
-TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder,
-                       qsizetype maxNameChars = kMaxNameChars);
 
 // What the first status panel says of the rows whose descriptor could not be read (how many, and why the
 // first could not) and of those whose package name was cut; empty when every descriptor was read whole.
