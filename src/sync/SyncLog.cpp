@@ -3,7 +3,6 @@
 #include "AgentFile.h"
 #include "TextLines.h"
 
-
 namespace corvane {
 
 bool SyncTally::isStamped(QByteArrayView line) {
