@@ -620,7 +620,10 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
                 batch->use(index, opened.status, bytes, opened.errText);
                 batch->next = index + 1;
                 ++batch->progress;
-                batch->changed.notify_all();
+                // The caller looks at the progress once per deadline; waking it for every file would cost
+                // two thread switches per file.
+                if (batch->next == total)
+                    batch->changed.notify_all();
             }
         };
     };
