@@ -140,6 +140,30 @@ private slots:
         QCOMPARE(run.out, QString());
     }
 
+    // Output that cannot be written (here: a full disk) is a failure, said on standard error.
+    void outputThatCannotBeWritten() {
+#ifdef Q_OS_WIN
+        QSKIP("/dev/full is a Linux device");
+#else
+        TestAgent agent;
+        QString error;
+        QVERIFY2(fake::writeDemoAgent(agent.root(), QDateTime::currentDateTime(), error), qPrintable(error));
+        for (const QStringList& arguments : {QStringList{QStringLiteral("list")},
+                                             QStringList{QStringLiteral("list"), QStringLiteral("--json")},
+                                             QStringList{QStringLiteral("list"), QStringLiteral("--csv")},
+                                             QStringList{QStringLiteral("log")}}) {
+            QProcess process;
+            process.setStandardOutputFile(QStringLiteral("/dev/full"));
+            process.start(QStringLiteral(CORVANECTL_PATH), withRoot(agent, arguments));
+            QVERIFY(process.waitForFinished(20000));
+            const QString err = QString::fromUtf8(process.readAllStandardError());
+            QCOMPARE(process.exitCode(), 1);
+            QVERIFY2(err.startsWith(QLatin1String("can't write the output: No space left on device")),
+                     qPrintable(err));
+        }
+#endif
+    }
+
     void missingLogIsReported() {
         TestAgent agent;
         const CorvanectlRun run = runCorvanectl(withRoot(agent, {QStringLiteral("log")}));

@@ -12,6 +12,7 @@
 #include "PolicySyncRun.h"
 #include "ProcessMemory.h"
 #include "ScheduledTasks.h"
+#include "SettingsFile.h"
 #include "TaskListHelpers.h"
 #include "TaskListModel.h"
 #include "TaskTable.h"
@@ -24,11 +25,18 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 using namespace corvane;
 using corvane::test::check;
+using corvane::test::kMemoryLimitScale;
+using corvane::test::kSlowdown;
 using corvane::test::peakMemoryMb;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
@@ -50,16 +58,6 @@ void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& s
 QString notice(const Form1& form) {
     return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text();
 }
-
-// Time limits allow for the sanitizers' slowdown; memory is not measured under them, as the address
-// sanitizer keeps freed memory resident on purpose.
-#ifdef CORVANE_SANITIZED
-constexpr int kSlowdown = 4;
-constexpr qint64 kMemoryLimitScale = 100;
-#else
-constexpr int kSlowdown = 1;
-constexpr qint64 kMemoryLimitScale = 1;
-#endif
 
 // Makes a file read-only for everyone, root included, or writable again; false where that cannot be done
 // here. Windows has an attribute for it (under Wine it becomes file permissions, which do not bind root);
@@ -274,7 +272,7 @@ private slots:
         QTest::newRow("nested 10,000 levels deep")
             << QByteArray("<tasks><task taskid=\"A1\" state=\"deep\" time=\"0\">") +
                    QByteArray("<a>").repeated(10000) + QByteArray("</a>").repeated(10000) + "</task></tasks>"
-            << true;
+            << false;
         QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE tasks [<!ENTITY l0 \"lol\">";
         for (int i = 1; i < 30; ++i)
             laughs += QStringLiteral("<!ENTITY l%1 \"&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;\">")
@@ -307,6 +305,40 @@ private slots:
             QCOMPARE(table.item(QStringLiteral("A1")), QStringLiteral("SDClientTask.A1.xml;2;No;;n/a;n/a"));
         else
             QVERIFY(table.item(QStringLiteral("A1")).startsWith(QLatin1String("SDClientTask.A1.xml;2;No;;")));
+    }
+
+    // Corvane's own settings: a file that is not a regular one under 1 MB is renamed aside, with a notice,
+    // so the window starts with its defaults; a usual one is left. The file checked is the one QSettings
+    // uses.
+    void unusableSettingsAreSetAside() {
+#ifdef Q_OS_WIN
+        QCOMPARE(userSettingsFile(), QString()); // the settings are in the registry
+#else
+        QCOMPARE(userSettingsFile(), QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                               QStringLiteral("Corvane"), QStringLiteral("Corvane"))
+                                         .fileName());
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Corvane.conf"));
+        QCOMPARE(setAsideUnusableSettings(path), QString()); // none yet
+        QVERIFY(TestAgent().writeFile(path, "[General]\nviewLog=true\n"));
+        QCOMPARE(setAsideUnusableSettings(path), QString());
+        QVERIFY(QFileInfo(path).isFile());
+
+        QVERIFY(TestAgent().writeFile(path, QByteArray(kMaxSettingsBytes, '#')));
+        QString notice = setAsideUnusableSettings(path);
+        QVERIFY2(notice.contains(QLatin1String("more than settings ever need")), qPrintable(notice));
+        QVERIFY(!QFileInfo::exists(path));
+        QDir folder(dir.path());
+        QCOMPARE(folder.entryList({QStringLiteral("Corvane.conf.unusable-*")}).size(), 1);
+        QVERIFY2(notice.contains(QDir::toNativeSeparators(folder.filePath(folder.entryList().last()))),
+                 qPrintable(notice));
+#ifndef Q_OS_WIN
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        notice = setAsideUnusableSettings(path);
+        QVERIFY2(notice.contains(QLatin1String("not a regular file")), qPrintable(notice));
+        QVERIFY(!QFileInfo::exists(path));
+#endif
     }
 
     void hugeDescriptorWithoutMarkers() {

@@ -48,6 +48,10 @@ private slots:
                            QStringLiteral("b")};
         QTest::newRow("key in lower case does not match")
             << QByteArray("07 dec 2026 a\n7 Dec 2026 b\n") << QStringList{};
+        QTest::newRow("a lone CR ends a line")
+            << QByteArray("07 Dec 2026 a\rb\r\rc\r\nd\r")
+            << QStringList{QStringLiteral("07 Dec 2026 a"), QStringLiteral("b"), QString(),
+                           QStringLiteral("c"), QStringLiteral("d")};
         QTest::newRow("no line of today") << QByteArray("06 Dec 2026 a\r\n") << QStringList{};
         QTest::newRow("empty log") << QByteArray() << QStringList{};
         QTest::newRow("blank lines kept, bytes one per character")

@@ -52,6 +52,21 @@ private slots:
         QTest::newRow("invalid utf-8 elsewhere, valid name")
             << QByteArray("<Package><Options><Type>\xff<Name>\xc3\xa9</Name></Description><PrimaryFile>")
             << QStringLiteral("\u00e9");
+        // Saved as UTF-16, a byte order mark first: read as the text it declares.
+        const QString utf16 =
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n<Package><Options>"
+                           "<Type>S</Type>\r\n<Name>B\u00fcro \u20ac</Name><Description>x"
+                           "</Description><PrimaryFile>");
+        QByteArray littleEndian("\xff\xfe");
+        QByteArray bigEndian("\xfe\xff");
+        for (const QChar c : utf16) {
+            littleEndian += char(c.unicode() & 0xff);
+            littleEndian += char(c.unicode() >> 8);
+            bigEndian += char(c.unicode() >> 8);
+            bigEndian += char(c.unicode() & 0xff);
+        }
+        QTest::newRow("utf-16 little-endian") << littleEndian << QStringLiteral("B\u00fcro \u20ac");
+        QTest::newRow("utf-16 big-endian") << bigEndian << QStringLiteral("B\u00fcro \u20ac");
         QTest::newRow("no closing marker")
             << QByteArray("<Package><Options><Type><Name>N</Name></Description>") << "Unknow;L";
         QTest::newRow("no opening marker, other spacing")

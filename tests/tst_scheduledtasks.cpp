@@ -86,17 +86,35 @@ private slots:
         QCOMPARE(entries(table), expected);
     }
 
+    // A file that cannot be merged merges nothing, and the reason names the file and where it breaks.
+    void brokenFileIsReported_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cut short") << QByteArray("<r>\n<task") << "line 2";
+        const QByteArray task = "  <task taskid=\"A\" state=\"s\" time=\"0\"/>\r\n";
+        QTest::newRow("a byte that is not UTF-8 on line 6")
+            << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<r>\r\n" + task.repeated(3) +
+                   "  <task taskid=\"\xc3\xa9\xff\" state=\"s\" time=\"0\"/>\r\n</r>\r\n"
+            << "a byte that is not UTF-8 at line 6, column 18";
+        QTest::newRow("nested 257 levels")
+            << "<r><task taskid=\"1\" state=\"s\" time=\"0\">" + QByteArray("<a>").repeated(255) +
+                   QByteArray("</a>").repeated(255) + "</task></r>"
+            << "elements nested deeper than 256 levels at line 1";
+    }
     void brokenFileIsReported() {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, reason);
         TestAgent agent;
         TaskTable table = loadedTable();
+        const QStringList before = entries(table);
         QString error;
         QVERIFY(
             mergeScheduledTasks(table, agent.paths().scheduledTasks(), error)); // missing: nothing to report
-        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), "<r>\n<task"));
+        QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), document));
         QVERIFY(!mergeScheduledTasks(table, agent.paths().scheduledTasks(), error));
-        // The reason names the file and where it breaks, not just the path.
         QVERIFY2(error.contains(QDir::toNativeSeparators(agent.paths().scheduledTasks())), qPrintable(error));
-        QVERIFY2(error.contains(QLatin1String("line 2")), qPrintable(error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(entries(table), before);
     }
 
     // The missing-database entry has no unmerged tail: a task "1" appends two fields behind its empty ones.

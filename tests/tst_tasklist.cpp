@@ -55,6 +55,23 @@ private slots:
             taskListTsv({awkward}),
             QStringLiteral("Task\tApplication\tDatabase\tSDClient\tInstall\tReschedule\tReschedule Date\n"
                            "8\tSuite, \"Pro\"  Edition x\tWaiting\t\t\t\t\n"));
+
+        // A cell a spreadsheet would run as a formula gets a leading quote in CSV, and only there.
+        QStringList cells;
+        for (const char* start : {"=", "+", "-", "@", "\t", "\r"}) {
+            const QString name = QLatin1String(start) + QStringLiteral("SUM(A1)");
+            const QString csvLine =
+                taskListCsv({buildTaskRow(QStringLiteral("9"), QStringLiteral("c.xml;2;;;;"), name)})
+                    .split(QStringLiteral("\r\n"))
+                    .at(1);
+            cells << csvLine.section(QLatin1Char(','), 1, 1);
+        }
+        QCOMPARE(cells.join(QLatin1Char('|')),
+                 QStringLiteral("'=SUM(A1)|'+SUM(A1)|'-SUM(A1)|'@SUM(A1)|'\tSUM(A1)|\"'\rSUM(A1)\""));
+        const TaskRow formula =
+            buildTaskRow(QStringLiteral("=1+1"), QStringLiteral("d.xml;2;;;;"), QStringLiteral("=1+1"));
+        QVERIFY(taskListCsv({formula}).contains(QLatin1String("\r\n'=1+1,'=1+1,")));
+        QVERIFY(taskListTsv({formula}).contains(QLatin1String("\n=1+1\t=1+1\t")));
     }
 
     void row_data() {

@@ -1,16 +1,24 @@
 #include "AgentFile.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,134 +26,645 @@
 
 namespace corvane {
 
+// The handle of one opened agent file. Shared by its AgentFile and the call reading it, so that a call left
+// hanging closes the handle itself once the kernel lets it go.
+struct NativeFile {
+#ifdef Q_OS_WIN
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ~NativeFile() {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+#else
+    int fd = -1;
+    ~NativeFile() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+#endif
+    // Reads up to `size` bytes at `offset`: the count, 0 at the end, or -1 with the reason in `error`.
+    qint64 readAt(qint64 offset, char* data, qint64 size, QString& error);
+};
+
 namespace {
+
+using namespace std::chrono_literals;
 
 QString cannotRead(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason);
 }
 
-// The descriptor of `path` opened for reading, or -1 with the status and reason set.
-int openRegularFile(const QString& path, AgentFileStatus& status, QString& errText) {
+QString noPermission(const QString& path) {
+    return QStringLiteral("no permission to read %1").arg(QDir::toNativeSeparators(path));
+}
+
+QString noAnswer(int deadlineMs) {
+    return QStringLiteral("it did not answer within %1 s").arg(deadlineMs / 1000);
+}
+
+const QString kLinkOutside = QStringLiteral("it is a link outside the agent's folder");
+
+// Threads that run the calls which may block in the kernel. Never destroyed: a thread stuck in a read may
+// outlive main(), and must find its queue still there when it comes back.
+class BlockingCallThreads {
+public:
+    static BlockingCallThreads& instance() {
+        static auto* threads = new BlockingCallThreads;
+        return *threads;
+    }
+    // False when no thread could be started for the call.
+    bool start(std::function<void()> call) {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(call));
+        if (m_idle >= qsizetype(m_queue.size())) {
+            m_wake.notify_one();
+            return true;
+        }
+        try {
+            std::thread([this] { serve(); }).detach();
+        } catch (const std::system_error&) {
+            m_queue.pop_back();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void serve() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            const bool woken = m_wake.wait_for(lock, 30s, [this] { return !m_queue.empty(); });
+            --m_idle;
+            if (!woken)
+                return; // idle for long: the next busy moment starts a new one
+            std::function<void()> call = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            call();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_queue;
+    qsizetype m_idle = 0;
+};
+
+// The paths whose last call still hangs. A file that did not answer is not asked again until that call has
+// returned, so a hung file costs one thread however often the list is read. Never destroyed, as the threads.
+struct HungPaths {
+    std::mutex mutex;
+    std::set<QString> paths;
+};
+HungPaths& hungPaths() {
+    static auto* hung = new HungPaths;
+    return *hung;
+}
+
+bool isHanging(const QString& path) {
+    std::lock_guard lock(hungPaths().mutex);
+    return hungPaths().paths.count(path) > 0;
+}
+
+struct CallState {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<qint64> progress{0};
+};
+
+// Runs `call` on a helper thread, handing it a counter to raise as it makes progress. True once it has
+// returned; false when it went `deadlineMs` without progress: it then runs on alone, its results are
+// dropped, and `path` counts as hanging until it returns. Whatever `call` writes must be owned by it.
+bool callWithDeadline(const QString& path, int deadlineMs, std::function<void(std::atomic<qint64>&)> call) {
+    if (isHanging(path))
+        return false;
+    auto state = std::make_shared<CallState>();
+    const bool started =
+        BlockingCallThreads::instance().start([state, path, call = std::move(call)]() mutable {
+            call(state->progress);
+            // What the call holds (an open file) goes before the caller is told: the file is closed as soon
+            // as its reader closes it, and the agent can replace it at once (on Windows an open handle would
+            // stand in the way).
+            call = nullptr;
+            {
+                std::lock_guard lock(state->mutex);
+                state->done = true;
+                state->finished.notify_all();
+            }
+            std::lock_guard lock(hungPaths().mutex);
+            hungPaths().paths.erase(path);
+        });
+    if (!started)
+        return false;
+    std::unique_lock lock(state->mutex);
+    qint64 seen = state->progress;
+    while (
+        !state->finished.wait_for(lock, std::chrono::milliseconds(deadlineMs), [&] { return state->done; })) {
+        const qint64 now = state->progress;
+        if (now == seen) {
+            // Marked while the call cannot finish (it needs this lock), so it always unmarks after.
+            std::lock_guard hungLock(hungPaths().mutex);
+            hungPaths().paths.insert(path);
+            return false;
+        }
+        seen = now;
+    }
+    return true;
+}
+
+bool isInside(const QString& real, const QString& folder) {
+    if (real.isEmpty() || folder.isEmpty())
+        return false;
 #ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    return real.startsWith(prefix, sensitivity);
+}
+
+#ifdef Q_OS_WIN
+// The real path of an open handle, with the drive form Qt uses; empty when it cannot be had.
+QString finalPath(HANDLE handle) {
+    wchar_t buffer[MAX_PATH * 4];
+    const DWORD length = GetFinalPathNameByHandleW(handle, buffer, DWORD(std::size(buffer)), 0);
+    if (length == 0 || length >= std::size(buffer))
+        return QString();
+    QString path = QString::fromWCharArray(buffer, int(length));
+    if (path.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        path = QStringLiteral("\\\\") + path.mid(8);
+    else if (path.startsWith(QLatin1String("\\\\?\\")))
+        path = path.mid(4);
+    return QDir::fromNativeSeparators(path);
+}
+
+// The real path of what `name` leads to, opened without asking for its data.
+QString finalPathOf(const std::wstring& name) {
+    HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return QString();
+    const QString path = finalPath(handle);
+    CloseHandle(handle);
+    return path;
+}
+
+#endif
+
+QString realFolderOf(const QString& path) {
+    return QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+}
+
+// Whether `real` lies inside the real location of the folder that `path` names. A list reads thousands of
+// descriptors of one folder: its real location is looked up once, and again only when a file seems outside
+// it (the folder may have moved since).
+bool isInsideFolderOf(const QString& real, const QString& path) {
+    struct Known {
+        std::mutex mutex;
+        QString folder;
+        QString realFolder;
+    };
+    static auto* known = new Known; // never destroyed: helper threads may outlive main()
+    const QString folder = QFileInfo(path).absolutePath();
+    {
+        std::lock_guard lock(known->mutex);
+        if (known->folder == folder && isInside(real, known->realFolder))
+            return true;
+    }
+#ifdef Q_OS_WIN
+    const QString realFolder = finalPathOf(QDir::toNativeSeparators(folder).toStdWString());
+#else
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+#endif
+    std::lock_guard lock(known->mutex);
+    known->folder = folder;
+    known->realFolder = realFolder;
+    return isInside(real, realFolder);
+}
+
+struct Opened {
+    AgentFileStatus status = AgentFileStatus::Read;
+    QString errText;
+    std::shared_ptr<NativeFile> file;
+    qint64 size = 0;
+};
+
+#ifdef Q_OS_WIN
+void openNative(const QString& path, Opened& opened) {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? AgentFileStatus::Missing
-                                                                                : AgentFileStatus::Unreadable;
-        errText = cannotRead(path, qt_error_string(int(error)));
-        return -1;
+        opened.status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                            ? AgentFileStatus::Missing
+                            : AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, qt_error_string(int(error)));
+        return;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        status = AgentFileStatus::Missing;
-        errText = cannotRead(path, QStringLiteral("it is a folder"));
-        return -1;
+        opened.status = AgentFileStatus::Missing;
+        opened.errText = cannotRead(path, QStringLiteral("it is a folder"));
+        return;
+    }
+    // A symbolic link or junction is followed only where it stays in the folder: its target is looked up
+    // without being opened for reading.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !isInsideFolderOf(finalPathOf(name), path)) {
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, kLinkOutside);
+        return;
     }
     // The agent keeps writing, renaming and deleting its files while they are read: share every mode.
     HANDLE handle =
         CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        status = AgentFileStatus::Unreadable;
-        errText = cannotRead(path, qt_error_string(int(GetLastError())));
-        return -1;
+        const DWORD error = GetLastError();
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText =
+            error == ERROR_ACCESS_DENIED ? noPermission(path) : cannotRead(path, qt_error_string(int(error)));
+        return;
     }
+    auto file = std::make_shared<NativeFile>();
+    file->handle = handle;
     // A pipe or a device (NUL, CON, COM1) is no file of the agent's.
     if (GetFileType(handle) != FILE_TYPE_DISK) {
-        CloseHandle(handle);
-        status = AgentFileStatus::Unreadable;
-        errText = cannotRead(path, QStringLiteral("it is not a regular file"));
-        return -1;
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, QStringLiteral("it is not a regular file"));
+        return;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(handle);
-        status = AgentFileStatus::Unreadable;
-        errText = cannotRead(path, QStringLiteral("no file descriptor left"));
+    const QString real = finalPath(handle);
+    if (!isInsideFolderOf(real, path)) {
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, kLinkOutside);
+        return;
     }
-    return fd;
+    // Windows finds a file under another case, a short 8.3 alias, or with trailing dots or spaces dropped:
+    // that is another file of the agent's, not the one named.
+    if (QFileInfo(real).fileName() != QFileInfo(path).fileName()) {
+        opened.status = AgentFileStatus::Missing;
+        opened.errText =
+            cannotRead(path, QStringLiteral("its real name is %1").arg(QFileInfo(real).fileName()));
+        return;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle, &size)) {
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, qt_error_string(int(GetLastError())));
+        return;
+    }
+    opened.size = size.QuadPart;
+    opened.file = std::move(file);
+}
 #else
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. The type is checked on the
-    // opened descriptor, so a file swapped for a FIFO between a check and the open cannot slip through.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// Where the open descriptor `fd` really is.
+QString realPathOf(int fd, const QString& path) {
+#ifdef Q_OS_LINUX
+    char target[PATH_MAX + 1];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t length = ::readlink(link.constData(), target, PATH_MAX);
+    if (length > 0)
+        return QFile::decodeName(QByteArray(target, qsizetype(length)));
+#else
+    Q_UNUSED(fd);
+#endif
+    return QFileInfo(path).canonicalFilePath();
+}
+
+void openNative(const QString& path, Opened& opened) {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. O_NOFOLLOW: a final link is
+    // looked at before its target is opened. The type and the place are checked on the opened descriptor,
+    // so a file swapped between a check and the open cannot slip through.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+    QString opening = path;
+    int fd = ::open(QFile::encodeName(path).constData(), kFlags);
+    if (fd < 0 && errno == ELOOP) {
+        opening = QFileInfo(path).canonicalFilePath();
+        if (opening.isEmpty()) { // a link to nothing
+            opened.status = AgentFileStatus::Missing;
+            opened.errText = cannotRead(path, QStringLiteral("it is a link to no file"));
+            return;
+        }
+        if (!isInsideFolderOf(opening, path)) {
+            opened.status = AgentFileStatus::Unreadable;
+            opened.errText = cannotRead(path, kLinkOutside);
+            return;
+        }
+        fd = ::open(QFile::encodeName(opening).constData(), kFlags);
+    }
     if (fd < 0) {
         const int error = errno;
-        status = error == ENOENT || error == ENOTDIR ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
-        errText = cannotRead(path, qt_error_string(error));
-        return -1;
+        opened.status =
+            error == ENOENT || error == ENOTDIR ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
+        opened.errText = error == EACCES ? noPermission(path) : cannotRead(path, qt_error_string(error));
+        return;
     }
+    auto file = std::make_shared<NativeFile>();
+    file->fd = fd;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const bool folder = S_ISDIR(info.st_mode);
-        ::close(fd);
-        status = folder ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
-        errText = cannotRead(path, folder ? QStringLiteral("it is a folder")
-                                          : QStringLiteral("it is not a regular file"));
-        return -1;
+        opened.status = folder ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, folder ? QStringLiteral("it is a folder")
+                                                 : QStringLiteral("it is not a regular file"));
+        return;
     }
-    // A regular file never blocks; reads go back to the usual mode.
+    if (!isInsideFolderOf(realPathOf(fd, opening), path)) {
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, kLinkOutside);
+        return;
+    }
+    // A regular file never blocks on O_NONBLOCK, but some special ones (a kernel trace pipe) then answer
+    // "try again" instead of waiting: reads go back to the usual mode and the deadline guards them.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-#endif
+    opened.size = qint64(info.st_size);
+    opened.file = std::move(file);
 }
+#endif
 
 } // namespace
 
-AgentFileStatus openAgentFile(QFile& file, const QString& path, QString& errText) {
-    AgentFileStatus status = AgentFileStatus::Read;
-    const int fd = openRegularFile(path, status, errText);
-    if (fd < 0)
-        return status;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+qint64 NativeFile::readAt(qint64 offset, char* data, qint64 size, QString& error) {
 #ifdef Q_OS_WIN
-        ::_close(fd);
+    OVERLAPPED at{};
+    at.Offset = DWORD(quint64(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = DWORD(quint64(offset) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(handle, data, DWORD(std::min<qint64>(size, 1 << 30)), &got, &at)) {
+        const DWORD failure = GetLastError();
+        if (failure == ERROR_HANDLE_EOF)
+            return 0;
+        error = qt_error_string(int(failure));
+        return -1;
+    }
+    return qint64(got);
 #else
-        ::close(fd);
+    for (;;) {
+        const size_t wanted = size_t(std::min<qint64>(size, 1 << 30));
+        ssize_t got = ::pread(fd, data, wanted, off_t(offset));
+        // A regular file that cannot seek (a kernel pipe file) is read as a stream, from where it stands.
+        if (got < 0 && errno == ESPIPE)
+            got = ::read(fd, data, wanted);
+        if (got >= 0)
+            return qint64(got);
+        if (errno != EINTR) {
+            error = qt_error_string(errno);
+            return -1;
+        }
+    }
 #endif
-        errText = cannotRead(path, file.errorString());
+}
+
+AgentFile::~AgentFile() {
+    AgentFile::close();
+}
+
+void AgentFile::close() {
+    QIODevice::close();
+    m_native.reset(); // a call still hanging on it keeps it until it returns
+    m_ahead.clear();
+    m_offset = 0;
+    m_aheadStart = 0;
+    m_failed = false;
+}
+
+bool AgentFile::seek(qint64 pos) {
+    if (!QIODevice::seek(pos))
+        return false;
+    m_offset = pos;
+    return true;
+}
+
+qint64 AgentFile::readData(char* data, qint64 maxSize) {
+    // Each call to the helper reads what was asked, at least a small chunk (the XML reader asks for a few
+    // kilobytes at a time) and at most a large one, so memory stays at one chunk and a fingerprint of a few
+    // kilobytes reads no more than that.
+    constexpr qint64 kMinReadAhead = 64 * 1024;
+    constexpr qint64 kMaxReadAhead = 1024 * 1024;
+    if (!m_native)
+        return -1;
+    qint64 copied = 0;
+    while (copied < maxSize) {
+        const qint64 inAhead = m_offset - m_aheadStart;
+        if (inAhead < 0 || inAhead >= m_ahead.size()) {
+            struct Chunk {
+                QByteArray bytes;
+                QString error;
+                qint64 got = 0;
+            };
+            auto chunk = std::make_shared<Chunk>();
+            const qint64 wanted = std::clamp(maxSize - copied, kMinReadAhead, kMaxReadAhead);
+            chunk->bytes.resize(qsizetype(wanted));
+            const qint64 offset = m_offset;
+            const bool answered = callWithDeadline(
+                m_path, m_deadlineMs, [chunk, native = m_native, offset, wanted](std::atomic<qint64>&) {
+                    chunk->got = native->readAt(offset, chunk->bytes.data(), wanted, chunk->error);
+                });
+            if (!answered || chunk->got < 0) {
+                setErrorString(cannotRead(m_path, answered ? chunk->error : noAnswer(m_deadlineMs)));
+                m_native.reset(); // nothing more is asked of a file that failed
+                m_failed = true;
+                return copied > 0 ? copied : -1;
+            }
+            if (chunk->got == 0)
+                break;
+            chunk->bytes.truncate(qsizetype(chunk->got));
+            m_ahead = std::move(chunk->bytes);
+            m_aheadStart = offset;
+            continue;
+        }
+        const qint64 count = std::min<qint64>(maxSize - copied, m_ahead.size() - inAhead);
+        std::copy_n(m_ahead.constData() + inAhead, count, data + copied);
+        copied += count;
+        m_offset += count;
+    }
+    return copied;
+}
+
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText, int deadlineMs) {
+    file.close();
+    auto opened = std::make_shared<Opened>();
+    if (!callWithDeadline(path, deadlineMs,
+                          [opened, path](std::atomic<qint64>&) { openNative(path, *opened); })) {
+        errText = cannotRead(path, noAnswer(deadlineMs));
         return AgentFileStatus::Unreadable;
     }
+    if (opened->status != AgentFileStatus::Read) {
+        errText = opened->errText;
+        return opened->status;
+    }
+    file.m_native = std::move(opened->file);
+    file.m_path = path;
+    file.m_deadlineMs = deadlineMs;
+    file.m_size = opened->size;
+    file.QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     return AgentFileStatus::Read;
 }
 
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText) {
-    content.clear();
-    QFile file;
-    const AgentFileStatus status = openAgentFile(file, path, errText);
-    if (status != AgentFileStatus::Read)
-        return status;
+namespace {
+
+// Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
+// readAgentFile. Runs on a helper thread.
+void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
+               std::atomic<qint64>& progress) {
+    openNative(path, opened);
+    if (opened.status != AgentFileStatus::Read)
+        return;
     const auto tooLarge = [&] {
-        content.clear();
-        errText = cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
-        return AgentFileStatus::Unreadable;
+        bytes.clear();
+        opened.status = AgentFileStatus::Unreadable;
+        opened.errText = cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
     };
-    if (file.size() > maxBytes)
+    if (opened.size > maxBytes)
         return tooLarge();
-    // Read up to one byte past the bound, in steps that follow the file's size, so that a file growing
-    // while it is read is still caught at the bound.
+    // Read up to one byte past the bound, in steps that follow the file's size, so that a file growing while
+    // it is read is still caught at the bound.
     constexpr qint64 kStep = 1024 * 1024;
     qint64 filled = 0;
-    content.resize(qsizetype(std::min(file.size(), maxBytes) + 1));
+    bytes.resize(qsizetype(std::min(opened.size, maxBytes) + 1));
     for (;;) {
-        if (filled == content.size()) {
+        if (filled == bytes.size()) {
             if (filled > maxBytes)
                 return tooLarge();
-            content.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
+            bytes.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
         }
-        const qint64 got = file.read(content.data() + filled, content.size() - filled);
+        QString error;
+        const qint64 got = opened.file->readAt(filled, bytes.data() + filled,
+                                               std::min<qint64>(bytes.size() - filled, kStep), error);
         if (got < 0) {
-            content.clear();
-            errText = cannotRead(path, file.errorString());
-            return AgentFileStatus::Unreadable;
+            bytes.clear();
+            opened.status = AgentFileStatus::Unreadable;
+            opened.errText = cannotRead(path, error);
+            return;
         }
         if (got == 0)
             break;
         filled += got;
+        ++progress;
     }
     if (filled > maxBytes)
         return tooLarge();
-    content.resize(qsizetype(filled));
+    bytes.resize(qsizetype(filled));
+    opened.file.reset(); // closed at once
+}
+
+} // namespace
+
+AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
+                              int deadlineMs) {
+    content.clear();
+    struct Whole {
+        Opened opened;
+        QByteArray content;
+    };
+    auto whole = std::make_shared<Whole>();
+    const bool answered =
+        callWithDeadline(path, deadlineMs, [whole, path, maxBytes](std::atomic<qint64>& progress) {
+            readWhole(path, maxBytes, whole->opened, whole->content, progress);
+        });
+    if (!answered) {
+        errText = cannotRead(path, noAnswer(deadlineMs));
+        return AgentFileStatus::Unreadable;
+    }
+    if (whole->opened.status != AgentFileStatus::Read) {
+        errText = whole->opened.errText;
+        return whole->opened.status;
+    }
+    content = std::move(whole->content);
     return AgentFileStatus::Read;
+}
+
+void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
+                    const AgentFileUse& use) {
+    // Shared by the calling thread and the reading threads. A reader whose file stopped answering is left
+    // behind by raising the generation: it neither hands that file over nor reads another.
+    struct Batch {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int next = 0; // the file to read next
+        int generation = 0;
+        std::atomic<qint64> progress{0};
+        std::function<QString(int)> pathOf;
+        AgentFileUse use;
+    };
+    auto batch = std::make_shared<Batch>();
+    batch->pathOf = pathOf;
+    batch->use = use;
+    const int total = count;
+    const auto reader = [batch, total, maxBytes, deadlineMs](int generation) {
+        return [batch, total, maxBytes, deadlineMs, generation] {
+            std::unique_lock lock(batch->mutex);
+            while (batch->generation == generation && batch->next < total) {
+                const int index = batch->next;
+                lock.unlock();
+                const QString path = batch->pathOf(index);
+                Opened opened;
+                QByteArray bytes;
+                if (path.isEmpty()) {
+                    opened.status = AgentFileStatus::Missing;
+                } else if (isHanging(path)) {
+                    opened.status = AgentFileStatus::Unreadable;
+                    opened.errText = cannotRead(path, noAnswer(deadlineMs));
+                } else {
+                    readWhole(path, maxBytes, opened, bytes, batch->progress);
+                }
+                lock.lock();
+                if (batch->generation != generation) { // given up on while it read
+                    std::lock_guard hungLock(hungPaths().mutex);
+                    hungPaths().paths.erase(path);
+                    return;
+                }
+                batch->use(index, opened.status, bytes, opened.errText);
+                batch->next = index + 1;
+                ++batch->progress;
+                // The caller looks at the progress once per deadline; waking it for every file would cost
+                // two thread switches per file.
+                if (batch->next == total)
+                    batch->changed.notify_all();
+            }
+        };
+    };
+    std::unique_lock lock(batch->mutex);
+    if (total <= 0)
+        return;
+    bool started = BlockingCallThreads::instance().start(reader(batch->generation));
+    qint64 seen = batch->progress;
+    while (batch->next < total) {
+        if (started && (batch->changed.wait_for(lock, std::chrono::milliseconds(deadlineMs)),
+                        batch->next >= total || batch->progress != seen)) {
+            seen = batch->progress;
+            continue;
+        }
+        // The file being read did not answer (or no thread could read it): it is handed over as such, and
+        // the rest is read by a new reader.
+        const int index = batch->next;
+        const QString path = batch->pathOf(index);
+        ++batch->generation;
+        if (started) {
+            std::lock_guard hungLock(hungPaths().mutex);
+            hungPaths().paths.insert(path);
+        }
+        QByteArray none;
+        batch->use(index, AgentFileStatus::Unreadable, none, cannotRead(path, noAnswer(deadlineMs)));
+        batch->next = index + 1;
+        if (batch->next < total)
+            started = BlockingCallThreads::instance().start(reader(batch->generation));
+        seen = batch->progress;
+    }
+    ++batch->generation; // no reader hands anything over once this has returned
+}
+
+bool isInsideItsFolder(const QString& path, QString& errText) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return true; // nothing there to lead anywhere
+    if (isInside(info.canonicalFilePath(), realFolderOf(path)))
+        return true;
+    errText = cannotRead(path, kLinkOutside);
+    return false;
 }
 
 } // namespace corvane

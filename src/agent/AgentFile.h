@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
-class QFile;
+#include <functional>
+#include <memory>
 
 namespace corvane {
 
@@ -11,16 +13,79 @@ namespace corvane {
 enum class AgentFileStatus {
     Read,       // opened (and read, where the whole content was asked for)
     Missing,    // no file at the path; a folder counts as no file
-    Unreadable, // there, but not a regular file, larger than allowed, or failing; `errText` says why
+    Unreadable, // there, but not a regular file, outside its folder, larger than allowed, failing or not
+                // answering; `errText` says why
 };
 
-// Opens the agent's file at `path` for reading when it is a regular file, and never waits to do so: a FIFO,
-// a device or a socket is refused without being read, since a read from one may block forever or never end.
-// The agent may go on writing, renaming or deleting the file while it is open.
-AgentFileStatus openAgentFile(QFile& file, const QString& path, QString& errText);
+// How long a read of an agent file may go without progress before the file counts as unreadable. A file on
+// a hung network share or an offline cloud placeholder can block a read in the kernel for ever.
+constexpr int kDescriptorDeadlineMs = 2000;
+constexpr int kAgentFileDeadlineMs = 10000;
+
+struct NativeFile;
+
+// One of the agent's files, opened by openAgentFile and read through the usual QIODevice calls. Every call
+// that reaches the disk runs on a helper thread and is given up once it makes no progress for the deadline:
+// the read then fails with "did not answer within N s", while the call left hanging keeps only its own
+// thread and the file's handle. Reads ahead a bounded chunk at a time.
+class AgentFile : public QIODevice {
+public:
+    AgentFile() = default;
+    ~AgentFile() override;
+
+    bool isSequential() const override { return false; }
+    // The size the file had when it was opened.
+    qint64 size() const override { return m_size; }
+    bool seek(qint64 pos) override;
+    void close() override;
+    // A read failed or did not answer; errorString() says why. Readers that see only an early end ask.
+    bool hasFailed() const { return m_failed; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText,
+                                         int deadlineMs);
+    std::shared_ptr<NativeFile> m_native;
+    QString m_path;
+    int m_deadlineMs = kAgentFileDeadlineMs;
+    qint64 m_size = 0;
+    qint64 m_offset = 0; // where the next read starts
+    QByteArray m_ahead;  // bytes read ahead, starting at m_aheadStart
+    qint64 m_aheadStart = 0;
+    bool m_failed = false;
+};
+
+// Opens the agent's file at `path` for reading when it is a regular file whose real location lies inside the
+// folder that the path names for it, and never waits to do so: a FIFO, a device or a socket is refused
+// without being read, since a read from one may block forever or never end, and a link (or on Windows a
+// junction) leading out of the folder is refused without opening its target. The agent may go on writing,
+// renaming or deleting the file while it is open.
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText,
+                              int deadlineMs = kAgentFileDeadlineMs);
 
 // Reads the whole of the agent's regular file at `path` into `content`, refusing one that holds more than
 // `maxBytes`; memory never exceeds the bound, even for a file that grows while it is read.
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText);
+AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
+                              int deadlineMs = kAgentFileDeadlineMs);
+
+// Called with each file of readAgentFiles, its status, content and reason as readAgentFile gives them.
+using AgentFileUse =
+    std::function<void(int index, AgentFileStatus status, QByteArray& content, const QString& errText)>;
+
+// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, as readAgentFile does, one after the other on a
+// helper thread, and hands each to `use` in that order; returns once all are handed over. A list reads
+// thousands of descriptors, and a hand-over between threads for each would cost more than the reads. A file
+// that makes no progress for `deadlineMs` is handed over as not answering, and the rest are read by another
+// thread. An empty path is not read: it comes as Missing with no reason. `use` runs on the helper threads or
+// the calling one, for one file at a time, and never after this returns.
+void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
+                    const AgentFileUse& use);
+
+// False, with the reason in `errText`, when the file at `path` is a link or junction whose real location
+// lies outside the folder that the path names for it. For the openers that are not this one's (SQLite).
+bool isInsideItsFolder(const QString& path, QString& errText);
 
 } // namespace corvane

@@ -1,5 +1,6 @@
 #include "ClientDatabase.h"
 
+#include "AgentFile.h"
 #include "AgentTime.h"
 #include "SqliteConnection.h"
 #include "TaskRecord.h"
@@ -60,6 +61,17 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
         return result;
     }
 
+    // Opened once as any agent file first: a database that is no regular file, leads out of its folder or may
+    // not be read is refused with that reason, where SQLite would only say it is "unable to open" it.
+    {
+        AgentFile probe;
+        QString refused;
+        if (openAgentFile(probe, dbPath, refused) == AgentFileStatus::Unreadable) {
+            errText = refused;
+            result.failed = true;
+            return result;
+        }
+    }
     QList<QStringList> rows;
     QString error;
     SqliteConnection db(dbPath, SqliteConnection::Access::ReadOnly);

@@ -4,7 +4,6 @@
 #include "TextLines.h"
 
 #include <QBuffer>
-#include <QFile>
 
 namespace corvane {
 
@@ -51,7 +50,7 @@ QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) 
 
 InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
     InvokerLogPart part;
-    QFile file;
+    AgentFile file;
     switch (openAgentFile(file, logPath, part.error)) {
     case AgentFileStatus::Missing:
         part.status = InvokerLogPart::Status::Missing;

@@ -3,8 +3,6 @@
 #include "AgentFile.h"
 #include "TextLines.h"
 
-#include <QFile>
-
 namespace corvane {
 
 InvokerLogFollower::InvokerLogFollower(int boxLines)
@@ -26,7 +24,7 @@ InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const Fil
 }
 
 bool InvokerLogFollower::readBytesInPlace(const QString& path) const {
-    QFile log;
+    AgentFile log;
     QString error;
     return openAgentFile(log, path, error) == AgentFileStatus::Read && m_fingerprint.matches(log);
 }
@@ -71,7 +69,7 @@ InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& da
 InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& file, const QString& dateKey,
                                           bool fromStart) {
     InvokerLogUpdate update;
-    QFile log;
+    AgentFile log;
     QString openError;
     const AgentFileStatus opened = openAgentFile(log, path, openError);
     if (opened == AgentFileStatus::Missing) {

@@ -1,23 +1,22 @@
 #include "InvokerLogSearch.h"
 
+#include "AgentFile.h"
 #include "InvokerLog.h"
 #include "TextLines.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 namespace corvane {
 
 InvokerLogLines invokerLogLinesContaining(const QString& logPath, const QString& text, int maxLines) {
     InvokerLogLines result;
-    if (!QFileInfo(logPath).isFile()) {
+    AgentFile file;
+    switch (openAgentFile(file, logPath, result.error)) {
+    case AgentFileStatus::Missing:
         result.error = kLogMissingText;
         return result;
-    }
-    QFile file(logPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = file.errorString();
+    case AgentFileStatus::Unreadable:
         return result;
+    case AgentFileStatus::Read:
+        break;
     }
     const QByteArray needle = text.toLatin1(); // the log is read one byte per character
     const qint64 end = readLinesFrom(file, 0, [&](QByteArrayView line, bool) {

@@ -1,6 +1,7 @@
 #include "PackageDescriptor.h"
 
 #include "AgentFile.h"
+#include "TextLines.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -39,28 +40,72 @@ constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201
 
 // The agent writes descriptors in UTF-8, older ones in the Windows code page. A name that is valid UTF-8
 // is taken as such (so è and é, and every other letter, come out right); anything else is Windows-1252,
-// which gives every byte a character.
-QString decodedName(QByteArrayView bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    text.resize(bytes.size());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = uchar(bytes.at(i));
-        text[i] = byte >= 0x80 && byte < 0xA0 ? QChar(kWindows1252High[byte - 0x80]) : QChar(char16_t(byte));
+// which gives every byte a character. At most `maxChars` characters are kept, `leftOut` counting the rest;
+// the name is decoded a step at a time, so one of megabytes costs a step of memory beyond its bytes.
+QString decodedName(QByteArrayView bytes, qsizetype maxChars, qsizetype& leftOut) {
+    constexpr qsizetype kStep = 1024 * 1024;
+    QString kept;
+    qsizetype total = 0;
+    bool valid = true;
+    for (qsizetype at = 0; at < bytes.size() && valid;) {
+        qsizetype end = std::min(at + kStep, bytes.size());
+        // A step ends before a character's continuation bytes, so no character is split between steps.
+        while (end < bytes.size() && end > at && (uchar(bytes.at(end)) & 0xC0) == 0x80)
+            --end;
+        if (end == at)
+            end = std::min(at + kStep, bytes.size());
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString part = utf8.decode(bytes.sliced(at, end - at));
+        valid = !utf8.hasError();
+        total += part.size();
+        if (kept.size() < maxChars)
+            kept += QStringView(part).left(maxChars - kept.size());
+        at = end;
     }
-    return text;
+    if (!valid) {
+        total = bytes.size();
+        kept.resize(std::min(total, maxChars));
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            const auto byte = uchar(bytes.at(i));
+            kept[i] =
+                byte >= 0x80 && byte < 0xA0 ? QChar(kWindows1252High[byte - 0x80]) : QChar(char16_t(byte));
+        }
+    }
+    leftOut = total - kept.size();
+    return kept;
+}
+
+// A descriptor saved as UTF-16 (it starts with a byte order mark) as the UTF-8 the name is searched in.
+QByteArray asUtf8(QByteArray bytes) {
+    const bool littleEndian = bytes.startsWith("\xFF\xFE");
+    if (!littleEndian && !bytes.startsWith("\xFE\xFF"))
+        return bytes;
+    QStringDecoder utf16(littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString text = utf16.decode(QByteArrayView(bytes).sliced(2));
+    bytes.clear();
+    return text.toUtf8();
 }
 
 } // namespace
 
 QByteArray descriptorContent(QByteArray bytes) {
-    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    // The text between line breaks is moved down a run at a time: a descriptor may be tens of megabytes.
+    char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype kept = 0;
+    for (qsizetype at = 0; at < size;) {
+        const qsizetype lineEnd = lineEndIn(QByteArrayView(data, size), at);
+        const qsizetype runEnd = lineEnd < 0 ? size : lineEnd;
+        if (kept != at)
+            std::memmove(data + kept, data + at, size_t(runEnd - at));
+        kept += runEnd - at;
+        at = runEnd + 1;
+    }
+    bytes.truncate(kept);
     return bytes;
 }
 
-std::optional<QString> taskNameFromContent(QByteArrayView content) {
+std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype maxNameChars, bool* nameCut) {
     const qsizetype opening = content.indexOf(kOpeningMarker) + 1;
     const qsizetype closing = content.indexOf(kClosingMarker) + 1;
     if (opening == 0 || closing == 0)
@@ -75,15 +120,21 @@ std::optional<QString> taskNameFromContent(QByteArrayView content) {
         slice(*segment, nameOpen + nameLength, nameClose - nameOpen - nameLength);
     if (!name)
         return std::nullopt;
-    return decodedName(*name);
+    qsizetype leftOut = 0;
+    const QString kept = decodedName(*name, maxNameChars, leftOut);
+    if (nameCut)
+        *nameCut = leftOut > 0;
+    return leftOut > 0 ? cutNameText(kept, leftOut) : kept;
 }
 
-std::optional<QString> getTaskName(const QString& xmlPath, QString& errText) {
-    // Opened straight away: asking first whether the file exists would cost every row a second look.
-    QByteArray bytes;
-    switch (readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText)) {
+namespace {
+// getTaskName's answer for the descriptor at `xmlPath` as it was read.
+std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus status, QByteArray& bytes,
+                                        QString& errText, qsizetype maxNameChars, bool* nameCut) {
+    switch (status) {
     case AgentFileStatus::Read: {
-        std::optional<QString> name = taskNameFromContent(descriptorContent(std::move(bytes)));
+        std::optional<QString> name =
+            taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, nameCut);
         if (!name)
             errText = QStringLiteral("Cannot read %1: its name tags are out of order")
                           .arg(QDir::toNativeSeparators(xmlPath));
@@ -98,19 +149,61 @@ std::optional<QString> getTaskName(const QString& xmlPath, QString& errText) {
     return std::nullopt; // there, but not readable
 }
 
+QString notPlainError(const QString& operationFile) {
+    return QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
+        .arg(operationFile);
+}
+} // namespace
+
+std::optional<QString> getTaskName(const QString& xmlPath, QString& errText, qsizetype maxNameChars,
+                                   bool* nameCut) {
+    // Opened straight away: asking first whether the file exists would cost every row a second look.
+    QByteArray bytes;
+    const AgentFileStatus status =
+        readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText, kDescriptorDeadlineMs);
+    return taskNameFromFile(xmlPath, status, bytes, errText, maxNameChars, nameCut);
+}
+
+void descriptorTaskNames(const QString& descriptorFolder, const QStringList& operationFiles,
+                         const std::function<qsizetype(int index)>& maxNameChars,
+                         const DescriptorAnswerUse& use) {
+    readAgentFiles(
+        int(operationFiles.size()),
+        [&](int index) {
+            const QString& file = operationFiles.at(index);
+            return isPlainFileName(file) ? descriptorFolder + file : QString();
+        },
+        kMaxDescriptorBytes, kDescriptorDeadlineMs,
+        [&](int index, AgentFileStatus status, QByteArray& bytes, const QString& readError) {
+            const QString& file = operationFiles.at(index);
+            QString errText = readError;
+            bool nameCut = false;
+            std::optional<QString> answer;
+            if (isPlainFileName(file))
+                answer = taskNameFromFile(descriptorFolder + file, status, bytes, errText,
+                                          maxNameChars(index), &nameCut);
+            else
+                errText = notPlainError(file);
+            use(index, answer, errText, nameCut);
+        });
+}
+
 bool isPlainFileName(const QString& name) {
+#ifdef Q_OS_WIN
+    static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$|[. ]$"));
+#else
     static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$"));
+#endif
     return !name.contains(kNotPlain);
 }
 
 std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
-                                          QString& errText) {
+                                          QString& errText, qsizetype maxNameChars, bool* nameCut) {
     if (!isPlainFileName(operationFile)) {
-        errText = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
-                      .arg(operationFile);
+        errText = notPlainError(operationFile);
         return std::nullopt;
     }
-    return getTaskName(descriptorFolder + operationFile, errText);
+    return getTaskName(descriptorFolder + operationFile, errText, maxNameChars, nameCut);
 }
 
 } // namespace corvane

@@ -8,7 +8,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QIODevice>
 #include <QXmlStreamReader>
 
@@ -27,8 +26,53 @@ constexpr qint64 kMaxScheduledTasksBytes = 512 * 1024 * 1024;
 // the repetitions are left out.
 constexpr qsizetype kMaxRepeatedRecordLength = 4096;
 
+// Real files nest three levels. Each open level costs the XML reader memory until it closes, so 20 million
+// nested elements took gigabytes; past this depth the file is not read.
+constexpr int kMaxXmlDepth = 256;
+
 // A declared entity may expand to this many characters at most, so a small file cannot grow into gigabytes.
 constexpr int kEntityExpansionLimit = 4096;
+
+// The line and column (both from 1, the column in characters) of the first byte of `document` that is not
+// UTF-8, read from its start in chunks; false when every byte is. The XML reader decodes ahead of what it
+// parses and names line 1 for a bad byte anywhere in its first chunk.
+bool firstInvalidUtf8(QIODevice& document, qint64& line, qint64& column) {
+    if (!document.seek(0))
+        return false;
+    line = 1;
+    column = 1;
+    int continuations = 0; // still expected in the current character
+    constexpr qint64 kChunk = 1024 * 1024;
+    QByteArray chunk(kChunk, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = document.read(chunk.data(), kChunk);
+        if (got <= 0)
+            return false;
+        for (qint64 i = 0; i < got; ++i) {
+            const auto byte = uchar(chunk.at(i));
+            if (continuations > 0) {
+                if ((byte & 0xC0) != 0x80)
+                    return true;
+                --continuations;
+                continue;
+            }
+            if (byte == '\n') {
+                ++line;
+                column = 1;
+                continue;
+            }
+            if (byte >= 0xC2 && byte <= 0xDF)
+                continuations = 1;
+            else if (byte >= 0xE0 && byte <= 0xEF)
+                continuations = 2;
+            else if (byte >= 0xF0 && byte <= 0xF4)
+                continuations = 3;
+            else if (byte >= 0x80)
+                return true;
+            ++column;
+        }
+    }
+}
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
 // whether the whole document is well-formed (if not, why in `errText`). The document is read from its start
@@ -41,15 +85,49 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
     }
     QXmlStreamReader xml(&document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
-    const auto notWellFormed = [&xml, &errText] {
-        errText = xml.hasError() ? QStringLiteral("not well-formed XML at line %1: %2")
-                                       .arg(xml.lineNumber())
-                                       .arg(xml.errorString())
-                                 : QStringLiteral("no root element");
+    const auto notWellFormed = [&xml, &errText, &document] {
+        if (!xml.hasError()) {
+            errText = QStringLiteral("no root element");
+            return false;
+        }
+        qint64 line = xml.lineNumber();
+        qint64 column = xml.columnNumber() + 1;
+        const bool badByte =
+            xml.errorString().contains(QLatin1String("encoded")) && firstInvalidUtf8(document, line, column);
+        errText = badByte
+                      ? QStringLiteral("a byte that is not UTF-8 at line %1, column %2").arg(line).arg(column)
+                      : QStringLiteral("not well-formed XML at line %1, column %2: %3")
+                            .arg(line)
+                            .arg(column)
+                            .arg(xml.errorString());
         return false;
     };
     if (!xml.readNextStartElement())
         return notWellFormed();
+    // Skips the rest of a child of the root (depth 2), counting how deep its content nests.
+    const auto skipChild = [&xml, &errText] {
+        int depth = 2;
+        while (depth >= 2) {
+            switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+                if (++depth > kMaxXmlDepth) {
+                    errText = QStringLiteral("elements nested deeper than %1 levels at line %2")
+                                  .arg(kMaxXmlDepth)
+                                  .arg(xml.lineNumber());
+                    return false;
+                }
+                break;
+            case QXmlStreamReader::EndElement:
+                --depth;
+                break;
+            case QXmlStreamReader::Invalid:
+                return true; // the error is the caller's to report
+            default:
+                break;
+            }
+        }
+        return true;
+    };
     while (xml.readNextStartElement()) {
         if (document.pos() > kMaxScheduledTasksBytes) { // a file that grows while it is read
             errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
@@ -67,7 +145,8 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
                           attributes.value(QLatin1String("state")), *time);
             }
         }
-        xml.skipCurrentElement();
+        if (!skipChild())
+            return false;
     }
     // Anything after the root, or an error inside it, spoils the whole document.
     while (!xml.atEnd())
@@ -81,7 +160,7 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText);
 } // namespace
 
 bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errText) {
-    QFile document;
+    AgentFile document;
     switch (openAgentFile(document, xmlPath, errText)) {
     case AgentFileStatus::Missing:
         errText.clear();
@@ -98,6 +177,10 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errT
         return false;
     }
     if (!mergeDocument(table, document, errText)) {
+        if (document.hasFailed()) { // the reader saw an early end: the file failed or did not answer
+            errText = document.errorString();
+            return false;
+        }
         errText = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), errText);
         return false;
     }

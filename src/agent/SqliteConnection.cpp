@@ -1,5 +1,7 @@
 #include "SqliteConnection.h"
 
+#include "AgentFile.h"
+
 #include <QThread>
 
 #include <sqlite3.h>
@@ -20,6 +22,9 @@ struct StatementGuard {
 SqliteConnection::SqliteConnection(const QString& path, Access access)
     : m_path(path)
     , m_access(access) {
+    // A database that is a link leading out of its folder would be changed wherever it leads.
+    if (!isInsideItsFolder(path, m_openError))
+        return;
     m_db = open(m_openError);
 }
 

@@ -19,6 +19,9 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     const qint64 end = device.isSequential() ? -1 : device.size();
     QByteArray pending; // the start of a line that runs on into the next chunk, at most kMaxLineBytes
     qint64 pendingStart = offset; // where that line starts in the device
+    // The pending line ended with a CR at the end of the last chunk: whether an LF follows is not known yet.
+    // At the end of the data such a line stays unfinished, since the writer may be about to add the LF.
+    bool carriageReturnPending = false;
     // No larger than what is left to read, so a tick that reads a few new bytes allocates a few bytes.
     const qint64 chunkSize = end < 0 ? kChunkSize : std::clamp<qint64>(end - offset, 1, kChunkSize);
     QByteArray chunk(chunkSize, Qt::Uninitialized);
@@ -37,8 +40,16 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
             break;
         QByteArrayView data(chunk.constData(), got);
         qsizetype start = 0;
+        if (carriageReturnPending) {
+            carriageReturnPending = false;
+            visit(pending, true);
+            pending.clear();
+            if (data.front() == '\n')
+                start = 1;
+            pendingStart = position + start;
+        }
         for (;;) {
-            const qsizetype lineEnd = data.indexOf('\n', start);
+            const qsizetype lineEnd = lineEndIn(data, start);
             if (lineEnd < 0)
                 break;
             QByteArrayView line = data.sliced(start, lineEnd - start);
@@ -48,11 +59,19 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
             } else if (line.size() > kMaxLineBytes) {
                 line.truncate(kMaxLineBytes);
             }
-            if (line.endsWith('\r'))
-                line.chop(1);
+            if (data.at(lineEnd) == '\r' && lineEnd + 1 == data.size()) {
+                // Its LF, if any, is in the next chunk: the line is ended there.
+                if (pendingStart >= position)
+                    appendCapped(line);
+                carriageReturnPending = true;
+                start = data.size();
+                break;
+            }
             visit(line, true);
             pending.clear();
             start = lineEnd + 1;
+            if (data.at(lineEnd) == '\r' && data.at(start) == '\n') // CR LF is one line break
+                ++start;
             pendingStart = position + start;
         }
         appendCapped(data.sliced(start));
@@ -60,12 +79,8 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     }
     // Everything read counts as consumed but the unfinished tail.
     const qint64 consumed = pendingStart;
-    if (!pending.isEmpty()) {
-        QByteArrayView line(pending);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        visit(line, false);
-    }
+    if (!pending.isEmpty() || carriageReturnPending)
+        visit(pending, false);
     return consumed;
 }
 

@@ -3,23 +3,33 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstring>
 #include <functional>
 
 namespace corvane {
 
-// Calls `visit` with each line of `content` as the agent's text readers see lines: ended by LF, a CR before
-// the LF dropped, no empty last line after a final line break.
+// Where the line that starts at `start` of `data` ends: the first CR or LF, or -1.
+inline qsizetype lineEndIn(QByteArrayView data, qsizetype start) {
+    const qsizetype lineFeed = data.indexOf('\n', start);
+    const qsizetype searched = (lineFeed < 0 ? data.size() : lineFeed) - start;
+    const auto* carriageReturn =
+        static_cast<const char*>(std::memchr(data.data() + start, '\r', size_t(searched)));
+    return carriageReturn ? carriageReturn - data.data() : lineFeed;
+}
+
+// Calls `visit` with each line of `content` as the agent's text readers see lines: ended by LF, CR LF or a
+// lone CR, no empty last line after a final line break.
 template <typename Visit> void forEachLine(const QByteArray& content, Visit visit) {
     qsizetype start = 0;
     while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
+        qsizetype end = lineEndIn(content, start);
         if (end < 0)
             end = content.size();
-        QByteArrayView line(content.constData() + start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        visit(line);
+        visit(QByteArrayView(content.constData() + start, end - start));
         start = end + 1;
+        if (end < content.size() && content.at(end) == '\r' && start < content.size() &&
+            content.at(start) == '\n')
+            ++start;
     }
 }
 

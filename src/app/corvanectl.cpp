@@ -26,6 +26,8 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <csignal>
 #endif
 
 using namespace corvane;
@@ -137,6 +139,18 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     }
 }
 
+// Flushes what `out` holds and turns a write that failed (a full disk, a closed pipe) into a failure: a
+// script must not take a list or log it never got for a whole one.
+int withOutputWritten(QTextStream& out, QTextStream& err, int status) {
+    out.flush();
+    if (out.status() == QTextStream::Ok)
+        return status;
+    QIODevice* device = out.device();
+    const QString reason = device ? device->errorString() : QStringLiteral("unknown error");
+    err << "can't write the output: " << reason << Qt::endl;
+    return kDataFailure;
+}
+
 enum class ListFormat { Table, Json, Csv };
 
 int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextStream& err,
@@ -158,7 +172,8 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
     } else {
         printTable(out, snapshot.rows);
     }
-    out.flush();
+    if (withOutputWritten(out, err, kSuccess) != kSuccess)
+        return kDataFailure;
     if (snapshot.database.databaseMissing) {
         err << kDatabaseMissingMessage << paths.database() << Qt::endl;
         return kDataFailure;
@@ -198,7 +213,7 @@ int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextSt
     }
     for (const QString& line : part.lines)
         out << visibleText(line, u"\t") << '\n';
-    return kSuccess;
+    return withOutputWritten(out, err, kSuccess);
 }
 
 // One task's line: its id, package and what happens to it, tab-separated, each shown as a terminal should
@@ -404,6 +419,10 @@ int main(int argc, char* argv[]) {
     // return to each, and what scripts read would differ by platform.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+#endif
+#ifndef Q_OS_WIN
+    // A reader that closed the pipe is a write error to report, not a signal that ends the program unheard.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
     QTextStream out(stdout);
     QTextStream err(stderr);

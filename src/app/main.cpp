@@ -2,10 +2,12 @@
 #include "AgentPaths.h"
 #include "Form1.h"
 #include "MessagePresenter.h"
+#include "SettingsFile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSettings>
+#include <QTimer>
 
 using namespace corvane;
 
@@ -31,6 +33,8 @@ int main(int argc, char* argv[]) {
     AgentPaths paths(parser.value(rootOption));
     if (parser.isSet(journalOption))
         paths.setJournal(parser.value(journalOption));
+    // Before any settings are read: an unusable file would keep the window from appearing, or slow it down.
+    const QString settingsNotice = setAsideUnusableSettings(userSettingsFile());
     MessageBoxPresenter messages;
     Form1 form(paths, messages);
     messages.setParent(&form);
@@ -40,6 +44,10 @@ int main(int argc, char* argv[]) {
     form.restoreSettings(settings);
     form.Form_Load();
     form.show();
+    if (!settingsNotice.isEmpty())
+        QTimer::singleShot(0, &form, [&messages, settingsNotice] {
+            messages.show(settingsNotice, QStringLiteral("Corvane"), MessagePresenter::Icon::None);
+        });
     const int status = app.exec();
     form.saveSettings(settings);
     return status;

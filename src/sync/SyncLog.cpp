@@ -3,8 +3,6 @@
 #include "AgentFile.h"
 #include "TextLines.h"
 
-#include <QFile>
-
 namespace corvane {
 
 bool SyncTally::isStamped(QByteArrayView line) {
@@ -33,7 +31,7 @@ QString syncSummary(const SyncTally& tally, bool joined) {
 SyncLogFollower::SyncLogFollower(const QString& path)
     : m_path(path)
     , m_file(FileState::of(path)) {
-    QFile log;
+    AgentFile log;
     QString error;
     if (!m_file.isFile || openAgentFile(log, path, error) != AgentFileStatus::Read) {
         m_file = FileState(); // whatever appears at the path later is the run's
@@ -55,7 +53,7 @@ SyncPass SyncLogFollower::pass(bool final) {
     SyncPass pass;
     const FileState file = FileState::of(m_path);
     pass.logChanged = !file.unchangedSince(m_file) && (file.isFile || m_file.isFile);
-    QFile log;
+    AgentFile log;
     QString error;
     if (!file.isFile || openAgentFile(log, m_path, error) != AgentFileStatus::Read) {
         // The log is gone, and the run's lines with it; one that comes back is read from its start.

@@ -1,8 +1,9 @@
 #include "TaskList.h"
 
-#include "PackageDescriptor.h"
 #include "TaskRecord.h"
 #include "TaskTable.h"
+
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -26,7 +27,13 @@ const QString kActive = QStringLiteral("ACTIVE");
 QString cappedText(const QString& text, qsizetype limit) {
     if (text.size() <= limit)
         return text;
-    return text.left(limit) + QStringLiteral(" [... %1 more characters]").arg(text.size() - limit);
+    // A package name cut when it was read already says how much it lost: that counts as left out too.
+    static const QRegularExpression kCutName(QStringLiteral(" \\[\\.\\.\\. (\\d+) more characters\\]$"));
+    qsizetype leftOut = text.size() - limit;
+    const QRegularExpressionMatch cut = kCutName.match(text, std::max<qsizetype>(0, text.size() - 64));
+    if (cut.hasMatch() && cut.capturedStart() >= limit)
+        leftOut = cut.capturedStart() - limit + cut.captured(1).toLongLong();
+    return cutNameText(text.left(limit), leftOut);
 }
 
 QString TaskRow::columnText(int column) const {
@@ -111,38 +118,53 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
     return row;
 }
 
-TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder) {
-    const QString& record = table.items().at(index);
-    QString error;
-    const std::optional<QString> answer =
-        descriptorTaskName(descriptorFolder, TaskRecord::firstField(record), error);
-    TaskRow row = buildTaskRow(table.keys().at(index), record, answer);
-    if (!answer)
-        row.descriptorError = error;
-    return row;
-}
-
 QString descriptorNotice(const QList<TaskRow>& rows) {
     int unread = 0;
+    int cut = 0;
     QString first;
+    QString firstCut;
     for (const TaskRow& row : rows) {
+        if (row.nameCut && cut++ == 0)
+            firstCut = row.key.mid(1);
         if (row.descriptorError.isEmpty())
             continue;
         if (unread++ == 0)
             first = row.descriptorError;
     }
-    if (unread == 0)
-        return QString();
+    QStringList notices;
     if (unread == 1)
-        return QStringLiteral("Can't read a package descriptor: ") + first;
-    return QStringLiteral("Can't read %1 package descriptors; the first: %2").arg(unread).arg(first);
+        notices << QStringLiteral("Can't read a package descriptor: ") + first;
+    else if (unread > 1)
+        notices << QStringLiteral("Can't read %1 package descriptors; the first: %2").arg(unread).arg(first);
+    if (cut == 1)
+        notices << QStringLiteral("The package name of task %1 is too long and was cut").arg(firstCut);
+    else if (cut > 1)
+        notices << QStringLiteral("%1 package names are too long and were cut; the first: task %2")
+                       .arg(cut)
+                       .arg(firstCut);
+    return notices.join(QStringLiteral("; "));
 }
 
 QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {
     QList<TaskRow> rows;
     rows.reserve(table.count());
-    for (int i = 0; i < table.count(); ++i)
-        rows.append(buildTaskRowAt(table, i, descriptorFolder));
+    QStringList operationFiles;
+    operationFiles.reserve(table.count());
+    for (const QString& record : table.items())
+        operationFiles << TaskRecord::firstField(record);
+    qsizetype longPartsLeft = kListNameChars;
+    descriptorTaskNames(
+        descriptorFolder, operationFiles,
+        [&](int) { return std::min(kMaxNameChars, kCellTextLimit + longPartsLeft); },
+        [&](int index, const std::optional<QString>& answer, const QString& errText, bool nameCut) {
+            TaskRow row = buildTaskRow(table.keys().at(index), table.items().at(index), answer);
+            if (!answer)
+                row.descriptorError = errText;
+            row.nameCut = answer && nameCut;
+            longPartsLeft -=
+                std::min(longPartsLeft, std::max<qsizetype>(0, row.application.size() - kCellTextLimit));
+            rows.append(std::move(row));
+        });
     return rows;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PackageDescriptor.h"
 #include "TaskRow.h"
 
 #include <QList>
@@ -20,14 +21,16 @@ struct TaskColumn {
 };
 extern const QList<TaskColumn> kTaskColumns;
 
-// One row per table entry, in table order; each package name is read from its descriptor below
-// `descriptorFolder` (which ends with a separator).
-QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
-// The row of entry `index`, its package name read from its descriptor.
-TaskRow buildTaskRowAt(const TaskTable& table, int index, const QString& descriptorFolder);
+// A whole list keeps every package name up to kCellTextLimit characters, and their longer parts up to this
+// many characters together, so that the names of a list stay within 64 MB whatever its descriptors hold.
+constexpr qsizetype kListNameChars = 16 * 1024 * 1024;
 
-// What the first status panel says of the rows whose descriptor could not be read: how many, and why the
-// first could not; empty when every descriptor was read.
+// One row per table entry, in table order; each package name is read from its descriptor below
+// `descriptorFolder` (which ends with a separator), and cut as kMaxNameChars and kListNameChars say.
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
+
+// What the first status panel says of the rows whose descriptor could not be read (how many, and why the
+// first could not) and of those whose package name was cut; empty when every descriptor was read whole.
 QString descriptorNotice(const QList<TaskRow>& rows);
 
 // One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).

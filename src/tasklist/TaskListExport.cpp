@@ -9,7 +9,16 @@ namespace corvane {
 
 namespace {
 
-QString csvField(const QString& text) {
+// A spreadsheet runs a cell that begins with one of these as a formula; a name from the agent's files must
+// open as the text it is, so such a cell gets a leading single quote.
+bool readsAsFormula(const QString& text) {
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    return !text.isEmpty() && kFormulaStarts.contains(text.front());
+}
+
+QString csvField(QString text) {
+    if (readsAsFormula(text))
+        text.prepend(QLatin1Char('\''));
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;

@@ -18,7 +18,8 @@ QStringList exportHeader();
 QStringList exportCells(const TaskRow& row);
 
 // The rows as CSV: the header line, then one line per row, fields quoted where they hold a comma, a quote or
-// a line break (quotes doubled), every line ended by CR LF.
+// a line break (quotes doubled), every line ended by CR LF. A field beginning with "=", "+", "-", "@", a tab
+// or a carriage return is prefixed with a single quote, so that a spreadsheet does not run it as a formula.
 QString taskListCsv(const QList<TaskRow>& rows);
 // The rows as tab-separated text with a header line, for the clipboard. A tab or line break inside a cell
 // becomes a space, since the format has no quoting.

@@ -28,6 +28,7 @@ struct TaskRow {
     Colour colour = Colour::Default;
     Tag tag = Tag::None;
     QString descriptorError; // why the package name could not be read, when it could not
+    bool nameCut = false;    // the package name was longer than the list keeps, and was cut
 
     // The six column texts after the first (check box and icon) column, in column order, as shown: cut at
     // kCellTextLimit. The fields themselves keep the whole texts.

@@ -12,6 +12,16 @@
 
 namespace corvane::test {
 
+// Time limits allow for the sanitizers' slowdown; memory is not measured under them, as the address
+// sanitizer keeps freed memory resident on purpose.
+#ifdef CORVANE_SANITIZED
+constexpr int kSlowdown = 4;
+constexpr qint64 kMemoryLimitScale = 100;
+#else
+constexpr int kSlowdown = 1;
+constexpr qint64 kMemoryLimitScale = 1;
+#endif
+
 // The peak resident memory of this process so far, in MB (0 where it cannot be read).
 inline qint64 peakMemoryMb() {
 #ifdef Q_OS_WIN
