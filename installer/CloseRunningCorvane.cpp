@@ -1,0 +1,147 @@
+// The package's custom action: before Windows Installer changes the files of the install folder, the Corvane
+// windows that run from it are closed as if the technician had closed them, so that an install, upgrade or
+// removal never leaves an old or orphaned program file behind. Interactive runs ask first (Cancel stops the
+// run); silent runs close without asking. A program that does not close (a corvanectl.exe in a console, a window
+// that keeps running) is left to Windows Installer, which replaces or removes its files at the next restart
+// and ends with "restart required" (3010).
+//
+// Plain Win32 and the msi API only, linked statically: the DLL runs inside Windows Installer, beside none of
+// Corvane's own DLLs.
+#include <windows.h>
+
+#include <msi.h>
+#include <msiquery.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+
+namespace {
+
+constexpr DWORD kMaxProcesses = 64;
+constexpr DWORD kCloseTimeoutMs = 15000;
+constexpr DWORD kCloseRetryMs = 500;
+
+struct RunningProgram {
+    DWORD id = 0;
+    HANDLE handle = nullptr;
+    bool hasWindow = false;
+};
+
+struct RunningPrograms {
+    RunningProgram items[kMaxProcesses];
+    DWORD count = 0;
+    ~RunningPrograms() {
+        for (DWORD i = 0; i < count; ++i)
+            CloseHandle(items[i].handle);
+    }
+};
+
+void logLine(MSIHANDLE install, const wchar_t* text) {
+    PMSIHANDLE record = MsiCreateRecord(0);
+    MsiRecordSetStringW(record, 0, text);
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+}
+
+// True when `path` names a file inside `folder` (which ends with a backslash), whatever the case.
+bool isInside(const wchar_t* path, const wchar_t* folder) {
+    const int folderLength = int(wcslen(folder));
+    return int(wcslen(path)) > folderLength &&
+           CompareStringOrdinal(path, folderLength, folder, folderLength, TRUE) == CSTR_EQUAL;
+}
+
+// Every process whose program file lies in the install folder (its subfolders included).
+void findRunning(const wchar_t* folder, RunningPrograms& found) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found.count < kMaxProcesses;
+         more = Process32NextW(snapshot, &entry)) {
+        const HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = DWORD(sizeof image / sizeof image[0]);
+        if (QueryFullProcessImageNameW(process, 0, image, &length) && isInside(image, folder)) {
+            found.items[found.count].id = entry.th32ProcessID;
+            found.items[found.count].handle = process;
+            ++found.count;
+        } else {
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+// Asks every visible top-level window of the found programs to close, as its close button does. Sent again
+// on each pass: a program with a dialog open closes the dialog first and its main window on the next ask.
+BOOL CALLBACK askToClose(HWND window, LPARAM param) {
+    auto* programs = reinterpret_cast<RunningPrograms*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    for (DWORD i = 0; i < programs->count; ++i) {
+        if (programs->items[i].id == processId && IsWindowVisible(window)) {
+            programs->items[i].hasWindow = true;
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        }
+    }
+    return TRUE;
+}
+
+bool hasEnded(const RunningProgram& program) {
+    return WaitForSingleObject(program.handle, 0) == WAIT_OBJECT_0;
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE install) {
+    wchar_t folder[MAX_PATH * 2];
+    DWORD length = DWORD(sizeof folder / sizeof folder[0]);
+    if (MsiGetTargetPathW(install, L"INSTALLDIR", folder, &length) != ERROR_SUCCESS || length == 0)
+        return ERROR_SUCCESS;
+    if (folder[length - 1] != L'\\' && length + 1 < sizeof folder / sizeof folder[0]) {
+        folder[length] = L'\\';
+        folder[length + 1] = L'\0';
+    }
+
+    RunningPrograms programs;
+    findRunning(folder, programs);
+    if (programs.count == 0)
+        return ERROR_SUCCESS;
+
+    // With no user interface (msiexec /qn) the answer is 0 and the programs are closed without asking.
+    PMSIHANDLE question = MsiCreateRecord(0);
+    MsiRecordSetStringW(question, 0,
+                        L"Corvane is running. Setup closes it before it changes Corvane's files.\n\n"
+                        L"Click OK to close Corvane and go on, or Cancel to stop.");
+    const int answer = MsiProcessMessage(
+        install, INSTALLMESSAGE(INSTALLMESSAGE_USER | MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON1), question);
+    if (answer == IDCANCEL) {
+        logLine(install, L"Corvane is running and was not closed: setup stopped.");
+        return ERROR_INSTALL_USEREXIT;
+    }
+
+    const DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(askToClose, reinterpret_cast<LPARAM>(&programs));
+        bool waiting = false;
+        for (DWORD i = 0; i < programs.count; ++i)
+            waiting = waiting || (programs.items[i].hasWindow && !hasEnded(programs.items[i]));
+        if (!waiting || GetTickCount() - start >= kCloseTimeoutMs)
+            break;
+        Sleep(kCloseRetryMs);
+    }
+
+    for (DWORD i = 0; i < programs.count; ++i) {
+        wchar_t line[160];
+        const bool ended = hasEnded(programs.items[i]);
+        swprintf(line, sizeof line / sizeof line[0],
+                 ended ? L"Closed Corvane (process %lu)."
+                       : L"Corvane (process %lu) is still running: its files are replaced at the next restart.",
+                 static_cast<unsigned long>(programs.items[i].id));
+        logLine(install, line);
+    }
+    return ERROR_SUCCESS;
+}
