@@ -24,7 +24,7 @@ constexpr DWORD kCloseRetryMs = 500;
 struct RunningProgram {
     DWORD id = 0;
     HANDLE handle = nullptr;
-    bool hasWindow = false;
+    bool isWindow = false; // corvane.exe, which ends when its main window is closed
 };
 
 struct RunningPrograms {
@@ -67,6 +67,7 @@ void findRunning(const wchar_t* folder, RunningPrograms& found) {
         if (QueryFullProcessImageNameW(process, 0, image, &length) && isInside(image, folder)) {
             found.items[found.count].id = entry.th32ProcessID;
             found.items[found.count].handle = process;
+            found.items[found.count].isWindow = lstrcmpiW(entry.szExeFile, L"corvane.exe") == 0;
             ++found.count;
         } else {
             CloseHandle(process);
@@ -76,16 +77,15 @@ void findRunning(const wchar_t* folder, RunningPrograms& found) {
 }
 
 // Asks every visible top-level window of the found programs to close, as its close button does. Sent again
-// on each pass: a program with a dialog open closes the dialog first and its main window on the next ask.
+// on each pass: a program with a dialog open closes the dialog first and its main window on the next ask, and
+// a Corvane that is still starting gets the ask once its window is there.
 BOOL CALLBACK askToClose(HWND window, LPARAM param) {
     auto* programs = reinterpret_cast<RunningPrograms*>(param);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     for (DWORD i = 0; i < programs->count; ++i) {
-        if (programs->items[i].id == processId && IsWindowVisible(window)) {
-            programs->items[i].hasWindow = true;
+        if (programs->items[i].id == processId && IsWindowVisible(window))
             PostMessageW(window, WM_CLOSE, 0, 0);
-        }
     }
     return TRUE;
 }
@@ -128,7 +128,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE in
         EnumWindows(askToClose, reinterpret_cast<LPARAM>(&programs));
         bool waiting = false;
         for (DWORD i = 0; i < programs.count; ++i)
-            waiting = waiting || (programs.items[i].hasWindow && !hasEnded(programs.items[i]));
+            waiting = waiting || (programs.items[i].isWindow && !hasEnded(programs.items[i]));
         if (!waiting || GetTickCount() - start >= kCloseTimeoutMs)
             break;
         Sleep(kCloseRetryMs);
