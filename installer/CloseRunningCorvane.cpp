@@ -20,11 +20,16 @@ namespace {
 constexpr DWORD kMaxProcesses = 64;
 constexpr DWORD kCloseTimeoutMs = 15000;
 constexpr DWORD kCloseRetryMs = 500;
+// A Corvane whose windows have all closed (its settings are saved by then) but whose process is still there
+// this long after is ended: it is stuck on its way out, as Qt programs now and then are under Wine.
+constexpr DWORD kExitGraceMs = 3000;
 
 struct RunningProgram {
     DWORD id = 0;
     HANDLE handle = nullptr;
     bool isWindow = false; // corvane.exe, which ends when its main window is closed
+    bool hasWindow = false; // a visible window of it was seen on the last pass
+    DWORD windowsGoneAt = 0; // when its windows were seen gone, after it had one; 0 before
 };
 
 struct RunningPrograms {
@@ -84,8 +89,10 @@ BOOL CALLBACK askToClose(HWND window, LPARAM param) {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     for (DWORD i = 0; i < programs->count; ++i) {
-        if (programs->items[i].id == processId && IsWindowVisible(window))
+        if (programs->items[i].id == processId && IsWindowVisible(window)) {
+            programs->items[i].hasWindow = true;
             PostMessageW(window, WM_CLOSE, 0, 0);
+        }
     }
     return TRUE;
 }
@@ -125,11 +132,29 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE in
 
     const DWORD start = GetTickCount();
     for (;;) {
+        bool hadWindow[kMaxProcesses];
+        for (DWORD i = 0; i < programs.count; ++i) {
+            hadWindow[i] = programs.items[i].hasWindow;
+            programs.items[i].hasWindow = false;
+        }
         EnumWindows(askToClose, reinterpret_cast<LPARAM>(&programs));
+        const DWORD now = GetTickCount();
         bool waiting = false;
-        for (DWORD i = 0; i < programs.count; ++i)
-            waiting = waiting || (programs.items[i].isWindow && !hasEnded(programs.items[i]));
-        if (!waiting || GetTickCount() - start >= kCloseTimeoutMs)
+        for (DWORD i = 0; i < programs.count; ++i) {
+            RunningProgram& program = programs.items[i];
+            if (!program.isWindow || hasEnded(program))
+                continue;
+            if (hadWindow[i] && !program.hasWindow)
+                program.windowsGoneAt = now ? now : 1;
+            if (program.windowsGoneAt && !program.hasWindow && now - program.windowsGoneAt >= kExitGraceMs) {
+                if (const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, program.id)) {
+                    TerminateProcess(process, 0);
+                    CloseHandle(process);
+                }
+            }
+            waiting = true;
+        }
+        if (!waiting || now - start >= kCloseTimeoutMs)
             break;
         Sleep(kCloseRetryMs);
     }

@@ -63,8 +63,17 @@ running() { # PID
 start_corvane() { # the installed window, on the simulated agent
   "$wine" "C:\\Program Files\\Corvane\\corvane.exe" --agent-root "$agent" >/dev/null 2>&1 &
   corvane_pid=$!
-  sleep 2 # its window is up by then: setup closes windows, and a program still starting has none
-  running "$corvane_pid" || fail "the installed corvane.exe did not start"
+  # Setup closes windows, and a program still starting has none: the window is up shortly after Qt has
+  # loaded the style plugin, which it does for the first widget it shows.
+  for _ in $(seq 100); do
+    running "$corvane_pid" || fail "the installed corvane.exe ended at its start"
+    if grep -qi 'qwindowsvistastyle.dll' "/proc/$corvane_pid/maps" 2>/dev/null; then
+      sleep 1
+      return
+    fi
+    sleep 0.2
+  done
+  fail "the installed corvane.exe did not start within 20 s"
 }
 expect_closed() { # WHAT: the window started last has ended
   for _ in $(seq 25); do
@@ -140,8 +149,12 @@ start_corvane
 WINEPATH="$(winpath "$sdk")\\bin" \
   "$wine" "C:\\Program Files\\Corvane\\corvanectl.exe" --agent-root "$agent" sync --timeout 60 >/dev/null 2>&1 &
 ctl_pid=$!
+for _ in $(seq 100); do # until it has loaded its DLLs from the install folder and started the sync
+  running "$ctl_pid" || fail "corvanectl.exe sync ended at its start"
+  grep -qi 'Corvane/Qt6Core.dll' "/proc/$ctl_pid/maps" 2>/dev/null && break
+  sleep 0.2
+done
 sleep 1
-running "$ctl_pid" || fail "corvanectl.exe sync did not start"
 # Corvane is closed and replaced at once; corvanectl.exe cannot be closed, so its files wait for the restart.
 expect_status 3010 "upgrading while corvanectl.exe runs" /i "$(winpath "$msi")" /qn
 expect_closed "upgrading"
