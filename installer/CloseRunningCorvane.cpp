@@ -1,9 +1,9 @@
 // The package's custom action: before Windows Installer changes the files of the install folder, the Corvane
 // windows that run from it are closed as if the technician had closed them, so that an install, upgrade or
 // removal never leaves an old or orphaned program file behind. Interactive runs ask first (Cancel stops the
-// run); silent runs close without asking. A program that does not close (a corvanectl.exe in a console, a window
-// that keeps running) is left to Windows Installer, which replaces or removes its files at the next restart
-// and ends with "restart required" (3010).
+// run); silent runs close without asking. A program that does not close (a corvanectl.exe in a console, a
+// window that keeps running) is left to Windows Installer, which replaces or removes its files at the next
+// restart and ends with "restart required" (3010).
 //
 // Plain Win32 and the msi API only, linked statically: the DLL runs inside Windows Installer, beside none of
 // Corvane's own DLLs.
@@ -27,8 +27,8 @@ constexpr DWORD kExitGraceMs = 3000;
 struct RunningProgram {
     DWORD id = 0;
     HANDLE handle = nullptr;
-    bool isWindow = false; // corvane.exe, which ends when its main window is closed
-    bool hasWindow = false; // a visible window of it was seen on the last pass
+    bool isWindow = false;   // corvane.exe, which ends when its main window is closed
+    bool hasWindow = false;  // a visible window of it was seen on the last pass
     DWORD windowsGoneAt = 0; // when its windows were seen gone, after it had one; 0 before
 };
 
@@ -124,7 +124,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE in
                         L"Corvane is running. Setup closes it before it changes Corvane's files.\n\n"
                         L"Click OK to close Corvane and go on, or Cancel to stop.");
     const int answer = MsiProcessMessage(
-        install, INSTALLMESSAGE(INSTALLMESSAGE_USER | MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON1), question);
+        install, INSTALLMESSAGE(INSTALLMESSAGE_USER | MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON1),
+        question);
     if (answer == IDCANCEL) {
         logLine(install, L"Corvane is running and was not closed: setup stopped.");
         return ERROR_INSTALL_USEREXIT;
@@ -163,8 +164,9 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE in
         wchar_t line[160];
         const bool ended = hasEnded(programs.items[i]);
         swprintf(line, sizeof line / sizeof line[0],
-                 ended ? L"Closed Corvane (process %lu)."
-                       : L"Corvane (process %lu) is still running: its files are replaced at the next restart.",
+                 ended
+                     ? L"Closed Corvane (process %lu)."
+                     : L"Corvane (process %lu) is still running: its files are replaced at the next restart.",
                  static_cast<unsigned long>(programs.items[i].id));
         logLine(install, line);
     }
