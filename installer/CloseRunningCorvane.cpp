@@ -164,9 +164,9 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCorvane(MSIHANDLE in
         wchar_t line[160];
         const bool ended = hasEnded(programs.items[i]);
         swprintf(line, sizeof line / sizeof line[0],
-                 ended
-                     ? L"Closed Corvane (process %lu)."
-                     : L"Corvane (process %lu) is still running: its files are replaced at the next restart.",
+                 ended ? L"Closed Corvane (process %lu)."
+                       : L"Corvane (process %lu) is still running: its files are replaced or removed at the "
+                         L"next restart.",
                  static_cast<unsigned long>(programs.items[i].id));
         logLine(install, line);
     }

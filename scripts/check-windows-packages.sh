@@ -33,8 +33,8 @@ lower=${version%.*}.$((patch - 1))
 
 fail() { echo "check-windows-packages: $*" >&2; exit 1; }
 winpath() { echo "Z:${1//\//\\}"; }
-# msiexec's own exit status (Wine passes on only its low 8 bits).
-# Each run logs to msiexec.log, which a failed check shows in part.
+# msiexec's own exit status, through cmd (Wine passes on only its low 8 bits). Each run logs to msiexec.log,
+# which a failed check shows in part.
 msiexec_status() {
   { "$wine" cmd /v:on /c "start /wait msiexec $* /l*v $(winpath "$work/msiexec.log") & echo status !errorlevel!" \
       2>/dev/null || true; } | tr -d '\r' | sed -n 's/^status //p'
