@@ -45,6 +45,7 @@ expect_status() { # EXPECTED WHAT MSIEXEC-ARGS...
   status=$(msiexec_status "$@")
   [ "$status" = "$expected" ] || {
     grep -a -i -E 'corvane \(process|in use|error|reboot' "$work/msiexec.log" >&2 || true
+    [ -z "${ctl_pid:-}" ] || running "$ctl_pid" || echo "corvanectl.exe sync has ended: $(cat "$work/sync.log")" >&2
     fail "$what: msiexec ended with ${status:-nothing}, expected $expected"
   }
 }
@@ -99,7 +100,9 @@ keep_server
 # No display here: Wine's null display driver still gives Corvane real windows, which setup closes.
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null
 agent=$(winpath "$work/agent")
-WINEPATH="$(winpath "$sdk")\\bin" "$wine" "$fake_agent" init --never-stop "$agent" >/dev/null 2>&1
+# Its synchroniser writes its lines, then runs on without its end line: a sync keeps corvanectl.exe running.
+WINEPATH="$(winpath "$sdk")\\bin" "$wine" "$fake_agent" init --never-stop --delay-ms 50 --hold-ms 120000 "$agent" \
+  >/dev/null 2>&1
 expect_list() { # EXE
   local listed
   listed=$("$wine" "$1" --agent-root "$agent" list 2>/dev/null) || fail "$1 list failed"
@@ -147,14 +150,14 @@ echo "-- MSI $version over $lower while Corvane and a corvanectl.exe sync run"
 start_corvane
 # The simulated agent's synchroniser (a test helper) finds its DLLs in the SDK; corvanectl.exe takes its own.
 WINEPATH="$(winpath "$sdk")\\bin" \
-  "$wine" "C:\\Program Files\\Corvane\\corvanectl.exe" --agent-root "$agent" sync --timeout 60 >/dev/null 2>&1 &
+  "$wine" "C:\\Program Files\\Corvane\\corvanectl.exe" --agent-root "$agent" sync --timeout 60 >"$work/sync.log" 2>&1 &
 ctl_pid=$!
-for _ in $(seq 100); do # until it has loaded its DLLs from the install folder and started the sync
-  running "$ctl_pid" || fail "corvanectl.exe sync ended at its start"
-  grep -qi 'Corvane/Qt6Core.dll' "/proc/$ctl_pid/maps" 2>/dev/null && break
+for _ in $(seq 100); do # until it follows the synchroniser's log
+  running "$ctl_pid" || fail "corvanectl.exe sync ended at its start: $(cat "$work/sync.log")"
+  grep -q 'policy.sync' "$work/sync.log" && break
   sleep 0.2
 done
-sleep 1
+grep -q 'policy.sync' "$work/sync.log" || fail "corvanectl.exe sync did not follow the synchroniser within 20 s"
 # Corvane is closed and replaced at once; corvanectl.exe cannot be closed, so its files wait for the restart.
 expect_status 3010 "upgrading while corvanectl.exe runs" /i "$(winpath "$msi")" /qn
 expect_closed "upgrading"
