@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 #   --demo  also what the demo needs to show the window without a display and take screenshots
 #   --fuzz  also clang and its sanitizer runtime, for the libFuzzer harnesses
-#   --windows  also the MinGW-w64 cross compiler, Qt's host tools, Wine and NSIS, for the Windows build
+#   --windows  also the MinGW-w64 cross compiler, Qt's host tools, Wine and msitools with wixl (the MSI), for
+#              the Windows build
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev fonts-dejavu-core)
@@ -10,8 +11,8 @@ for flag in "$@"; do
   case "$flag" in
     --demo) packages+=(xvfb xauth imagemagick xdotool fonts-liberation2) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
-    --windows) packages+=(qt6-base-dev-tools g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis
-                          xz-utils) ;;
+    --windows) packages+=(qt6-base-dev-tools g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
+                          msitools wixl xz-utils) ;;
     *) echo "install-deps.sh: unknown option $flag" >&2; exit 2 ;;
   esac
 done

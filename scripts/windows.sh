@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build from a fresh clone: installs what is missing, cross-builds Release with warnings as errors
 # against the Qt + SQLite SDK, runs every test under Wine in a fresh prefix, writes the portable ZIP and the
-# installer to build/windows/packages/, and checks both packages on an empty Wine prefix.
+# Windows Installer package (MSI) to build/windows/packages/, and checks both packages on an empty Wine prefix.
 # The SDK: $CORVANE_WINDOWS_SDK, else build/qt6-mingw, else unpacked from ../shared/windows/, else built from
 # Debian's source packages (scripts/build-windows-sdk.sh, about 40 minutes).
 set -euo pipefail
@@ -36,9 +36,11 @@ ctest --preset windows -j2
 
 echo "== Packages =="
 (cd build/windows && cpack -C Release >/dev/null)
+cmake --build --preset windows --target msi-package >/dev/null
 version=$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 zip=$root/build/windows/packages/Corvane-$version-win64.zip
-setup=$root/build/windows/packages/Corvane-$version-win64-setup.exe
-ls -l "$zip" "$setup"
-bash scripts/check-windows-packages.sh "$zip" "$setup" "$root/build/windows/tools/fake-agent/corvane-fake-agent.exe"
+msi=$root/build/windows/packages/Corvane-$version-win64.msi
+ls -l "$zip" "$msi"
+bash scripts/check-windows-packages.sh "$zip" "$msi" "$root/build/windows/installer/stage" \
+  "$root/build/windows/tools/fake-agent/corvane-fake-agent.exe"
 echo "Windows: build, tests and packages passed"
