@@ -315,6 +315,13 @@ private slots:
         clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QVERIFY(rowVisible(*view, 20)); // a task became Active and the technician has been idle
+
+        // The task that became Active, not the first row that was Active all along.
+        view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        makeActive(agent, {20, 40, 60, 75});
+        clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
+        QVERIFY(rowVisible(*view, 75));
     }
 
     // Sorted by a header, an action still changes the tasks that were checked, not those that sit at the

@@ -28,11 +28,13 @@ class QTimer;
 namespace corvane {
 
 class ActionRunner;
+class AutoRefreshCheck;
 class Form2;
 class HistoryDialog;
 class InvokerLogBox;
 class TaskDetailsDialog;
 class MessagePresenter;
+class NoticePanel;
 class SyncStatusPanel;
 class TaskFilterBar;
 class TaskListModel;
@@ -105,6 +107,7 @@ private:
     void showOnlyTaskInLog(const QString& key);
     void showRows(const QList<TaskRow>& rows);
     void onDatabaseMissingChanged(bool missing);
+    void showDatabaseMissing();
     void onTaskListRead();
     void readInvokerLog();
     void showLogUpdate(const InvokerLogUpdate& update);
@@ -124,7 +127,6 @@ private:
     const Clock& m_clock;
     TaskListRefresh* m_refresh = nullptr;
     QString m_dbErrorText;
-    QString m_notices[int(Notice::Count)];
     // Shared with the worker that reads a large part of the log off the interface thread.
     std::shared_ptr<InvokerLogFollower> m_logFollower;
     bool m_logReadRunning = false;
@@ -155,11 +157,11 @@ private:
     QPushButton* BtnPortal = nullptr;
     QPushButton* BtnUpdate = nullptr;
     QWidget* StatusBar1 = nullptr;
-    QLabel* m_statusPanel1 = nullptr;
+    NoticePanel* m_statusPanel1 = nullptr;
     QLabel* m_statusUpdated = nullptr;
     QLabel* m_statusPanel2 = nullptr;
     SyncStatusPanel* m_syncPanel = nullptr;
-    QCheckBox* Check1 = nullptr;
+    AutoRefreshCheck* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;
     QCheckBox* CheckViewLog = nullptr;
     QTimer* Timer1 = nullptr;

@@ -47,7 +47,9 @@ protected:
 } // namespace
 
 InvokerLogBox::InvokerLogBox(QWidget* parent)
-    : QPlainTextEdit(QStringLiteral("Text1"), parent) {
+    : QPlainTextEdit(parent) {
+    // Until the first read the box is empty, whatever message the window opens with.
+    setPlaceholderText(QStringLiteral("Reading..."));
     new InvokerLogHighlighter(document());
     m_sign = new QLabel(this);
     m_sign->setObjectName(QStringLiteral("OnlyTaskSign"));
@@ -61,12 +63,17 @@ InvokerLogBox::InvokerLogBox(QWidget* parent)
     m_sign->hide();
 }
 
+void InvokerLogBox::endReading() {
+    setPlaceholderText(QString());
+}
+
 bool InvokerLogBox::isAtEnd() const {
     return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
 }
 
 void InvokerLogBox::showUpdate(const InvokerLogUpdate& update, const QString& logPath) {
     m_logPath = logPath;
+    endReading();
     if (update.kind == InvokerLogUpdate::Kind::Unchanged)
         return; // nothing moves when nothing was written
     if (m_selecting) {

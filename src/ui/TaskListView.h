@@ -68,6 +68,8 @@ private:
     void rememberPlace();
     void restorePlace();
     void noteTechnicianMoved();
+    int firstColumnMinimum() const;
+    void keepCurrentInView();
     QModelIndex indexOfKey(const QString& key, int column = 0) const;
     QString keyAt(const QModelIndex& index) const;
 
@@ -92,6 +94,7 @@ private:
 
     QSet<int> m_sizedColumns; // widths the technician chose; the others follow the list's width
     bool m_fitting = false;
+    bool m_keepingInView = false;
 };
 
 } // namespace corvane
