@@ -11,6 +11,8 @@
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "MessagePresenter.h"
+#include "NoticePanel.h"
+#include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
 #include "TaskListHelpers.h"
 #include "TaskListModel.h"
@@ -28,11 +30,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStyle>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -199,13 +205,14 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             form.resize(700, 520);
             control<QSplitter>(form, "Splitter1")->setSizes({300, 150});
-            splitterSizes = control<QSplitter>(form, "Splitter1")->sizes();
             TaskListView* view = form.taskListView();
             view->header()->resizeSection(1, 222);
             view->header()->moveSection(2, 5);
             view->sortByColumn(1, Qt::DescendingOrder);
             control<QCheckBox>(form, "CheckViewLog")->setChecked(true);
             form.form2()->setGeometry(40, 50, 610, 300);
+            QCoreApplication::processEvents(); // the window's own resize settles first
+            splitterSizes = control<QSplitter>(form, "Splitter1")->sizes();
             QSettings settings(settingsFile, QSettings::IniFormat);
             form.saveSettings(settings);
         }
@@ -383,6 +390,87 @@ private slots:
         QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!field->isVisible());
         QCOMPARE(shown->rowCount(), 12);
+    }
+
+    // The row found with the filter stays current and in view once the filter is off.
+    void filterOffKeepsTheFoundRowInView() {
+        TestAgent agent;
+        writeLongList(agent, 80, {});
+        TextPresenter messages;
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        view->sortByColumn(1, Qt::DescendingOrder);
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        auto* field = control<QLineEdit>(form, "FilterField");
+        QTest::keyClicks(field, QStringLiteral("Package 20"));
+        QCOMPARE(view->model()->rowCount(), 1);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentKey(), QStringLiteral("k20"));
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(view->currentKey(), QStringLiteral("k20"));
+        QTest::qWait(50);
+        QVERIFY(rowVisible(*view, view->currentIndex().row()));
+    }
+
+    // However narrow the list, a row's check box and icon show whole; a selected red, green or grey row
+    // keeps its colour whether the list has the focus or not.
+    void rowsKeepIconsAndColours() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        TaskListView* view = demo.form->taskListView();
+        view->resize(200, view->height());
+        QVERIFY(view->header()->sectionSize(0) >=
+                view->style()->pixelMetric(QStyle::PM_IndicatorWidth) + view->iconSize().width());
+
+        view->resize(617, view->height());
+        const TaskListModel& model = *demo.form->taskListModel();
+        int green = -1;
+        for (int row = 0; row < model.rowCount() && green < 0; ++row)
+            green = model.taskRow(row).colour == TaskRow::Colour::Green ? row : -1;
+        QVERIFY(green >= 0);
+        const QModelIndex index = view->model()->index(green, 1);
+        view->selectionModel()->select(index,
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        auto greenPixels = [&] {
+            const QImage image = view->viewport()->grab(view->visualRect(index)).toImage();
+            int count = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    count += pixel.green() > 110 && pixel.red() < 100 && pixel.blue() < 100;
+                }
+            }
+            return count;
+        };
+        view->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        QVERIFY(greenPixels() > 5);
+        control<QWidget>(*demo.form, "Text1")->setFocus();
+        QTRY_VERIFY(!view->hasFocus());
+        QVERIFY(greenPixels() > 5);
+    }
+
+    // Long notices end in "..." and say how many there are; the tooltip has them whole.
+    void noticesAreShortenedAndCounted() {
+        NoticePanel panel(2);
+        panel.resize(220, 20);
+        const QString first =
+            QStringLiteral("Can't read the invoker log: ") + QStringLiteral("x").repeated(80);
+        const QString second = QStringLiteral("SDClientTask.2.xml can't be read");
+        panel.setNotice(0, first);
+        QVERIFY2(panel.text().endsWith(QLatin1String("...")) && !panel.text().startsWith(QLatin1String("1 ")),
+                 qPrintable(panel.text()));
+        panel.setNotice(1, second);
+        QVERIFY2(panel.text().startsWith(QLatin1String("2 notices: Can't read")), qPrintable(panel.text()));
+        QVERIFY(panel.fontMetrics().horizontalAdvance(panel.text()) <= panel.contentsRect().width());
+        QCOMPARE(panel.toolTip(), first + QLatin1Char('\n') + second);
+        panel.setNotice(0, QString());
+        QCOMPARE(panel.text(), second);
     }
 
     // Ctrl+C copies the selected rows with a header line; Export writes the CSV that `corvanectl list --csv`
@@ -794,12 +882,59 @@ private slots:
                  QStringLiteral("Checked and kind"));
 
         Form2* log = form.form2();
-        log->show();
+        auto* viewLog = control<QCheckBox>(form, "CheckViewLog");
+        viewLog->setChecked(true);
         QVERIFY(QTest::qWaitForWindowExposed(log));
         QVERIFY(!log->frameGeometry().intersects(form.frameGeometry()));
         QVERIFY(log->width() >= 360);
         QTest::keyClick(log, Qt::Key_Escape);
         QVERIFY(!log->isVisible());
+        QVERIFY(!viewLog->isChecked()); // the tick says what is on the screen
+    }
+
+    // In either style the sync panel's buttons fit the status bar whole, every window has the main window's
+    // font, and a geometry saved on a larger screen is brought onto this one.
+    void fitsItsBarAndItsScreen_data() {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("Fusion") << "Fusion";
+        QTest::newRow("Windows") << "Windows";
+    }
+    void fitsItsBarAndItsScreen() {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(style);
+        const auto restoreStyle = qScopeGuard([&] { QApplication::setStyle(before); });
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        QMessageBox box;
+        QCOMPARE(QFontInfo(box.font()).family(), QFontInfo(form.font()).family());
+        QCOMPARE(box.font().pointSizeF(), form.font().pointSizeF());
+
+        form.findChild<SyncStatusPanel*>()->showRun(0);
+        auto* cancel = control<QPushButton>(form, "BtnCancelSync");
+        auto* bar = control<QWidget>(form, "StatusBar1");
+        QTRY_VERIFY(cancel->isVisible() && cancel->width() > 0);
+        QVERIFY(bar->rect().contains(QRect(cancel->mapTo(bar, QPoint(0, 0)), cancel->size())));
+        const int frame = cancel->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, cancel);
+        QVERIFY(cancel->height() - 2 * frame >= cancel->fontMetrics().height()); // a whole line inside
+        QVERIFY(cancel->width() >= cancel->fontMetrics().horizontalAdvance(QStringLiteral("Cancel")));
+
+        QTemporaryDir folder;
+        QSettings settings(folder.filePath(QStringLiteral("corvane.ini")), QSettings::IniFormat);
+        const QRect screen = form.screen()->availableGeometry();
+        form.setGeometry(QRect(screen.topLeft() + QPoint(100, 100), screen.size() * 2));
+        form.saveSettings(settings);
+        Form1 other(demo.agent.paths(), demo.messages, kClock);
+        other.restoreSettings(settings);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        QVERIFY2(screen.contains(other.frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(other.frameGeometry().x())
+                                .arg(other.frameGeometry().y())
+                                .arg(other.frameGeometry().width())
+                                .arg(other.frameGeometry().height())));
     }
 };
 

@@ -111,6 +111,7 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
     useApplicationFont();
+    setFont(applicationFont()); // this window was made before the application's font changed
     createControls();
     resize(twips(11160), twips(5625));
     fitOnScreen(*this);
@@ -204,8 +205,9 @@ void Form1::createControls() {
 
     StatusBar1 = new QWidget(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    // The bar holds the sync panel's buttons: at least one line of the font inside a panel's frame.
-    StatusBar1->setFixedHeight(std::max(twips(240), fontMetrics().height() + 2));
+    // The bar holds the sync panel's buttons: a line of the font inside a button's frame inside a panel's.
+    const int buttonFrame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    StatusBar1->setFixedHeight(std::max(twips(240), fontMetrics().height() + 2 * buttonFrame + 2));
     m_statusPanel1 = new NoticePanel(int(Notice::Count), StatusBar1);
     m_statusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     m_statusPanel1->setAccessibleName(QStringLiteral("Notices"));
