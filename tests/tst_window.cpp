@@ -4,6 +4,7 @@
 #include "ActionHelpers.h"
 #include "ActionPreviewDialog.h"
 #include "ClientDatabase.h"
+#include "ExportTarget.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
@@ -25,7 +26,9 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +41,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTest>
 #include <QTextBlock>
@@ -392,6 +396,41 @@ private slots:
         QCOMPARE(shown->rowCount(), 12);
     }
 
+    // The header menu explains the icons and colours, and where the hidden "Task" column is turned on.
+    void headerMenuHasALegend() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        QHeaderView* header = demo.form->taskListView()->header();
+        QVERIFY(chooseFromRowMenu([&] { emit header->customContextMenuRequested(QPoint(5, 5)); },
+                                  QStringLiteral("&Legend...")));
+        QCOMPARE(demo.messages.texts.size(), 1);
+        for (const char* part : {"Red:", "Green:", "Grey:", "Clock with a green arrow", "\"Task\" column"})
+            QVERIFY2(demo.messages.texts.first().contains(QLatin1String(part)), part);
+    }
+
+    // The buttons' menu (where the preview is turned back on) opens from the keyboard, and the preview says
+    // so where "Don't ask again" is ticked.
+    void previewCanBeTurnedBackOnFromTheKeyboard() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        auto* stop = control<QPushButton>(*demo.form, "BtnStop");
+        auto* ask = demo.form->findChild<QAction*>(QStringLiteral("AskBeforeChanging"));
+        const bool before = ask->isChecked();
+        stop->setFocus();
+        QVERIFY(
+            chooseFromRowMenu([&] { QTest::keyClick(stop, Qt::Key_F10, Qt::ShiftModifier); }, ask->text()));
+        QCOMPARE(ask->isChecked(), !before);
+        QVERIFY(chooseFromRowMenu([&] { QTest::keyClick(stop, Qt::Key_Menu); }, ask->text()));
+        QCOMPARE(ask->isChecked(), before);
+
+        ActionPreviewDialog dialog(ActionReport{}, demo.form.get());
+        dialog.show();
+        auto* note = dialog.findChild<QLabel*>(QStringLiteral("PreviewBackOn"));
+        QVERIFY(!note->isVisible());
+        dialog.findChild<QCheckBox*>(QStringLiteral("DontAskAgain"))->setChecked(true);
+        QVERIFY(note->isVisible() && note->text().contains(QLatin1String("Shift+F10")));
+    }
+
     // The row found with the filter stays current and in view once the filter is off.
     void filterOffKeepsTheFoundRowInView() {
         TestAgent agent;
@@ -513,6 +552,13 @@ private slots:
 
         QVERIFY(!form.saveShownList(folder.filePath(QStringLiteral("no/such/folder/tasks.csv")), error));
         QVERIFY2(error.contains(QLatin1String("tasks.csv")), qPrintable(error));
+
+        // "Export..." offers the Documents folder, and says where it wrote.
+        QCOMPARE(QFileInfo(defaultExportPath()).absolutePath(),
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(exportedText(26, QStringLiteral("/home/tech/tasks.csv")),
+                 QStringLiteral("26 rows saved to ") +
+                     QDir::toNativeSeparators(QStringLiteral("/home/tech/tasks.csv")));
     }
 
     // A name longer than a cell shows is whole in the row's tooltip, in the copy and in the export.

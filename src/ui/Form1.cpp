@@ -5,11 +5,13 @@
 #include "AutoRefreshCheck.h"
 #include "CheckRule.h"
 #include "ClientDatabase.h"
+#include "ExportTarget.h"
 #include "Form2.h"
 #include "HistoryDialog.h"
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "LogBox.h"
+#include "MenuKeys.h"
 #include "MessagePresenter.h"
 #include "NoticePanel.h"
 #include "OffThread.h"
@@ -248,6 +250,7 @@ void Form1::createControls() {
     for (QPushButton* button : {BtnStop, BtnUpdate}) {
         button->setContextMenuPolicy(Qt::ActionsContextMenu);
         button->addAction(m_actions->askAction());
+        MenuKeys::install(button);
     }
 
     CheckViewLog = new QCheckBox(QStringLiteral("&View Log"), this);
@@ -363,6 +366,9 @@ void Form1::createControls() {
     });
     connect(ListView1, &TaskListView::actionRequested, this, &Form1::runActionFromMenu);
     connect(ListView1, &TaskListView::exportRequested, this, &Form1::exportList);
+    connect(ListView1, &TaskListView::legendRequested, this, [this](const QString& text) {
+        m_messages.show(text, QStringLiteral("Legend"), MessagePresenter::Icon::None);
+    });
     connect(ListView1, &TaskListView::onlyThisTaskRequested, this, &Form1::showOnlyTaskInLog);
     connect(ListView1, &TaskListView::detailsRequested, this, &Form1::showDetails);
     connect(ListView1, &TaskListView::historyRequested, this,
@@ -406,13 +412,15 @@ void Form1::runActionFromMenu(TaskAction action, const QString& key) {
 }
 
 void Form1::exportList() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the task list"),
-                                                      QStringLiteral("tasks.csv"),
-                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export the task list"), defaultExportPath(),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
     QString error;
-    if (!saveShownList(path, error))
+    if (saveShownList(path, error))
+        setStatus(exportedText(m_proxy->rowCount(), path));
+    else
         showMessage(error);
 }
 

@@ -22,6 +22,19 @@ namespace {
 // A column shown from the header's menu that had no width yet.
 constexpr int kShownColumnWidth = 90;
 
+const QString kLegend = QStringLiteral(
+    "Icons\n"
+    "Clock with a green arrow: a package of a policy. Only these rows can be checked for Stop Install and "
+    "Reinstall.\n"
+    "Rings with a green arrow: a pushed task.\n"
+    "Clock beside a person: a portal task, or a task whose descriptor is not a package's.\n\n"
+    "Colours\n"
+    "Red: the installation failed and the agent reschedules it (Reschedule \"Yes:Error\").\n"
+    "Green: the package is being installed now (Active for the agent and its scheduler).\n"
+    "Grey: not a package of a policy (pushed or portal), or no descriptor; it cannot be checked.\n"
+    "Black: any other package.\n\n"
+    "The hidden \"Task\" column (the task id) is turned on in this menu, the menu of the column headers.");
+
 // A red, green or grey row keeps its colour when selected, focused or not: the text is drawn in it on a
 // light tint of the selection colour, which it stays readable on.
 class TaskRowDelegate : public QStyledItemDelegate {
@@ -223,6 +236,7 @@ void TaskListView::showHeaderMenu(const QPoint& position) {
     }
     menu.addSeparator();
     menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
+    menu.addAction(QStringLiteral("&Legend..."), this, [this] { emit legendRequested(kLegend); });
     menu.exec(header->mapToGlobal(position));
 }
 

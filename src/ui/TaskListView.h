@@ -52,6 +52,8 @@ signals:
     void onlyThisTaskRequested(const QString& key);
     void historyRequested(const QString& key);
     void exportRequested();
+    // The header menu's "Legend...": what the icons and the colours of the rows mean.
+    void legendRequested(const QString& text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
