@@ -656,6 +656,12 @@ private slots:
                               << "1641 = ERROR_SUCCESS_REBOOT_INITIATED" << plain;
         QTest::newRow("3010") << "return code 3010"
                               << "3010 = ERROR_SUCCESS_REBOOT_REQUIRED" << plain;
+        QTest::newRow("hexadecimal") << "return code 0x80070643"
+                                     << "0x80070643 = ERROR_INSTALL_FAILURE" << error;
+        QTest::newRow("access denied") << "return code 0x80070005"
+                                       << "0x80070005 = ERROR_ACCESS_DENIED" << error;
+        QTest::newRow("negative") << "exit code -2147023293"
+                                  << "-2147023293 = ERROR_INSTALL_FAILURE" << error;
         QTest::newRow("failure") << "SDClientTask.1.xml failed, error reschedule"
                                  << "" << error;
         QTest::newRow("warning") << "Warning: disk almost full"

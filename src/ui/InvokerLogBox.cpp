@@ -175,7 +175,7 @@ QString InvokerLogBox::exitCodeToolTipAt(const QPoint& position) const {
     QStringList explained;
     for (const InstallerExitCode& code : installerExitCodesIn(line)) {
         if (!code.meaning.isEmpty())
-            explained << QStringLiteral("%1 = %2").arg(code.code).arg(code.meaning);
+            explained << QStringLiteral("%1 = %2").arg(code.written, code.meaning);
     }
     return explained.join(QLatin1Char('\n'));
 }
