@@ -710,8 +710,10 @@ private slots:
         const QString everything = box->toPlainText();
         TaskListView* view = form.taskListView();
         emit view->onlyThisTaskRequested(QStringLiteral("kCORE01_1204"));
-        QCOMPARE(box->toPlainText().count(QLatin1Char('\n')), 1);
+        QCOMPARE(box->toPlainText().count(QLatin1Char('\n')),
+                 2); // the failure and the indented line under it
         QVERIFY(box->toPlainText().contains(QLatin1String("SDClientTask.CORE01_1204.xml failed")));
+        QVERIFY(box->toPlainText().endsWith(QLatin1String("return code 1603, see the package log")));
         QVERIFY(control<QLabel>(form, "OnlyTaskSign")->isVisible());
 
         view->setCurrentIndex(view->model()->index(2, 0)); // task 1203

@@ -132,9 +132,15 @@ void InvokerLogBox::showText(const QString& text) {
 }
 
 void InvokerLogBox::showFiltered() {
+    // An indented line continues the entry above it ("return code 1603, see the package log" under a
+    // failure) and goes with it.
     QStringList kept;
+    bool entryKept = false;
     for (const QString& line : std::as_const(m_lines)) {
-        if (line.contains(m_onlyTask))
+        const bool continuation = line.startsWith(QLatin1Char(' ')) || line.startsWith(QLatin1Char('\t'));
+        if (!continuation)
+            entryKept = line.contains(m_onlyTask);
+        if (entryKept || line.contains(m_onlyTask))
             kept << line;
     }
     showText(kept.isEmpty() ? QString() : QStringLiteral("\n") + joinedForLogBox(kept));
