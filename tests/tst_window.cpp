@@ -725,6 +725,44 @@ private slots:
         QVERIFY(!control<QLabel>(form, "OnlyTaskSign")->isVisible());
     }
 
+    // Ctrl+F in the log box searches it: every match highlighted, Enter and Shift+Enter go round them.
+    void ctrlFSearchesTheLogBox() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        auto* box = control<InvokerLogBox>(form, "Text1");
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier); // the window's first focus: the filter
+        QVERIFY(control<QLineEdit>(form, "FilterField")->isVisible());
+        QTest::keyClick(control<QLineEdit>(form, "FilterField"), Qt::Key_Escape);
+        QTest::mouseClick(box->viewport(), Qt::LeftButton); // the technician chooses the log box
+        QTRY_VERIFY(box->hasFocus());
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        auto* field = control<QLineEdit>(form, "LogSearchField");
+        QVERIFY(field->isVisible());
+        QVERIFY(!control<QLineEdit>(form, "FilterField")->isVisible());
+        const QString text = QStringLiteral("policy.client.invoker");
+        box->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(field, text);
+        const int matches = int(box->toPlainText().count(text));
+        QVERIFY(matches > 1);
+        QCOMPARE(box->extraSelections().size(), matches);
+        QCOMPARE(control<QLabel>(form, "LogSearchCount")->text(), QStringLiteral("%1 matches").arg(matches));
+        const int first = box->textCursor().selectionStart();
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Return);
+        // Enter goes on to another match, Shift+Enter back to the one before.
+        QTest::keyClick(field, Qt::Key_Return);
+        const int next = box->textCursor().selectionStart();
+        QVERIFY(next != first);
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        QVERIFY(box->textCursor().selectionStart() < next);
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!field->isVisible());
+        QVERIFY(box->extraSelections().isEmpty());
+    }
+
     // Details, from Enter on the current row: the task's fields and every log line of every day naming its
     // operation file.
     void detailsOfATask() {

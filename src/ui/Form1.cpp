@@ -11,6 +11,7 @@
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "LogBox.h"
+#include "LogSearchBar.h"
 #include "MenuKeys.h"
 #include "MessagePresenter.h"
 #include "NoticePanel.h"
@@ -310,6 +311,8 @@ void Form1::createControls() {
     logLayout->setContentsMargins(0, 0, 0, 0);
     logLayout->setSpacing(twips(3240) - twips(2760 + 375));
     logLayout->addLayout(buttonRow);
+    m_logSearch = new LogSearchBar(Text1, this);
+    logLayout->addWidget(m_logSearch);
     logLayout->addWidget(Text1);
 
     m_splitter = new QSplitter(Qt::Vertical, this);
@@ -359,7 +362,13 @@ void Form1::createControls() {
     auto* historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
     connect(historyKey, &QShortcut::activated, this, [this] { showHistory(ListView1->currentKey(), false); });
     auto* filterKey = new QShortcut(QKeySequence::Find, this);
-    connect(filterKey, &QShortcut::activated, m_filterBar, &TaskFilterBar::activate);
+    // Ctrl+F searches the log box when it has the focus, else filters the list.
+    connect(filterKey, &QShortcut::activated, this, [this] {
+        if (m_logSearch->isWanted())
+            m_logSearch->activate();
+        else
+            m_filterBar->activate();
+    });
 
     ListView1->setActionAvailable([this](TaskAction action) {
         return (action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->isEnabled();

@@ -32,6 +32,7 @@ class AutoRefreshCheck;
 class Form2;
 class HistoryDialog;
 class InvokerLogBox;
+class LogSearchBar;
 class TaskDetailsDialog;
 class MessagePresenter;
 class NoticePanel;
@@ -148,6 +149,7 @@ private:
     TaskListModel* m_model = nullptr;
     TaskListProxy* m_proxy = nullptr;
     TaskFilterBar* m_filterBar = nullptr;
+    LogSearchBar* m_logSearch = nullptr;
     QSplitter* m_splitter = nullptr;
     InvokerLogBox* Text1 = nullptr;
     TaskListView* ListView1 = nullptr;
