@@ -4,6 +4,7 @@
 #include "ActionPreviewDialog.h"
 #include "AgentTree.h"
 #include "Form1.h"
+#include "LogSearchBar.h"
 #include "MessagePresenter.h"
 #include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
@@ -102,6 +103,15 @@ int main(int argc, char* argv[]) {
     ok = save(form, out.filePath(QStringLiteral("window-sync-running%1.png").arg(suffix))) && ok;
     if (auto* panel = form.findChild<SyncStatusPanel*>())
         panel->endRun(false);
+
+    // A search in the log box.
+    if (auto* search = form.findChild<LogSearchBar*>()) {
+        search->activate();
+        if (auto* field = form.findChild<QLineEdit*>(QStringLiteral("LogSearchField")))
+            field->setText(QStringLiteral("CORE01_1204"));
+        ok = save(form, out.filePath(QStringLiteral("window-log-search%1.png").arg(suffix))) && ok;
+        search->hide();
+    }
 
     // The details of the task whose installation failed.
     TaskDetailsDialog* details = form.showDetails(QStringLiteral("kCORE01_1204"));
