@@ -362,7 +362,7 @@ void Form1::createControls() {
     auto* historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
     connect(historyKey, &QShortcut::activated, this, [this] { showHistory(ListView1->currentKey(), false); });
     auto* filterKey = new QShortcut(QKeySequence::Find, this);
-    // Ctrl+F searches the log box when it has the focus, else filters the list.
+    // Ctrl+F searches the log box once the technician has gone into it, else filters the list.
     connect(filterKey, &QShortcut::activated, this, [this] {
         if (m_logSearch->isWanted())
             m_logSearch->activate();
