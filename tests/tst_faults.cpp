@@ -55,8 +55,9 @@ void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& s
              qPrintable(error));
 }
 
+// The first panel's notices, whole: the panel itself may shorten them to its width.
 QString notice(const Form1& form) {
-    return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text();
+    return form.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->toolTip();
 }
 
 // Makes a file read-only for everyone, root included, or writable again; false where that cannot be done

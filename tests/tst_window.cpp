@@ -4,6 +4,7 @@
 #include "ActionHelpers.h"
 #include "ActionPreviewDialog.h"
 #include "ClientDatabase.h"
+#include "ExportTarget.h"
 #include "FixedClock.h"
 #include "Form1.h"
 #include "Form2.h"
@@ -11,6 +12,8 @@
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "MessagePresenter.h"
+#include "NoticePanel.h"
+#include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
 #include "TaskListHelpers.h"
 #include "TaskListModel.h"
@@ -23,16 +26,23 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -199,13 +209,14 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             form.resize(700, 520);
             control<QSplitter>(form, "Splitter1")->setSizes({300, 150});
-            splitterSizes = control<QSplitter>(form, "Splitter1")->sizes();
             TaskListView* view = form.taskListView();
             view->header()->resizeSection(1, 222);
             view->header()->moveSection(2, 5);
             view->sortByColumn(1, Qt::DescendingOrder);
             control<QCheckBox>(form, "CheckViewLog")->setChecked(true);
             form.form2()->setGeometry(40, 50, 610, 300);
+            QCoreApplication::processEvents(); // the window's own resize settles first
+            splitterSizes = control<QSplitter>(form, "Splitter1")->sizes();
             QSettings settings(settingsFile, QSettings::IniFormat);
             form.saveSettings(settings);
         }
@@ -315,6 +326,13 @@ private slots:
         clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QVERIFY(rowVisible(*view, 20)); // a task became Active and the technician has been idle
+
+        // The task that became Active, not the first row that was Active all along.
+        view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        makeActive(agent, {20, 40, 60, 75});
+        clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
+        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
+        QVERIFY(rowVisible(*view, 75));
     }
 
     // Sorted by a header, an action still changes the tasks that were checked, not those that sit at the
@@ -378,6 +396,124 @@ private slots:
         QCOMPARE(shown->rowCount(), 12);
     }
 
+    // The header menu explains the icons and colours, and where the hidden "Task" column is turned on.
+    void headerMenuHasALegend() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        QHeaderView* header = demo.form->taskListView()->header();
+        QVERIFY(chooseFromRowMenu([&] { emit header->customContextMenuRequested(QPoint(5, 5)); },
+                                  QStringLiteral("&Legend...")));
+        QCOMPARE(demo.messages.texts.size(), 1);
+        for (const char* part : {"Red:", "Green:", "Grey:", "Clock with a green arrow", "\"Task\" column"})
+            QVERIFY2(demo.messages.texts.first().contains(QLatin1String(part)), part);
+    }
+
+    // The buttons' menu (where the preview is turned back on) opens from the keyboard, and the preview says
+    // so where "Don't ask again" is ticked.
+    void previewCanBeTurnedBackOnFromTheKeyboard() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        auto* stop = control<QPushButton>(*demo.form, "BtnStop");
+        auto* ask = demo.form->findChild<QAction*>(QStringLiteral("AskBeforeChanging"));
+        const bool before = ask->isChecked();
+        stop->setFocus();
+        QVERIFY(
+            chooseFromRowMenu([&] { QTest::keyClick(stop, Qt::Key_F10, Qt::ShiftModifier); }, ask->text()));
+        QCOMPARE(ask->isChecked(), !before);
+        QVERIFY(chooseFromRowMenu([&] { QTest::keyClick(stop, Qt::Key_Menu); }, ask->text()));
+        QCOMPARE(ask->isChecked(), before);
+
+        ActionPreviewDialog dialog(ActionReport{}, demo.form.get());
+        dialog.show();
+        auto* note = dialog.findChild<QLabel*>(QStringLiteral("PreviewBackOn"));
+        QVERIFY(!note->isVisible());
+        dialog.findChild<QCheckBox*>(QStringLiteral("DontAskAgain"))->setChecked(true);
+        QVERIFY(note->isVisible() && note->text().contains(QLatin1String("Shift+F10")));
+    }
+
+    // The row found with the filter stays current and in view once the filter is off.
+    void filterOffKeepsTheFoundRowInView() {
+        TestAgent agent;
+        writeLongList(agent, 80, {});
+        TextPresenter messages;
+        Form1 form(agent.paths(), messages, kClock);
+        QVERIFY(test::load(form));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TaskListView* view = form.taskListView();
+        view->sortByColumn(1, Qt::DescendingOrder);
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        auto* field = control<QLineEdit>(form, "FilterField");
+        QTest::keyClicks(field, QStringLiteral("Package 20"));
+        QCOMPARE(view->model()->rowCount(), 1);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentKey(), QStringLiteral("k20"));
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(view->currentKey(), QStringLiteral("k20"));
+        QTest::qWait(50);
+        QVERIFY(rowVisible(*view, view->currentIndex().row()));
+    }
+
+    // However narrow the list, a row's check box and icon show whole; a selected red, green or grey row
+    // keeps its colour whether the list has the focus or not.
+    void rowsKeepIconsAndColours() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        TaskListView* view = demo.form->taskListView();
+        view->resize(200, view->height());
+        QVERIFY(view->header()->sectionSize(0) >=
+                view->style()->pixelMetric(QStyle::PM_IndicatorWidth) + view->iconSize().width());
+
+        view->resize(617, view->height());
+        const TaskListModel& model = *demo.form->taskListModel();
+        int green = -1;
+        for (int row = 0; row < model.rowCount() && green < 0; ++row)
+            green = model.taskRow(row).colour == TaskRow::Colour::Green ? row : -1;
+        QVERIFY(green >= 0);
+        const QModelIndex index = view->model()->index(green, 1);
+        view->selectionModel()->select(index,
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        auto greenPixels = [&] {
+            const QImage image = view->viewport()->grab(view->visualRect(index)).toImage();
+            int count = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    count += pixel.green() > 110 && pixel.red() < 100 && pixel.blue() < 100;
+                }
+            }
+            return count;
+        };
+        view->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        QVERIFY(greenPixels() > 5);
+        control<QWidget>(*demo.form, "Text1")->setFocus();
+        QTRY_VERIFY(!view->hasFocus());
+        QVERIFY(greenPixels() > 5);
+    }
+
+    // Long notices end in "..." and say how many there are; the tooltip has them whole.
+    void noticesAreShortenedAndCounted() {
+        NoticePanel panel(2);
+        const QString first =
+            QStringLiteral("Can't read the invoker log: ") + QStringLiteral("x").repeated(80);
+        const QString second = QStringLiteral("SDClientTask.2.xml can't be read");
+        // Room for the second notice whole, whatever the style's font, and not for the first.
+        panel.resize(panel.fontMetrics().horizontalAdvance(second) * 2, 20);
+        panel.setNotice(0, first);
+        QVERIFY2(panel.text().endsWith(QLatin1String("...")) && !panel.text().startsWith(QLatin1String("1 ")),
+                 qPrintable(panel.text()));
+        panel.setNotice(1, second);
+        // How much of the first notice fits depends on the style's font.
+        QVERIFY2(panel.text().startsWith(QLatin1String("2 notices: Can't")), qPrintable(panel.text()));
+        QVERIFY(panel.fontMetrics().horizontalAdvance(panel.text()) <= panel.contentsRect().width());
+        QCOMPARE(panel.toolTip(), first + QLatin1Char('\n') + second);
+        panel.setNotice(0, QString());
+        QCOMPARE(panel.text(), second);
+    }
+
     // Ctrl+C copies the selected rows with a header line; Export writes the CSV that `corvanectl list --csv`
     // prints.
     void copyAndExport() {
@@ -418,6 +554,13 @@ private slots:
 
         QVERIFY(!form.saveShownList(folder.filePath(QStringLiteral("no/such/folder/tasks.csv")), error));
         QVERIFY2(error.contains(QLatin1String("tasks.csv")), qPrintable(error));
+
+        // "Export..." offers the Documents folder, and says where it wrote.
+        QCOMPARE(QFileInfo(defaultExportPath()).absolutePath(),
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(exportedText(26, QStringLiteral("/home/tech/tasks.csv")),
+                 QStringLiteral("26 rows saved to ") +
+                     QDir::toNativeSeparators(QStringLiteral("/home/tech/tasks.csv")));
     }
 
     // A name longer than a cell shows is whole in the row's tooltip, in the copy and in the export.
@@ -515,6 +658,12 @@ private slots:
                               << "1641 = ERROR_SUCCESS_REBOOT_INITIATED" << plain;
         QTest::newRow("3010") << "return code 3010"
                               << "3010 = ERROR_SUCCESS_REBOOT_REQUIRED" << plain;
+        QTest::newRow("hexadecimal") << "return code 0x80070643"
+                                     << "0x80070643 = ERROR_INSTALL_FAILURE" << error;
+        QTest::newRow("access denied") << "return code 0x80070005"
+                                       << "0x80070005 = ERROR_ACCESS_DENIED" << error;
+        QTest::newRow("negative") << "exit code -2147023293"
+                                  << "-2147023293 = ERROR_INSTALL_FAILURE" << error;
         QTest::newRow("failure") << "SDClientTask.1.xml failed, error reschedule"
                                  << "" << error;
         QTest::newRow("warning") << "Warning: disk almost full"
@@ -563,8 +712,10 @@ private slots:
         const QString everything = box->toPlainText();
         TaskListView* view = form.taskListView();
         emit view->onlyThisTaskRequested(QStringLiteral("kCORE01_1204"));
-        QCOMPARE(box->toPlainText().count(QLatin1Char('\n')), 1);
+        QCOMPARE(box->toPlainText().count(QLatin1Char('\n')),
+                 2); // the failure and the indented line under it
         QVERIFY(box->toPlainText().contains(QLatin1String("SDClientTask.CORE01_1204.xml failed")));
+        QVERIFY(box->toPlainText().endsWith(QLatin1String("return code 1603, see the package log")));
         QVERIFY(control<QLabel>(form, "OnlyTaskSign")->isVisible());
 
         view->setCurrentIndex(view->model()->index(2, 0)); // task 1203
@@ -574,6 +725,44 @@ private slots:
         box->setOnlyTask(QString(), QString());
         QCOMPARE(box->toPlainText(), everything);
         QVERIFY(!control<QLabel>(form, "OnlyTaskSign")->isVisible());
+    }
+
+    // Ctrl+F in the log box searches it: every match highlighted, Enter and Shift+Enter go round them.
+    void ctrlFSearchesTheLogBox() {
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        auto* box = control<InvokerLogBox>(form, "Text1");
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier); // the window's first focus: the filter
+        QVERIFY(control<QLineEdit>(form, "FilterField")->isVisible());
+        QTest::keyClick(control<QLineEdit>(form, "FilterField"), Qt::Key_Escape);
+        QTest::mouseClick(box->viewport(), Qt::LeftButton); // the technician chooses the log box
+        QTRY_VERIFY(box->hasFocus());
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        auto* field = control<QLineEdit>(form, "LogSearchField");
+        QVERIFY(field->isVisible());
+        QVERIFY(!control<QLineEdit>(form, "FilterField")->isVisible());
+        const QString text = QStringLiteral("policy.client.invoker");
+        box->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(field, text);
+        const int matches = int(box->toPlainText().count(text));
+        QVERIFY(matches > 1);
+        QCOMPARE(box->extraSelections().size(), matches);
+        QCOMPARE(control<QLabel>(form, "LogSearchCount")->text(), QStringLiteral("%1 matches").arg(matches));
+        const int first = box->textCursor().selectionStart();
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Return);
+        // Enter goes on to another match, Shift+Enter back to the one before.
+        QTest::keyClick(field, Qt::Key_Return);
+        const int next = box->textCursor().selectionStart();
+        QVERIFY(next != first);
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        QVERIFY(box->textCursor().selectionStart() < next);
+        QCOMPARE(box->textCursor().selectedText(), text);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!field->isVisible());
+        QVERIFY(box->extraSelections().isEmpty());
     }
 
     // Details, from Enter on the current row: the task's fields and every log line of every day naming its
@@ -787,12 +976,59 @@ private slots:
                  QStringLiteral("Checked and kind"));
 
         Form2* log = form.form2();
-        log->show();
+        auto* viewLog = control<QCheckBox>(form, "CheckViewLog");
+        viewLog->setChecked(true);
         QVERIFY(QTest::qWaitForWindowExposed(log));
         QVERIFY(!log->frameGeometry().intersects(form.frameGeometry()));
         QVERIFY(log->width() >= 360);
         QTest::keyClick(log, Qt::Key_Escape);
         QVERIFY(!log->isVisible());
+        QVERIFY(!viewLog->isChecked()); // the tick says what is on the screen
+    }
+
+    // In either style the sync panel's buttons fit the status bar whole, every window has the main window's
+    // font, and a geometry saved on a larger screen is brought onto this one.
+    void fitsItsBarAndItsScreen_data() {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("Fusion") << "Fusion";
+        QTest::newRow("Windows") << "Windows";
+    }
+    void fitsItsBarAndItsScreen() {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(style);
+        const auto restoreStyle = qScopeGuard([&] { QApplication::setStyle(before); });
+        DemoWindow demo;
+        QVERIFY(demo.open());
+        Form1& form = *demo.form;
+        QMessageBox box;
+        QCOMPARE(QFontInfo(box.font()).family(), QFontInfo(form.font()).family());
+        QCOMPARE(box.font().pointSizeF(), form.font().pointSizeF());
+
+        form.findChild<SyncStatusPanel*>()->showRun(0);
+        auto* cancel = control<QPushButton>(form, "BtnCancelSync");
+        auto* bar = control<QWidget>(form, "StatusBar1");
+        QTRY_VERIFY(cancel->isVisible() && cancel->width() > 0);
+        QVERIFY(bar->rect().contains(QRect(cancel->mapTo(bar, QPoint(0, 0)), cancel->size())));
+        const int frame = cancel->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, cancel);
+        QVERIFY(cancel->height() - 2 * frame >= cancel->fontMetrics().height()); // a whole line inside
+        QVERIFY(cancel->width() >= cancel->fontMetrics().horizontalAdvance(QStringLiteral("Cancel")));
+
+        QTemporaryDir folder;
+        QSettings settings(folder.filePath(QStringLiteral("corvane.ini")), QSettings::IniFormat);
+        const QRect screen = form.screen()->availableGeometry();
+        form.setGeometry(QRect(screen.topLeft() + QPoint(100, 100), screen.size() * 2));
+        form.saveSettings(settings);
+        Form1 other(demo.agent.paths(), demo.messages, kClock);
+        other.restoreSettings(settings);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        QVERIFY2(screen.contains(other.frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(other.frameGeometry().x())
+                                .arg(other.frameGeometry().y())
+                                .arg(other.frameGeometry().width())
+                                .arg(other.frameGeometry().height())));
     }
 };
 

@@ -1,5 +1,6 @@
 // corvane: the main window over the local agent.
 #include "AgentPaths.h"
+#include "AppFont.h"
 #include "Form1.h"
 #include "MessagePresenter.h"
 #include "SettingsFile.h"
@@ -18,6 +19,7 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
+    useApplicationFont();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -64,8 +64,16 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
 
     m_dontAskAgain = new QCheckBox(QStringLiteral("&Don't ask again"), this);
     m_dontAskAgain->setObjectName(QStringLiteral("DontAskAgain"));
-    m_dontAskAgain->setToolTip(
-        QStringLiteral("Turn the preview back on from the context menu of Stop Install or Reinstall"));
+    const QString backOn =
+        QStringLiteral("Turn the preview back on from the menu of Stop Install or Reinstall "
+                       "(right click, Shift+F10 or the Menu key)");
+    m_dontAskAgain->setToolTip(backOn);
+    // Said where it is set, not only in a tooltip: the technician must find the way back.
+    auto* backOnNote = new QLabel(backOn, this);
+    backOnNote->setObjectName(QStringLiteral("PreviewBackOn"));
+    backOnNote->setWordWrap(true);
+    backOnNote->hide();
+    connect(m_dontAskAgain, &QCheckBox::toggled, backOnNote, &QWidget::setVisible);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setDefault(true);
@@ -88,6 +96,7 @@ ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* p
     bottom->addStretch(1);
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
+    layout->addWidget(backOnNote);
     // Wide enough for every refusal's words and tall enough for every task, within most of the screen.
     const QRect screen = (parent ? parent->screen() : QGuiApplication::primaryScreen())->availableGeometry();
     const int frame =

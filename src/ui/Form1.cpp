@@ -1,15 +1,22 @@
 #include "Form1.h"
 
 #include "ActionRunner.h"
+#include "AppFont.h"
+#include "AutoRefreshCheck.h"
 #include "CheckRule.h"
 #include "ClientDatabase.h"
+#include "ExportTarget.h"
 #include "Form2.h"
 #include "HistoryDialog.h"
 #include "InvokerLog.h"
 #include "InvokerLogBox.h"
 #include "LogBox.h"
+#include "LogSearchBar.h"
+#include "MenuKeys.h"
 #include "MessagePresenter.h"
+#include "NoticePanel.h"
 #include "OffThread.h"
+#include "ScreenFit.h"
 #include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
 #include "TaskFilterBar.h"
@@ -86,17 +93,6 @@ private:
     int& m_counter;
 };
 
-QFont windowFont() {
-    // Tahoma where the machine has it, else a sans serif of about its width.
-    QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans Condensed"), font.family()});
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
 QLabel* statusPanel(QWidget* parent) {
     auto* panel = new QLabel(parent);
     panel->setMinimumWidth(1); // a long text is cut rather than widen the window
@@ -117,9 +113,11 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
-    setFont(windowFont());
+    useApplicationFont();
+    setFont(applicationFont()); // this window was made before the application's font changed
     createControls();
     resize(twips(11160), twips(5625));
+    fitOnScreen(*this);
     layout()->activate(); // the list has its width before the first load, shown or not
     // A sync owns the status line while it runs; the list goes on being read beside it.
     connect(m_refresh, &TaskListRefresh::statusChanged, this, [this](const QString& text) {
@@ -210,8 +208,10 @@ void Form1::createControls() {
 
     StatusBar1 = new QWidget(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setFixedHeight(twips(240));
-    m_statusPanel1 = statusPanel(StatusBar1);
+    // The bar holds the sync panel's buttons: a line of the font inside a button's frame inside a panel's.
+    const int buttonFrame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    StatusBar1->setFixedHeight(std::max(twips(240), fontMetrics().height() + 2 * buttonFrame + 2));
+    m_statusPanel1 = new NoticePanel(int(Notice::Count), StatusBar1);
     m_statusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     m_statusPanel1->setAccessibleName(QStringLiteral("Notices"));
     m_statusUpdated = statusPanel(StatusBar1);
@@ -233,11 +233,11 @@ void Form1::createControls() {
     connect(m_syncPanel, &SyncStatusPanel::followClicked, this, &Form1::followSync);
     m_syncPanel->lookForSynchroniser(); // one left running by an earlier Corvane, or started by the agent
     auto* panel1Layout = new QHBoxLayout(m_statusPanel1);
-    panel1Layout->setContentsMargins(0, 1, 2, 1);
+    panel1Layout->setContentsMargins(0, 0, 2, 0);
     panel1Layout->addStretch(1);
     panel1Layout->addWidget(m_syncPanel);
 
-    Check1 = new QCheckBox(QStringLiteral("&Auto"), this);
+    Check1 = new AutoRefreshCheck(QStringLiteral("&Auto"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->setToolTip(QStringLiteral("Read the agent's tasks every five seconds"));
     Check1->setChecked(true);
@@ -251,6 +251,7 @@ void Form1::createControls() {
     for (QPushButton* button : {BtnStop, BtnUpdate}) {
         button->setContextMenuPolicy(Qt::ActionsContextMenu);
         button->addAction(m_actions->askAction());
+        MenuKeys::install(button);
     }
 
     CheckViewLog = new QCheckBox(QStringLiteral("&View Log"), this);
@@ -310,6 +311,8 @@ void Form1::createControls() {
     logLayout->setContentsMargins(0, 0, 0, 0);
     logLayout->setSpacing(twips(3240) - twips(2760 + 375));
     logLayout->addLayout(buttonRow);
+    m_logSearch = new LogSearchBar(Text1, this);
+    logLayout->addWidget(m_logSearch);
     logLayout->addWidget(Text1);
 
     m_splitter = new QSplitter(Qt::Vertical, this);
@@ -359,13 +362,22 @@ void Form1::createControls() {
     auto* historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
     connect(historyKey, &QShortcut::activated, this, [this] { showHistory(ListView1->currentKey(), false); });
     auto* filterKey = new QShortcut(QKeySequence::Find, this);
-    connect(filterKey, &QShortcut::activated, m_filterBar, &TaskFilterBar::activate);
+    // Ctrl+F searches the log box once the technician has gone into it, else filters the list.
+    connect(filterKey, &QShortcut::activated, this, [this] {
+        if (m_logSearch->isWanted())
+            m_logSearch->activate();
+        else
+            m_filterBar->activate();
+    });
 
     ListView1->setActionAvailable([this](TaskAction action) {
         return (action == TaskAction::StopInstall ? BtnStop : BtnUpdate)->isEnabled();
     });
     connect(ListView1, &TaskListView::actionRequested, this, &Form1::runActionFromMenu);
     connect(ListView1, &TaskListView::exportRequested, this, &Form1::exportList);
+    connect(ListView1, &TaskListView::legendRequested, this, [this](const QString& text) {
+        m_messages.show(text, QStringLiteral("Legend"), MessagePresenter::Icon::None);
+    });
     connect(ListView1, &TaskListView::onlyThisTaskRequested, this, &Form1::showOnlyTaskInLog);
     connect(ListView1, &TaskListView::detailsRequested, this, &Form1::showDetails);
     connect(ListView1, &TaskListView::historyRequested, this,
@@ -409,13 +421,15 @@ void Form1::runActionFromMenu(TaskAction action, const QString& key) {
 }
 
 void Form1::exportList() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the task list"),
-                                                      QStringLiteral("tasks.csv"),
-                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export the task list"), defaultExportPath(),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
     QString error;
-    if (!saveShownList(path, error))
+    if (saveShownList(path, error))
+        setStatus(exportedText(m_proxy->rowCount(), path));
+    else
         showMessage(error);
 }
 
@@ -429,6 +443,7 @@ bool Form1::saveShownList(const QString& path, QString& error) const {
 
 void Form1::restoreSettings(QSettings& settings) {
     restoreGeometry(settings.value(kGeometryKey).toByteArray());
+    fitOnScreen(*this); // saved on a larger screen, or at a smaller scale
     m_splitter->restoreState(settings.value(kSplitterKey).toByteArray());
     QList<int> sized;
     for (const QVariant& column : settings.value(kSizedColumnsKey).toList())
@@ -483,13 +498,15 @@ void Form1::onDatabaseMissingChanged(bool missing) {
     BtnPortal->setEnabled(!missing);
     BtnRefresh->setEnabled(!missing);
     BtnUpdate->setEnabled(!missing);
-    Check1->setChecked(!missing);
-    Check1->setEnabled(!missing);
-    if (missing) {
-        BusyScope busy(m_busy);
-        m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
-                        MessagePresenter::Icon::Critical);
-    }
+    Check1->setDatabaseMissing(missing);
+    if (missing)
+        showDatabaseMissing();
+}
+
+void Form1::showDatabaseMissing() {
+    BusyScope busy(m_busy);
+    m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
+                    MessagePresenter::Icon::Critical);
 }
 
 void Form1::readInvokerLog() {
@@ -517,6 +534,7 @@ void Form1::showLogUpdate(const InvokerLogUpdate& update) {
     if (update.kind == InvokerLogUpdate::Kind::Replaced &&
         update.status == InvokerLogPart::Status::Unreadable) {
         // Keep what the box shows; say why it no longer follows the log.
+        Text1->endReading();
         setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
         return;
     }
@@ -546,14 +564,7 @@ void Form1::showOnlyTaskInLog(const QString& key) {
 }
 
 void Form1::setNotice(Notice kind, const QString& text) {
-    m_notices[int(kind)] = text;
-    QStringList shown;
-    for (const QString& notice : m_notices) {
-        if (!notice.isEmpty())
-            shown << notice;
-    }
-    m_statusPanel1->setText(shown.join(QStringLiteral("  |  ")));
-    m_statusPanel1->setToolTip(shown.join(QLatin1Char('\n')));
+    m_statusPanel1->setNotice(int(kind), text);
 }
 
 void Form1::BtnRefresh_Click() {
@@ -599,6 +610,9 @@ void Form1::startAction(TaskAction action, const std::function<void()>& onCancel
             showMessage(kNothingCheckedMessage);
             Check1->setChecked(true);
         }
+        // Nothing can be checked without the database; say why rather than leave the technician guessing.
+        if (Check1->isDatabaseMissing())
+            showDatabaseMissing();
         Form_Load();
         return;
     }
@@ -665,6 +679,8 @@ void Form1::onActionDone(const ActionReport& report) {
 Form2* Form1::form2() {
     if (!m_form2) {
         m_form2 = new Form2(this);
+        // Closed by the technician (Escape, the title bar): View Log says so.
+        connect(m_form2, &Form2::closed, this, [this] { CheckViewLog->setChecked(false); });
         if (m_form2Geometry.isEmpty() || !m_form2->restoreGeometry(m_form2Geometry))
             placeBeside(*m_form2);
     }
@@ -785,6 +801,8 @@ void Form1::setSyncControlsEnabled(bool enabled) {
 
 void Form1::closeEvent(QCloseEvent* event) {
     // The program ends with the main window, whatever other window is open.
+    if (m_form2)
+        disconnect(m_form2, &Form2::closed, this, nullptr); // View Log is kept for the next start
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows) {
         if (window != this)

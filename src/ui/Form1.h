@@ -28,11 +28,14 @@ class QTimer;
 namespace corvane {
 
 class ActionRunner;
+class AutoRefreshCheck;
 class Form2;
 class HistoryDialog;
 class InvokerLogBox;
+class LogSearchBar;
 class TaskDetailsDialog;
 class MessagePresenter;
+class NoticePanel;
 class SyncStatusPanel;
 class TaskFilterBar;
 class TaskListModel;
@@ -105,6 +108,7 @@ private:
     void showOnlyTaskInLog(const QString& key);
     void showRows(const QList<TaskRow>& rows);
     void onDatabaseMissingChanged(bool missing);
+    void showDatabaseMissing();
     void onTaskListRead();
     void readInvokerLog();
     void showLogUpdate(const InvokerLogUpdate& update);
@@ -124,7 +128,6 @@ private:
     const Clock& m_clock;
     TaskListRefresh* m_refresh = nullptr;
     QString m_dbErrorText;
-    QString m_notices[int(Notice::Count)];
     // Shared with the worker that reads a large part of the log off the interface thread.
     std::shared_ptr<InvokerLogFollower> m_logFollower;
     bool m_logReadRunning = false;
@@ -146,6 +149,7 @@ private:
     TaskListModel* m_model = nullptr;
     TaskListProxy* m_proxy = nullptr;
     TaskFilterBar* m_filterBar = nullptr;
+    LogSearchBar* m_logSearch = nullptr;
     QSplitter* m_splitter = nullptr;
     InvokerLogBox* Text1 = nullptr;
     TaskListView* ListView1 = nullptr;
@@ -155,11 +159,11 @@ private:
     QPushButton* BtnPortal = nullptr;
     QPushButton* BtnUpdate = nullptr;
     QWidget* StatusBar1 = nullptr;
-    QLabel* m_statusPanel1 = nullptr;
+    NoticePanel* m_statusPanel1 = nullptr;
     QLabel* m_statusUpdated = nullptr;
     QLabel* m_statusPanel2 = nullptr;
     SyncStatusPanel* m_syncPanel = nullptr;
-    QCheckBox* Check1 = nullptr;
+    AutoRefreshCheck* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;
     QCheckBox* CheckViewLog = nullptr;
     QTimer* Timer1 = nullptr;

@@ -58,6 +58,11 @@ QString Form2::text() const {
     return text.isEmpty() ? text : text + QLatin1Char('\n');
 }
 
+void Form2::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    emit closed();
+}
+
 void Form2::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Form_Resize();

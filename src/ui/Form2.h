@@ -23,7 +23,11 @@ public:
     // The text, each line ended by a line break.
     QString text() const;
 
+signals:
+    void closed();
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -47,7 +47,9 @@ protected:
 } // namespace
 
 InvokerLogBox::InvokerLogBox(QWidget* parent)
-    : QPlainTextEdit(QStringLiteral("Text1"), parent) {
+    : QPlainTextEdit(parent) {
+    // Until the first read the box is empty, whatever message the window opens with.
+    setPlaceholderText(QStringLiteral("Reading..."));
     new InvokerLogHighlighter(document());
     m_sign = new QLabel(this);
     m_sign->setObjectName(QStringLiteral("OnlyTaskSign"));
@@ -61,12 +63,17 @@ InvokerLogBox::InvokerLogBox(QWidget* parent)
     m_sign->hide();
 }
 
+void InvokerLogBox::endReading() {
+    setPlaceholderText(QString());
+}
+
 bool InvokerLogBox::isAtEnd() const {
     return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
 }
 
 void InvokerLogBox::showUpdate(const InvokerLogUpdate& update, const QString& logPath) {
     m_logPath = logPath;
+    endReading();
     if (update.kind == InvokerLogUpdate::Kind::Unchanged)
         return; // nothing moves when nothing was written
     if (m_selecting) {
@@ -125,9 +132,15 @@ void InvokerLogBox::showText(const QString& text) {
 }
 
 void InvokerLogBox::showFiltered() {
+    // An indented line continues the entry above it ("return code 1603, see the package log" under a
+    // failure) and goes with it.
     QStringList kept;
+    bool entryKept = false;
     for (const QString& line : std::as_const(m_lines)) {
-        if (line.contains(m_onlyTask))
+        const bool continuation = line.startsWith(QLatin1Char(' ')) || line.startsWith(QLatin1Char('\t'));
+        if (!continuation)
+            entryKept = line.contains(m_onlyTask);
+        if (entryKept || line.contains(m_onlyTask))
             kept << line;
     }
     showText(kept.isEmpty() ? QString() : QStringLiteral("\n") + joinedForLogBox(kept));
@@ -168,7 +181,7 @@ QString InvokerLogBox::exitCodeToolTipAt(const QPoint& position) const {
     QStringList explained;
     for (const InstallerExitCode& code : installerExitCodesIn(line)) {
         if (!code.meaning.isEmpty())
-            explained << QStringLiteral("%1 = %2").arg(code.code).arg(code.meaning);
+            explained << QStringLiteral("%1 = %2").arg(code.written, code.meaning);
     }
     return explained.join(QLatin1Char('\n'));
 }

@@ -22,6 +22,8 @@ public:
 
     // Shows what the follower found; `logPath` is named when the log is missing.
     void showUpdate(const InvokerLogUpdate& update, const QString& logPath);
+    // The first read of the log is over, whatever it found: "Reading..." goes.
+    void endReading();
 
     // Shows only the lines containing `text` (a task's operation file), `label` naming the task in the
     // sign above the box; an empty text shows every line again.

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace corvane {
@@ -29,14 +30,20 @@ SyncStatusPanel::SyncStatusPanel(const QString& synchroniserPath, QWidget* paren
     setObjectName(QStringLiteral("SyncStatusPanel"));
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("SyncStatusText"));
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("BtnCancelSync"));
+    m_cancel->setToolTip(QStringLiteral("Stop following the Policy Sync (Escape)"));
+    // Escape in the main window; the log window's own Escape closes that window.
+    auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), m_cancel);
+    connect(cancelKey, &QShortcut::activated, m_cancel, &QPushButton::click);
     m_follow = new QPushButton(QStringLiteral("Follow"), this);
     m_follow->setObjectName(QStringLiteral("BtnFollowSync"));
     m_follow->setToolTip(QStringLiteral("Follow the running synchroniser's log from now on"));
     for (QPushButton* button : {m_cancel, m_follow}) {
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setFixedWidth(60);
+        // Reached with Tab, sized to their text and as high as the bar leaves them, in any style.
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setMinimumWidth(60);
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
         button->hide();
     }
     auto* layout = new QHBoxLayout(this);

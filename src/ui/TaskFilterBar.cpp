@@ -80,6 +80,12 @@ void TaskFilterBar::showSign() {
 }
 
 bool TaskFilterBar::eventFilter(QObject* watched, QEvent* event) {
+    // Escape in the field closes the filter, before any Escape of the window (a sync's Cancel).
+    if (watched == m_field && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
     if (watched == m_field && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         close();

@@ -13,12 +13,49 @@
 #include <QItemSelection>
 #include <QMenu>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
 namespace corvane {
 
 namespace {
 // A column shown from the header's menu that had no width yet.
 constexpr int kShownColumnWidth = 90;
+
+const QString kLegend = QStringLiteral(
+    "Icons\n"
+    "Clock with a green arrow: a package of a policy. Only these rows can be checked for Stop Install and "
+    "Reinstall.\n"
+    "Rings with a green arrow: a pushed task.\n"
+    "Clock beside a person: a portal task, or a task whose descriptor is not a package's.\n\n"
+    "Colours\n"
+    "Red: the installation failed and the agent reschedules it (Reschedule \"Yes:Error\").\n"
+    "Green: the package is being installed now (Active for the agent and its scheduler).\n"
+    "Grey: not a package of a policy (pushed or portal), or no descriptor; it cannot be checked.\n"
+    "Black: any other package.\n\n"
+    "The hidden \"Task\" column (the task id) is turned on in this menu, the menu of the column headers.");
+
+// A red, green or grey row keeps its colour when selected, focused or not: the text is drawn in it on a
+// light tint of the selection colour, which it stays readable on.
+class TaskRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        if (!(option->state & QStyle::State_Selected) || !foreground.canConvert<QColor>())
+            return;
+        const QColor colour = foreground.value<QColor>();
+        const QColor highlight = option->palette.color(QPalette::Active, QPalette::Highlight);
+        const QColor base = option->palette.color(QPalette::Active, QPalette::Base);
+        const QColor tint((highlight.red() + 3 * base.red()) / 4, (highlight.green() + 3 * base.green()) / 4,
+                          (highlight.blue() + 3 * base.blue()) / 4);
+        option->palette.setColor(QPalette::Active, QPalette::Highlight, tint);
+        option->palette.setColor(QPalette::HighlightedText, colour);
+    }
+};
 } // namespace
 
 TaskListView::TaskListView(TaskListProxy* proxy, const Clock& clock, QWidget* parent)
@@ -35,6 +72,7 @@ TaskListView::TaskListView(TaskListProxy* proxy, const Clock& clock, QWidget* pa
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAllColumnsShowFocus(true); // the current row is drawn across the whole list
     setIconSize(QSize(18, 16));
+    setItemDelegate(new TaskRowDelegate(this));
 
     QHeaderView* header = this->header();
     header->setStretchLastSection(false);
@@ -46,11 +84,18 @@ TaskListView::TaskListView(TaskListProxy* proxy, const Clock& clock, QWidget* pa
     header->setSectionHidden(TaskListModel::kTaskIdColumn, true);
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(header, &QHeaderView::customContextMenuRequested, this, &TaskListView::showHeaderMenu);
-    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
-        if (!m_fitting && !m_restoring)
-            m_sizedColumns.insert(column);
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (m_fitting || m_restoring)
+            return;
+        m_sizedColumns.insert(column);
+        if (column == 0 && size < firstColumnMinimum())
+            QTimer::singleShot(0, this, [this] { fitColumns(); }); // not narrower than its icon
     });
 
+    // Turning the filter off or on, or sorting, keeps the current row in view: it is the technician's.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_proxy, signal, this, &TaskListView::keepCurrentInView);
+    connect(m_proxy, &QAbstractItemModel::layoutChanged, this, &TaskListView::keepCurrentInView);
     connect(m_proxy, &QAbstractItemModel::modelAboutToBeReset, this, &TaskListView::rememberPlace);
     connect(m_proxy, &QAbstractItemModel::modelReset, this, &TaskListView::restorePlace);
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TaskListView::noteTechnicianMoved);
@@ -191,7 +236,20 @@ void TaskListView::showHeaderMenu(const QPoint& position) {
     }
     menu.addSeparator();
     menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
+    menu.addAction(QStringLiteral("&Legend..."), this, [this] { emit legendRequested(kLegend); });
     menu.exec(header->mapToGlobal(position));
+}
+
+int TaskListView::firstColumnMinimum() const {
+    // Up to the icon's right edge, where the style draws it after the check box.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration;
+    option.decorationSize = iconSize();
+    option.icon = QIcon(QPixmap(iconSize()));
+    option.checkState = Qt::Checked;
+    option.rect = QRect(0, 0, 1000, iconSize().height() + 4);
+    return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this).right() + 1;
 }
 
 void TaskListView::fitColumns() {
@@ -201,7 +259,22 @@ void TaskListView::fitColumns() {
         if (!m_sizedColumns.contains(column))
             header()->resizeSection(column, int(listWidth * kTaskColumns.at(column).widthFraction));
     }
+    // However narrow the list, the row's icon shows whole.
+    if (header()->sectionSize(0) < firstColumnMinimum())
+        header()->resizeSection(0, firstColumnMinimum());
     m_fitting = false;
+}
+
+void TaskListView::keepCurrentInView() {
+    if (m_restoring || m_keepingInView)
+        return;
+    // Once the view has taken in every change of the same step.
+    m_keepingInView = true;
+    QTimer::singleShot(0, this, [this] {
+        m_keepingInView = false;
+        if (currentIndex().isValid())
+            scrollTo(currentIndex());
+    });
 }
 
 void TaskListView::resizeEvent(QResizeEvent* event) {
@@ -263,22 +336,36 @@ void TaskListView::restorePlace() {
         if (row.colour == TaskRow::Colour::Green)
             activeKeys.insert(row.key);
     }
-    const bool becameActive = !(activeKeys - m_activeKeys).isEmpty();
+    const QSet<QString> newlyActive = activeKeys - m_activeKeys;
+    const bool becameActive = m_loaded && !newlyActive.isEmpty();
     const bool technicianBusy =
         m_technicianMovedAt.isValid() && m_technicianMovedAt.secsTo(m_clock.now()) < kKeepPlaceSeconds;
-    const int target = scrollTargetRow(rows);
+    // At the first load the first Active row; later the task that has just become Active, which may sit
+    // below a row that has been Active all along.
+    int target = m_loaded ? -1 : scrollTargetRow(rows);
+    if (becameActive) {
+        for (int row = 0; row < m_proxy->rowCount(); ++row) {
+            const int source = m_proxy->mapToSource(m_proxy->index(row, 0)).row();
+            if (newlyActive.contains(rows.at(source).key)) {
+                target = source;
+                break;
+            }
+        }
+    }
     const QModelIndex targetIndex =
         target < 0 ? QModelIndex() : m_proxy->mapFromSource(m_model->index(target, 0));
     const QModelIndex top = indexOfKey(m_place.topKey);
     // The scroll bars still have the old list's range until the rows are laid out.
     executeDelayedItemsLayout();
     updateGeometries();
-    if (targetIndex.isValid() && (!m_loaded || (becameActive && !technicianBusy)))
+    if (targetIndex.isValid() && (!m_loaded || !technicianBusy))
         scrollTo(targetIndex);
     else if (top.isValid())
         scrollTo(top, QAbstractItemView::PositionAtTop);
     horizontalScrollBar()->setValue(m_place.horizontalScroll);
-    m_activeKeys = activeKeys;
+    // A task that became Active while the technician was busy is still news once they are not.
+    m_activeKeys =
+        (targetIndex.isValid() && m_loaded && technicianBusy) ? (activeKeys & m_activeKeys) : activeKeys;
     m_loaded = m_loaded || !rows.isEmpty();
     fitColumns();
     m_restoring = false;

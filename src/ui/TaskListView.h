@@ -52,6 +52,8 @@ signals:
     void onlyThisTaskRequested(const QString& key);
     void historyRequested(const QString& key);
     void exportRequested();
+    // The header menu's "Legend...": what the icons and the colours of the rows mean.
+    void legendRequested(const QString& text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -68,6 +70,8 @@ private:
     void rememberPlace();
     void restorePlace();
     void noteTechnicianMoved();
+    int firstColumnMinimum() const;
+    void keepCurrentInView();
     QModelIndex indexOfKey(const QString& key, int column = 0) const;
     QString keyAt(const QModelIndex& index) const;
 
@@ -92,6 +96,7 @@ private:
 
     QSet<int> m_sizedColumns; // widths the technician chose; the others follow the list's width
     bool m_fitting = false;
+    bool m_keepingInView = false;
 };
 
 } // namespace corvane

@@ -5,7 +5,9 @@
 #include "AgentTree.h"
 #include "Form1.h"
 #include "HistoryDialog.h"
+#include "LogSearchBar.h"
 #include "MessagePresenter.h"
+#include "SyncStatusPanel.h"
 #include "TaskDetailsDialog.h"
 #include "TaskFilterBar.h"
 #include "TaskListModel.h"
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -97,6 +100,26 @@ int main(int argc, char* argv[]) {
     if (auto* field = form.findChild<QLineEdit*>(QStringLiteral("FilterField")))
         field->setText(QStringLiteral("pending"));
     ok = save(form, out.filePath(QStringLiteral("window-filter%1.png").arg(suffix))) && ok;
+
+    // A Policy Sync running, its Cancel in the status bar; the filter off again, the found row in view.
+    if (auto* field = form.findChild<QLineEdit*>(QStringLiteral("FilterField"))) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(field, &escape);
+    }
+    if (auto* panel = form.findChild<SyncStatusPanel*>())
+        panel->showRun(42000);
+    ok = save(form, out.filePath(QStringLiteral("window-sync-running%1.png").arg(suffix))) && ok;
+    if (auto* panel = form.findChild<SyncStatusPanel*>())
+        panel->endRun(false);
+
+    // A search in the log box.
+    if (auto* search = form.findChild<LogSearchBar*>()) {
+        search->activate();
+        if (auto* field = form.findChild<QLineEdit*>(QStringLiteral("LogSearchField")))
+            field->setText(QStringLiteral("CORE01_1204"));
+        ok = save(form, out.filePath(QStringLiteral("window-log-search%1.png").arg(suffix))) && ok;
+        search->hide();
+    }
 
     // The details of the task whose installation failed.
     TaskDetailsDialog* details = form.showDetails(QStringLiteral("kCORE01_1204"));
