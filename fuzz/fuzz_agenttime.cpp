@@ -1,6 +1,6 @@
 // Agent time (seconds since 1970) to "dd/mm/yy hh:nn".
-#include "AgentTime.h"
 #include "FuzzInput.h"
+#include "agent/AgentTime.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // The package name cut out of a descriptor's bytes.
 #include "FuzzInput.h"
-#include "PackageDescriptor.h"
+#include "agent/PackageDescriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray content = corvane::descriptorContent(fuzzBytes(data, size));

@@ -1,6 +1,6 @@
 // Today's part of an invoker log.
 #include "FuzzInput.h"
-#include "InvokerLog.h"
+#include "agent/InvokerLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray content = fuzzBytes(data, size);

@@ -1,7 +1,7 @@
 // A record's field encoding: any texts, ';' and the escape character included, come back whole from a joined
 // record, and two different texts are never stored alike (an action must not name another operation).
 #include "FuzzInput.h"
-#include "TaskRecord.h"
+#include "agent/TaskRecord.h"
 
 #include <QString>
 #include <QStringList>

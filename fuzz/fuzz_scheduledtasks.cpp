@@ -1,7 +1,7 @@
 // The scheduled-task file merged into a table that the database loader filled.
 #include "FuzzInput.h"
-#include "ScheduledTasks.h"
-#include "TaskTable.h"
+#include "agent/ScheduledTasks.h"
+#include "agent/TaskTable.h"
 
 #include <QBuffer>
 

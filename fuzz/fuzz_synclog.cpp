@@ -1,8 +1,8 @@
 // Following a synchroniser log: the input's first line is the log before the run, the rest is what the
 // run appends, in two writes with a pass after each. The follower must count exactly the appended lines.
 #include "FuzzInput.h"
-#include "SyncLog.h"
-#include "TextLines.h"
+#include "base/TextLines.h"
+#include "sync/SyncLog.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // A list row built from any record text and any descriptor answer. Input: the record, a line break, then
 // the answer (no line break: the descriptor could not be read).
 #include "FuzzInput.h"
-#include "TaskList.h"
+#include "tasklist/TaskList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString input = QString::fromUtf8(fuzzBytes(data, size));

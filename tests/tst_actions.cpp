@@ -1,10 +1,10 @@
 // Stop Install, Reinstall and their preview, against real databases that change under the action.
-#include "ClientDatabase.h"
-#include "Feedback.h"
-#include "TaskActions.h"
-#include "TaskRecord.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
+#include "actions/TaskActions.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
+#include "tasklist/Feedback.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,8 +1,8 @@
 // The task table, the task record, state names, agent time and the agent's paths.
-#include "AgentPaths.h"
-#include "AgentTime.h"
-#include "TaskRecord.h"
-#include "TaskTable.h"
+#include "agent/AgentPaths.h"
+#include "agent/AgentTime.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,19 +1,19 @@
 // The agent's files as untrusted input: whatever stands at an agent path (a FIFO, a device, a file that never
 // ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
 // what it could not read.
-#include "AgentFile.h"
-#include "ClientDatabase.h"
 #include "CorvanectlRun.h"
 #include "FixedClock.h"
-#include "InvokerLog.h"
-#include "PackageDescriptor.h"
 #include "ProcessMemory.h"
-#include "ScheduledTasks.h"
-#include "SqliteConnection.h"
-#include "TaskList.h"
-#include "TaskListRefresh.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
+#include "agent/ClientDatabase.h"
+#include "agent/InvokerLog.h"
+#include "agent/PackageDescriptor.h"
+#include "agent/ScheduledTasks.h"
+#include "agent/TaskTable.h"
+#include "base/AgentFile.h"
+#include "base/SqliteConnection.h"
+#include "tasklist/TaskList.h"
+#include "tasklist/TaskListRefresh.h"
 
 #include <QDir>
 #include <QElapsedTimer>

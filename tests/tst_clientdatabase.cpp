@@ -1,8 +1,8 @@
 // Loading the agent's operations and running statements on real SQLite files.
-#include "ClientDatabase.h"
-#include "SqliteConnection.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskTable.h"
+#include "base/SqliteConnection.h"
 
 #include <QElapsedTimer>
 #include <QFile>

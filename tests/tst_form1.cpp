@@ -1,15 +1,15 @@
 // The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
 #include "ActionHelpers.h"
-#include "ActionRunner.h"
 #include "FixedClock.h"
-#include "Form1.h"
-#include "Form2.h"
-#include "MessagePresenter.h"
-#include "SyncLog.h"
-#include "TaskList.h"
 #include "TaskListHelpers.h"
-#include "TaskListModel.h"
 #include "TestAgent.h"
+#include "sync/SyncLog.h"
+#include "tasklist/TaskList.h"
+#include "ui/ActionRunner.h"
+#include "ui/Form1.h"
+#include "ui/Form2.h"
+#include "ui/MessagePresenter.h"
+#include "ui/TaskListModel.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

@@ -1,7 +1,7 @@
 // Today's part of the invoker log.
-#include "InvokerLog.h"
-#include "InvokerLogFollower.h"
 #include "TestAgent.h"
+#include "agent/InvokerLog.h"
+#include "agent/InvokerLogFollower.h"
 
 #include <QFile>
 #include <QLocale>

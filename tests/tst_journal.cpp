@@ -1,13 +1,13 @@
 // The journal of changes and Undo, against real agent databases and real corvanectl processes.
-#include "ClientDatabase.h"
 #include "CorvanectlRun.h"
-#include "Feedback.h"
-#include "Journal.h"
-#include "SqliteConnection.h"
-#include "TaskActions.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
-#include "Undo.h"
+#include "actions/Journal.h"
+#include "actions/TaskActions.h"
+#include "actions/Undo.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskTable.h"
+#include "base/SqliteConnection.h"
+#include "tasklist/Feedback.h"
 
 #include <QDir>
 #include <QJsonArray>

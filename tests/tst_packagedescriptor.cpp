@@ -1,6 +1,6 @@
 // Reading a package's name out of its descriptor.
-#include "PackageDescriptor.h"
 #include "TestAgent.h"
+#include "agent/PackageDescriptor.h"
 
 #include <QTest>
 

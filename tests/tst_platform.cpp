@@ -1,14 +1,14 @@
 // What differs on Windows, the users' platform: the agent's fixed paths (and those of a 32-bit agent), logs
 // the agent holds open while Corvane reads them, how the synchroniser is started, and the command line's
 // streams. The cases that need Windows itself run under Wine in CI.
-#include "AgentPaths.h"
 #include "CorvanectlRun.h"
 #include "FixedClock.h"
-#include "Form1.h"
-#include "MessagePresenter.h"
-#include "TaskListModel.h"
 #include "TestAgent.h"
 #include "TextPresenter.h"
+#include "agent/AgentPaths.h"
+#include "ui/Form1.h"
+#include "ui/MessagePresenter.h"
+#include "ui/TaskListModel.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 // Merging the scheduled-task file into the task table.
-#include "ScheduledTasks.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
+#include "agent/ScheduledTasks.h"
+#include "agent/TaskTable.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,8 +1,8 @@
 // Policy Sync: following the synchroniser's log, and real runs against the stand-in synchroniser.
-#include "PolicySyncRun.h"
-#include "SyncLog.h"
 #include "TestAgent.h"
-#include "TextLines.h"
+#include "base/TextLines.h"
+#include "sync/PolicySyncRun.h"
+#include "sync/SyncLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 // Building the list's rows from the task table: texts, colours, icons, tags, order and scroll target.
-#include "Feedback.h"
 #include "FixedClock.h"
-#include "TaskList.h"
-#include "TaskListExport.h"
-#include "TaskListLoader.h"
-#include "TaskListRefresh.h"
-#include "TaskTable.h"
 #include "TestAgent.h"
+#include "agent/TaskTable.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskList.h"
+#include "tasklist/TaskListExport.h"
+#include "tasklist/TaskListLoader.h"
+#include "tasklist/TaskListRefresh.h"
 
 #include <QSignalSpy>
 #include <QTest>

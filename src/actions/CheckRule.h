@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TaskRow.h"
+#include "tasklist/TaskRow.h"
 
 namespace corvane {
 

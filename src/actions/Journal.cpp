@@ -1,6 +1,6 @@
-#include "Journal.h"
+#include "actions/Journal.h"
 
-#include "TaskRecord.h"
+#include "agent/TaskRecord.h"
 
 #include <QDir>
 

@@ -1,12 +1,12 @@
-#include "TaskActions.h"
+#include "actions/TaskActions.h"
 
-#include "ClientDatabase.h"
-#include "Feedback.h"
-#include "Journal.h"
-#include "SqliteConnection.h"
-#include "TaskRecord.h"
-#include "TaskRow.h"
-#include "TaskTable.h"
+#include "actions/Journal.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
+#include "base/SqliteConnection.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskRow.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SqliteConnection.h"
+#include "base/SqliteConnection.h"
 
 #include <QList>
 #include <QString>

@@ -1,10 +1,10 @@
-#include "Undo.h"
+#include "actions/Undo.h"
 
-#include "Feedback.h"
-#include "Journal.h"
-#include "SqliteConnection.h"
-#include "TaskRecord.h"
-#include "TaskRow.h"
+#include "actions/Journal.h"
+#include "agent/TaskRecord.h"
+#include "base/SqliteConnection.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskRow.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TaskActions.h"
+#include "actions/TaskActions.h"
 
 namespace corvane {
 

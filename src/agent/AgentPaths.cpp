@@ -1,4 +1,4 @@
-#include "AgentPaths.h"
+#include "agent/AgentPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

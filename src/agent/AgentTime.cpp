@@ -1,4 +1,4 @@
-#include "AgentTime.h"
+#include "agent/AgentTime.h"
 
 #include <QDate>
 

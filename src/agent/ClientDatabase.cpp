@@ -1,10 +1,10 @@
-#include "ClientDatabase.h"
+#include "agent/ClientDatabase.h"
 
-#include "AgentFile.h"
-#include "AgentTime.h"
-#include "SqliteConnection.h"
-#include "TaskRecord.h"
-#include "TaskTable.h"
+#include "agent/AgentTime.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
+#include "base/AgentFile.h"
+#include "base/SqliteConnection.h"
 
 #include <QFileInfo>
 #include <QList>

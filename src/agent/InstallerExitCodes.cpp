@@ -1,4 +1,4 @@
-#include "InstallerExitCodes.h"
+#include "agent/InstallerExitCodes.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
-#include "InvokerLog.h"
+#include "agent/InvokerLog.h"
 
-#include "AgentFile.h"
-#include "TextLines.h"
+#include "base/AgentFile.h"
+#include "base/TextLines.h"
 
 #include <QBuffer>
 

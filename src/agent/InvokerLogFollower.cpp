@@ -1,7 +1,7 @@
-#include "InvokerLogFollower.h"
+#include "agent/InvokerLogFollower.h"
 
-#include "AgentFile.h"
-#include "TextLines.h"
+#include "base/AgentFile.h"
+#include "base/TextLines.h"
 
 namespace corvane {
 

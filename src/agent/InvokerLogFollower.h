@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FileState.h"
-#include "InvokerLog.h"
+#include "agent/InvokerLog.h"
+#include "base/FileState.h"
 
 #include <QDate>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "InvokerLogSearch.h"
+#include "agent/InvokerLogSearch.h"
 
-#include "AgentFile.h"
-#include "InvokerLog.h"
-#include "TextLines.h"
+#include "agent/InvokerLog.h"
+#include "base/AgentFile.h"
+#include "base/TextLines.h"
 
 namespace corvane {
 

@@ -1,7 +1,7 @@
-#include "PackageDescriptor.h"
+#include "agent/PackageDescriptor.h"
 
-#include "AgentFile.h"
-#include "TextLines.h"
+#include "base/AgentFile.h"
+#include "base/TextLines.h"
 
 #include <QDir>
 #include <QRegularExpression>

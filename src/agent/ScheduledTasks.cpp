@@ -1,10 +1,10 @@
-#include "ScheduledTasks.h"
+#include "agent/ScheduledTasks.h"
 
-#include "AgentTime.h"
-#include "TaskRecord.h"
-#include "TaskTable.h"
+#include "agent/AgentTime.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
 
-#include "AgentFile.h"
+#include "base/AgentFile.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "TaskRecord.h"
+#include "agent/TaskRecord.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "TaskTable.h"
+#include "agent/TaskTable.h"
 
 namespace corvane {
 

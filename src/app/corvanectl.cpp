@@ -1,16 +1,16 @@
 // corvanectl: the agent's tasks and logs from the command line, through the same code as the window.
-#include "AgentPaths.h"
-#include "ClientDatabase.h"
-#include "Clock.h"
-#include "Feedback.h"
-#include "InvokerLog.h"
-#include "Journal.h"
-#include "PolicySyncRun.h"
-#include "TaskActions.h"
-#include "TaskList.h"
-#include "TaskListExport.h"
-#include "TaskListLoader.h"
-#include "Undo.h"
+#include "actions/Journal.h"
+#include "actions/TaskActions.h"
+#include "actions/Undo.h"
+#include "agent/AgentPaths.h"
+#include "agent/ClientDatabase.h"
+#include "agent/InvokerLog.h"
+#include "base/Clock.h"
+#include "sync/PolicySyncRun.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskList.h"
+#include "tasklist/TaskListExport.h"
+#include "tasklist/TaskListLoader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

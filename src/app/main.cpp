@@ -1,9 +1,9 @@
 // corvane: the main window over the local agent.
-#include "AgentPaths.h"
-#include "AppFont.h"
-#include "Form1.h"
-#include "MessagePresenter.h"
-#include "SettingsFile.h"
+#include "agent/AgentPaths.h"
+#include "ui/AppFont.h"
+#include "ui/Form1.h"
+#include "ui/MessagePresenter.h"
+#include "ui/SettingsFile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

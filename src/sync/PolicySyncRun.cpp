@@ -1,6 +1,6 @@
-#include "PolicySyncRun.h"
+#include "sync/PolicySyncRun.h"
 
-#include "OffThread.h"
+#include "base/OffThread.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AgentPaths.h"
-#include "SyncLog.h"
-#include "SynchroniserSystem.h"
+#include "agent/AgentPaths.h"
+#include "sync/SyncLog.h"
+#include "sync/SynchroniserSystem.h"
 
 #include <QElapsedTimer>
 #include <QObject>

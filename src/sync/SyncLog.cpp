@@ -1,7 +1,7 @@
-#include "SyncLog.h"
+#include "sync/SyncLog.h"
 
-#include "AgentFile.h"
-#include "TextLines.h"
+#include "base/AgentFile.h"
+#include "base/TextLines.h"
 
 namespace corvane {
 

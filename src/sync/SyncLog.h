@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileState.h"
+#include "base/FileState.h"
 
 #include <QByteArrayView>
 #include <QString>

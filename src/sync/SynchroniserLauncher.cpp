@@ -1,4 +1,4 @@
-#include "PolicySyncRun.h"
+#include "sync/PolicySyncRun.h"
 
 #include <QList>
 

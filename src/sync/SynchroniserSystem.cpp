@@ -1,4 +1,4 @@
-#include "SynchroniserSystem.h"
+#include "sync/SynchroniserSystem.h"
 
 #include <QCryptographicHash>
 #include <QDir>

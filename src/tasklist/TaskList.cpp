@@ -1,7 +1,7 @@
-#include "TaskList.h"
+#include "tasklist/TaskList.h"
 
-#include "TaskRecord.h"
-#include "TaskTable.h"
+#include "agent/TaskRecord.h"
+#include "agent/TaskTable.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PackageDescriptor.h"
-#include "TaskRow.h"
+#include "agent/PackageDescriptor.h"
+#include "tasklist/TaskRow.h"
 
 #include <QList>
 #include <QString>

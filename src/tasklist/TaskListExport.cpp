@@ -1,6 +1,6 @@
-#include "TaskListExport.h"
+#include "tasklist/TaskListExport.h"
 
-#include "TaskList.h"
+#include "tasklist/TaskList.h"
 
 #include <QDir>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TaskRow.h"
+#include "tasklist/TaskRow.h"
 
 #include <QList>
 #include <QString>

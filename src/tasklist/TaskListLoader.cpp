@@ -1,9 +1,9 @@
-#include "TaskListLoader.h"
+#include "tasklist/TaskListLoader.h"
 
-#include "AgentPaths.h"
-#include "Feedback.h"
-#include "ScheduledTasks.h"
-#include "TaskList.h"
+#include "agent/AgentPaths.h"
+#include "agent/ScheduledTasks.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskList.h"
 
 namespace corvane {
 

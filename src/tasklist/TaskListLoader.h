@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ClientDatabase.h"
-#include "TaskRow.h"
-#include "TaskTable.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskTable.h"
+#include "tasklist/TaskRow.h"
 
 #include <QList>
 

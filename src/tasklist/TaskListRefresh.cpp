@@ -1,9 +1,9 @@
-#include "TaskListRefresh.h"
+#include "tasklist/TaskListRefresh.h"
 
-#include "Clock.h"
-#include "Feedback.h"
-#include "OffThread.h"
-#include "TaskList.h"
+#include "base/Clock.h"
+#include "base/OffThread.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskList.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

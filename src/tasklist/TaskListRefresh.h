@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AgentPaths.h"
-#include "TaskListLoader.h"
-#include "TaskRow.h"
-#include "TaskTable.h"
+#include "agent/AgentPaths.h"
+#include "agent/TaskTable.h"
+#include "tasklist/TaskListLoader.h"
+#include "tasklist/TaskRow.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "ActionPreviewDialog.h"
+#include "ui/ActionPreviewDialog.h"
 
-#include "TaskRow.h"
+#include "tasklist/TaskRow.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

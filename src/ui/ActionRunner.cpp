@@ -1,9 +1,9 @@
-#include "ActionRunner.h"
+#include "ui/ActionRunner.h"
 
-#include "Feedback.h"
-#include "MessagePresenter.h"
-#include "OffThread.h"
-#include "Undo.h"
+#include "actions/Undo.h"
+#include "base/OffThread.h"
+#include "tasklist/Feedback.h"
+#include "ui/MessagePresenter.h"
 
 #include <QAction>
 #include <QCoreApplication>

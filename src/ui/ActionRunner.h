@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AgentPaths.h"
-#include "TaskActions.h"
+#include "actions/TaskActions.h"
+#include "agent/AgentPaths.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "AppFont.h"
+#include "ui/AppFont.h"
 
 #include <QApplication>
 

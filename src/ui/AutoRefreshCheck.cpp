@@ -1,4 +1,4 @@
-#include "AutoRefreshCheck.h"
+#include "ui/AutoRefreshCheck.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "ExportTarget.h"
+#include "ui/ExportTarget.h"
 
 #include <QDir>
 #include <QStandardPaths>

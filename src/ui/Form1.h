@@ -1,14 +1,14 @@
 #pragma once
 
-#include "AgentPaths.h"
-#include "Clock.h"
-#include "Feedback.h"
-#include "InvokerLogFollower.h"
-#include "PolicySyncRun.h"
-#include "TaskActions.h"
-#include "TaskListRefresh.h"
-#include "TaskRow.h"
-#include "TaskTable.h"
+#include "actions/TaskActions.h"
+#include "agent/AgentPaths.h"
+#include "agent/InvokerLogFollower.h"
+#include "agent/TaskTable.h"
+#include "base/Clock.h"
+#include "sync/PolicySyncRun.h"
+#include "tasklist/Feedback.h"
+#include "tasklist/TaskListRefresh.h"
+#include "tasklist/TaskRow.h"
 
 #include <QIcon>
 #include <QMap>

@@ -1,8 +1,8 @@
-#include "Form2.h"
+#include "ui/Form2.h"
 
-#include "LogBox.h"
-#include "SyncLog.h"
-#include "Twips.h"
+#include "sync/SyncLog.h"
+#include "ui/LogBox.h"
+#include "ui/Twips.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

@@ -1,9 +1,9 @@
-#include "HistoryDialog.h"
+#include "ui/HistoryDialog.h"
 
-#include "Journal.h"
-#include "OffThread.h"
-#include "TaskListExport.h"
-#include "TaskRow.h"
+#include "actions/Journal.h"
+#include "base/OffThread.h"
+#include "tasklist/TaskListExport.h"
+#include "tasklist/TaskRow.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "InvokerLogBox.h"
+#include "ui/InvokerLogBox.h"
 
-#include "InstallerExitCodes.h"
-#include "InvokerLog.h"
-#include "LogBox.h"
+#include "agent/InstallerExitCodes.h"
+#include "agent/InvokerLog.h"
+#include "ui/LogBox.h"
 
 #include <QContextMenuEvent>
 #include <QDir>

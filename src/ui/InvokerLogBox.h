@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InvokerLogFollower.h"
+#include "agent/InvokerLogFollower.h"
 
 #include <QList>
 #include <QPlainTextEdit>

@@ -1,4 +1,4 @@
-#include "LogSearchBar.h"
+#include "ui/LogSearchBar.h"
 
 #include <QApplication>
 #include <QFocusEvent>

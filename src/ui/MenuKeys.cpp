@@ -1,4 +1,4 @@
-#include "MenuKeys.h"
+#include "ui/MenuKeys.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,6 +1,6 @@
-#include "MessagePresenter.h"
+#include "ui/MessagePresenter.h"
 
-#include "ActionPreviewDialog.h"
+#include "ui/ActionPreviewDialog.h"
 
 #include <QMessageBox>
 #include <QPushButton>

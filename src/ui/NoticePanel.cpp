@@ -1,4 +1,4 @@
-#include "NoticePanel.h"
+#include "ui/NoticePanel.h"
 
 #include <QChildEvent>
 #include <QEvent>

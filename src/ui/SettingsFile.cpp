@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "ui/SettingsFile.h"
 
 #include <QDateTime>
 #include <QDir>

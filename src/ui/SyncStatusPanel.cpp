@@ -1,6 +1,6 @@
-#include "SyncStatusPanel.h"
+#include "ui/SyncStatusPanel.h"
 
-#include "OffThread.h"
+#include "base/OffThread.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

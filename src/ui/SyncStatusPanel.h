@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SynchroniserSystem.h"
+#include "sync/SynchroniserSystem.h"
 
 #include <QElapsedTimer>
 #include <QWidget>

@@ -1,10 +1,10 @@
-#include "TaskDetailsDialog.h"
+#include "ui/TaskDetailsDialog.h"
 
-#include "HistoryDialog.h"
-#include "InvokerLogSearch.h"
-#include "Journal.h"
-#include "OffThread.h"
-#include "TaskRecord.h"
+#include "actions/Journal.h"
+#include "agent/InvokerLogSearch.h"
+#include "agent/TaskRecord.h"
+#include "base/OffThread.h"
+#include "ui/HistoryDialog.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

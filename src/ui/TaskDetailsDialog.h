@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AgentPaths.h"
-#include "TaskRow.h"
+#include "agent/AgentPaths.h"
+#include "tasklist/TaskRow.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "TaskFilterBar.h"
+#include "ui/TaskFilterBar.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

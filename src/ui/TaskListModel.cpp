@@ -1,7 +1,7 @@
-#include "TaskListModel.h"
+#include "ui/TaskListModel.h"
 
-#include "TaskList.h"
-#include "TaskListExport.h"
+#include "tasklist/TaskList.h"
+#include "tasklist/TaskListExport.h"
 
 #include <QColor>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TaskActions.h"
-#include "TaskRow.h"
+#include "actions/TaskActions.h"
+#include "tasklist/TaskRow.h"
 
 #include <QAbstractTableModel>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "TaskListProxy.h"
+#include "ui/TaskListProxy.h"
 
-#include "TaskListModel.h"
+#include "ui/TaskListModel.h"
 
 #include <QCollator>
 #include <QDateTime>

@@ -1,10 +1,10 @@
-#include "TaskListView.h"
+#include "ui/TaskListView.h"
 
-#include "Clock.h"
-#include "TaskList.h"
-#include "TaskListExport.h"
-#include "TaskListModel.h"
-#include "TaskListProxy.h"
+#include "base/Clock.h"
+#include "tasklist/TaskList.h"
+#include "tasklist/TaskListExport.h"
+#include "ui/TaskListModel.h"
+#include "ui/TaskListProxy.h"
 
 #include <QApplication>
 #include <QClipboard>

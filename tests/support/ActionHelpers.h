@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Form1.h"
+#include "ui/Form1.h"
 
 #include <QLabel>
 #include <QPushButton>

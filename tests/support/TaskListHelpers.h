@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Form1.h"
-#include "TaskListModel.h"
+#include "ui/Form1.h"
+#include "ui/TaskListModel.h"
 
 #include <QSignalSpy>
 

@@ -1,6 +1,6 @@
 #include "TestAgent.h"
 
-#include "SqliteConnection.h"
+#include "base/SqliteConnection.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -53,8 +53,7 @@ QMap<QString, QByteArray> TestAgent::snapshot() const {
             continue; // Corvane's own files: its journal of changes
         QFile file(path);
         file.open(QIODevice::ReadOnly);
-        files.insert(relative,
-                     QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        files.insert(relative, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
     }
     return files;
 }

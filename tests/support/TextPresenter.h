@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessagePresenter.h"
-#include "TaskActions.h"
+#include "actions/TaskActions.h"
+#include "ui/MessagePresenter.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AgentPaths.h"
+#include "agent/AgentPaths.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "AgentTree.h"
 
-#include "InvokerLog.h"
+#include "agent/InvokerLog.h"
 
 namespace corvane::fake {
 

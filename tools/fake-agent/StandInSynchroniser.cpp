@@ -1,7 +1,7 @@
 #include "AgentTree.h"
 
-#include "InvokerLog.h"
-#include "SqliteConnection.h"
+#include "agent/InvokerLog.h"
+#include "base/SqliteConnection.h"
 
 #include <QElapsedTimer>
 #include <QFile>

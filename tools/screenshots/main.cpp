@@ -1,18 +1,18 @@
 // corvane-screenshots: the window on the simulated agent, saved as the pictures of the README.
 //   corvane-screenshots OUTDIR [SUFFIX]
 // Run it under a display (Xvfb will do); QT_SCALE_FACTOR=2 gives the 200 % pictures.
-#include "ActionPreviewDialog.h"
 #include "AgentTree.h"
-#include "Form1.h"
-#include "HistoryDialog.h"
-#include "LogSearchBar.h"
-#include "MessagePresenter.h"
-#include "SyncStatusPanel.h"
-#include "TaskDetailsDialog.h"
-#include "TaskFilterBar.h"
-#include "TaskListModel.h"
-#include "TaskListView.h"
-#include "Undo.h"
+#include "actions/Undo.h"
+#include "ui/ActionPreviewDialog.h"
+#include "ui/Form1.h"
+#include "ui/HistoryDialog.h"
+#include "ui/LogSearchBar.h"
+#include "ui/MessagePresenter.h"
+#include "ui/SyncStatusPanel.h"
+#include "ui/TaskDetailsDialog.h"
+#include "ui/TaskFilterBar.h"
+#include "ui/TaskListModel.h"
+#include "ui/TaskListView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "SqliteConnection.h"
+#include "base/SqliteConnection.h"
 
-#include "AgentFile.h"
+#include "base/AgentFile.h"
 
 #include <QThread>
 

@@ -1,4 +1,4 @@
-#include "AgentFile.h"
+#include "base/AgentFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "FileState.h"
+#include "base/FileState.h"
 
 #include <QFile>
 
