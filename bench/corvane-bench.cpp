@@ -10,10 +10,10 @@
 #include "sync/SyncLog.h"
 #include "tasklist/Feedback.h"
 #include "tasklist/TaskListLoader.h"
-#include "ui/ActionRunner.h"
+#include "session/AgentSession.h"
 #include "ui/Form1.h"
 #include "ui/LogBox.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 #include "ui/TaskListModel.h"
 
 #include <QApplication>
@@ -307,7 +307,7 @@ void benchLockedRefresh(const QString& base) {
         row(QStringLiteral("event loop blocked, refresh while the database is locked"), locked, 0);
 
         // Stop Install on a checked package row: its transaction waits out the lock, then reports.
-        ActionRunner::setAskBeforeChanging(false);
+        lockForm.session()->setAskBeforeChanging(false);
         TaskListModel& model = *lockForm.taskListModel();
         for (int r = 0; r < model.rowCount(); ++r) {
             if (model.taskRow(r).tag == TaskRow::Tag::Policy) {

@@ -13,7 +13,7 @@
 #include "base/AgentFile.h"
 #include "base/SqliteConnection.h"
 #include "tasklist/TaskList.h"
-#include "tasklist/TaskListRefresh.h"
+#include "session/TaskListRefresh.h"
 
 #include <QDir>
 #include <QElapsedTimer>

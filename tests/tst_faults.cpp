@@ -16,7 +16,7 @@
 #include "sync/PolicySyncRun.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 #include "ui/SettingsFile.h"
 #include "ui/TaskListModel.h"
 

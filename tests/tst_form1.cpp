@@ -5,10 +5,11 @@
 #include "TestAgent.h"
 #include "sync/SyncLog.h"
 #include "tasklist/TaskList.h"
-#include "ui/ActionRunner.h"
+#include "agent/TaskTable.h"
+#include "session/AgentSession.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 #include "ui/TaskListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -471,7 +472,7 @@ private slots:
                  QStringLiteral("Stop Install: 1 stopped, 1 refused. Ctrl+Z undoes it"));
         QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
                  QStringLiteral("Completed"));
-        QVERIFY(!ActionRunner::askBeforeChanging());
+        QVERIFY(!form.session()->askBeforeChanging());
 
         // Not asked any more, until turned back on from the buttons' context menu.
         check(model, QStringLiteral("kCORE01_1204"));
@@ -481,7 +482,7 @@ private slots:
         QVERIFY(ask && !ask->isChecked());
         QVERIFY(control<QPushButton>(form, "BtnStop")->actions().contains(ask));
         ask->trigger();
-        QVERIFY(ActionRunner::askBeforeChanging());
+        QVERIFY(form.session()->askBeforeChanging());
         check(model, QStringLiteral("kCORE01_1204"));
         QVERIFY(clickAction(form, QStringLiteral("BtnUpdate")));
         QCOMPARE(messages.previews.size(), 3);

@@ -7,7 +7,7 @@
 #include "TextPresenter.h"
 #include "agent/AgentPaths.h"
 #include "ui/Form1.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 #include "ui/TaskListModel.h"
 
 #include <QDir>

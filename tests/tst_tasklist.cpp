@@ -6,7 +6,7 @@
 #include "tasklist/TaskList.h"
 #include "tasklist/TaskListExport.h"
 #include "tasklist/TaskListLoader.h"
-#include "tasklist/TaskListRefresh.h"
+#include "session/TaskListRefresh.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -15,7 +15,7 @@
 #include "ui/Form2.h"
 #include "ui/HistoryDialog.h"
 #include "ui/InvokerLogBox.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 #include "ui/NoticePanel.h"
 #include "ui/SyncStatusPanel.h"
 #include "ui/TaskDetailsDialog.h"

@@ -8,6 +8,9 @@
 
 namespace corvane {
 
+// How many lines the invoker log box keeps: the end of the day's log, however long the day was.
+constexpr int kLogBoxLines = 10000;
+
 // What changed in the log box's text since the last update.
 struct InvokerLogUpdate {
     enum class Kind {

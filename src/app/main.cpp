@@ -2,7 +2,7 @@
 #include "agent/AgentPaths.h"
 #include "ui/AppFont.h"
 #include "ui/Form1.h"
-#include "ui/MessagePresenter.h"
+#include "ui/MessageBoxPresenter.h"
 #include "ui/SettingsFile.h"
 
 #include <QApplication>

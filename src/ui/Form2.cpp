@@ -5,10 +5,21 @@
 #include "ui/Twips.h"
 
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 
 namespace corvane {
+
+namespace {
+
+// The window opens this many characters wide where the screen has room, and no narrower than the minimum
+// beside the main window.
+constexpr int kLineChars = 110;
+constexpr int kMinimumWidth = 360;
+
+} // namespace
 
 Form2::Form2(QWidget* parent)
     : QWidget(parent, Qt::Window) {
@@ -72,6 +83,32 @@ void Form2::resizeEvent(QResizeEvent* event) {
 // below zero (a minimised window may report one).
 void Form2::Form_Resize() {
     Text1->setGeometry(0, 0, std::max(0, width() + 1), std::max(0, height() + 1));
+}
+
+// Beside the main window, not over it: to its right where the screen has room, else to its left, else
+// below it; wide enough for a usual line of the synchroniser's log.
+void Form2::placeBeside(const QWidget& mainWindow) {
+    const QRect screen =
+        mainWindow.screen() ? mainWindow.screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const QRect main = mainWindow.frameGeometry();
+    const int frame = std::max(0, main.width() - mainWindow.width()); // both side borders of a window
+    const int wanted =
+        fontMetrics().averageCharWidth() * kLineChars + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int enough = std::min(wanted, kMinimumWidth);
+    const int rightRoom = screen.right() - main.right() - frame;
+    const int leftRoom = main.left() - screen.left() - frame;
+    const int height = std::min(main.height(), screen.height());
+    if (rightRoom >= enough) {
+        resize(std::min(wanted, rightRoom), height);
+        move(main.right() + 1, main.top());
+    } else if (leftRoom >= enough) {
+        const int width = std::min(wanted, leftRoom);
+        resize(width, height);
+        move(main.left() - width - frame, main.top());
+    } else {
+        resize(std::min(wanted, screen.width() - frame), this->height());
+        move(main.left(), std::min(main.bottom() + 1, screen.bottom() - this->height() - frame));
+    }
 }
 
 } // namespace corvane

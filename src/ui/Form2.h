@@ -20,6 +20,8 @@ public:
     void clearLines();
     // Adds `lines` after the text, one per line, and scrolls to the last one.
     void appendLines(const QStringList& lines);
+    // Places the window beside `mainWindow`, sized for a usual line of the log.
+    void placeBeside(const QWidget& mainWindow);
     // The text, each line ended by a line break.
     QString text() const;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "agent/InvokerLogFollower.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,9 +10,6 @@ namespace corvane {
 // A log line longer than this is cut in the log boxes: a text box lays out a line of many megabytes for
 // seconds, and nobody reads that far to the right.
 constexpr qsizetype kLogBoxLineLimit = 4000;
-
-// How many lines the invoker log box keeps: the end of the day's log, however long the day was.
-constexpr int kLogBoxLines = 10000;
 
 inline QString cappedLine(const QString& line) {
     if (line.size() <= kLogBoxLineLimit)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "actions/TaskActions.h"
-#include "ui/MessagePresenter.h"
+#include "session/MessagePresenter.h"
 
 #include <QStringList>
 

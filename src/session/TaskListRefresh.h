@@ -34,7 +34,6 @@ public:
     const TaskTable& table() const { return m_table; }
     // When the rows last handed out by rowsRead were read.
     const QDateTime& readAt() const { return m_readAt; }
-    bool isDatabaseMissing() const { return m_databaseMissing; }
     // The database was missing at the last read and is there again.
     bool isDatabaseBack() const;
     // What keeps the list from being the agent's whole state as just read; empty when nothing does.
@@ -51,7 +50,6 @@ signals:
     void readEnded();
 
 private:
-    friend class PostedStatus;
     void showProgress(const QString& text);
     struct Read {
         TaskListSnapshot snapshot;

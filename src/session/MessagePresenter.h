@@ -2,13 +2,12 @@
 
 #include <QString>
 
-class QWidget;
-
 namespace corvane {
 
 struct ActionReport;
 
-// Shows modal messages. The window talks to this interface only, so a test can answer and record them.
+// Shows modal messages and asks the technician. The session and the window talk to this interface only, so a
+// test can answer and record them; the window implements it with message boxes.
 class MessagePresenter {
 public:
     enum class Icon { None, Critical };
@@ -34,20 +33,6 @@ public:
         Q_UNUSED(preview);
         return {};
     }
-};
-
-// The real thing: a modal message box with one OK button.
-class MessageBoxPresenter : public MessagePresenter {
-public:
-    explicit MessageBoxPresenter(QWidget* parent = nullptr)
-        : m_parent(parent) {}
-    void setParent(QWidget* parent) { m_parent = parent; }
-    void show(const QString& text, const QString& title, Icon icon) override;
-    bool offer(const QString& text, const QString& title, const QString& action) override;
-    PreviewAnswer confirmAction(const ActionReport& preview) override;
-
-private:
-    QWidget* m_parent;
 };
 
 } // namespace corvane

@@ -1,13 +1,11 @@
-#include "tasklist/TaskListRefresh.h"
+#include "session/TaskListRefresh.h"
 
 #include "base/Clock.h"
 #include "base/OffThread.h"
-#include "tasklist/Feedback.h"
+#include "session/RelayedFeedback.h"
 #include "tasklist/TaskList.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QPointer>
 
 #include <memory>
 
@@ -18,29 +16,6 @@ namespace {
 const QString kNoticeSeparator = QStringLiteral("  |  ");
 
 } // namespace
-
-// Hands a worker's progress texts to the interface thread, in order, ahead of its result. The target is
-// only looked at there: the worker holds it through a shared relay it never reads.
-class PostedStatus final : public Feedback {
-public:
-    explicit PostedStatus(std::shared_ptr<const QPointer<TaskListRefresh>> target)
-        : m_target(std::move(target)) {}
-    void setStatus(const QString& text) override {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [target = m_target, text] {
-                Q_ASSERT(onInterfaceThread());
-                if (*target)
-                    (*target)->showProgress(text);
-            },
-            Qt::QueuedConnection);
-    }
-    // Reading the list asks nothing of the technician.
-    void showMessage(const QString&) override { Q_ASSERT(false); }
-
-private:
-    std::shared_ptr<const QPointer<TaskListRefresh>> m_target;
-};
 
 TaskListRefresh::TaskListRefresh(const AgentPaths& paths, const Clock& clock, QObject* parent)
     : QObject(parent)
@@ -56,13 +31,13 @@ void TaskListRefresh::start() {
     m_running = true;
     m_dropResult = false;
     const QDateTime startedAt = m_clock.now();
-    auto target = std::make_shared<const QPointer<TaskListRefresh>>(this);
+    auto feedback =
+        std::make_shared<RelayedFeedback>(this, [this](const QString& text) { showProgress(text); });
     runOffThread(
         this,
-        [paths = m_paths, target] {
-            PostedStatus feedback(target);
+        [paths = m_paths, feedback] {
             Read read;
-            read.snapshot = loadTaskList(paths, read.dbErrorText, feedback);
+            read.snapshot = loadTaskList(paths, read.dbErrorText, *feedback);
             read.descriptorNotice = descriptorNotice(read.snapshot.rows);
             return read;
         },

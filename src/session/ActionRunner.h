@@ -6,18 +6,14 @@
 #include <QObject>
 
 #include <functional>
-#include <memory>
 #include <optional>
-
-class QAction;
 
 namespace corvane {
 
-class Feedback;
 class MessagePresenter;
 
-// Runs Stop Install or Reinstall for the window: the preview (unless turned off) and the change itself read
-// and write the agent database off the interface thread, so a locked database never freezes the window.
+// Runs Stop Install, Reinstall or Undo: the preview (unless turned off) and the change itself read and write
+// the agent database off the interface thread, so a locked database never freezes the window.
 class ActionRunner : public QObject {
     Q_OBJECT
 
@@ -25,8 +21,7 @@ public:
     // The report of a run, or nothing when the technician cancelled the preview.
     using Done = std::function<void(const std::optional<ActionReport>&)>;
 
-    ActionRunner(const AgentPaths& paths, MessagePresenter& messages, Feedback& status,
-                 QObject* parent = nullptr);
+    ActionRunner(const AgentPaths& paths, MessagePresenter& messages, QObject* parent = nullptr);
 
     bool isRunning() const { return m_running; }
     // Previews `targets` and asks, then runs the action; `done` follows on the interface thread.
@@ -34,11 +29,15 @@ public:
     // The same for Undo of journal entries.
     void startUndo(const QList<qint64>& entries, Done done);
 
-    // Whether the preview is shown before an action, remembered for the user.
-    static bool askBeforeChanging();
-    static void setAskBeforeChanging(bool ask);
-    // A checkable "Preview before changing" entry that reads and sets the remembered choice.
-    QAction* askAction();
+    // Whether the preview is shown before an action; "Don't ask again" in the preview turns it off.
+    bool askBeforeChanging() const { return m_ask; }
+    void setAskBeforeChanging(bool ask);
+
+signals:
+    void statusChanged(const QString& text);
+    // The work waits for the agent's lock (true), or that wait is over (false).
+    void waitingForDatabase(bool waiting);
+    void askBeforeChangingChanged(bool ask);
 
 private:
     // An action's three ways through the agent database, each run off the interface thread.
@@ -50,17 +49,15 @@ private:
     void startWork(const Work& work, Done done);
     void preview(const Work& work, Done done);
     void finish(const ActionReport& report, const Done& done);
-    // Status texts from the worker thread, shown on the interface thread.
     std::shared_ptr<Feedback> workerStatus();
     void workDone();
 
     QString m_dbPath;
     QString m_journalPath;
     MessagePresenter& m_messages;
-    Feedback& m_status;
     bool m_running = false;
-    QAction* m_askAction = nullptr;
-    bool m_waitCursor = false; // the busy cursor shows a wait for the agent's lock
+    bool m_ask = true;
+    bool m_waiting = false;
 };
 
 } // namespace corvane

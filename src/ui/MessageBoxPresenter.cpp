@@ -1,4 +1,4 @@
-#include "ui/MessagePresenter.h"
+#include "ui/MessageBoxPresenter.h"
 
 #include "ui/ActionPreviewDialog.h"
 

@@ -1,0 +1,313 @@
+#include "session/AgentSession.h"
+
+#include "agent/ClientDatabase.h"
+#include "base/Clock.h"
+#include "session/ActionRunner.h"
+#include "session/InvokerLogWatch.h"
+#include "session/MessagePresenter.h"
+#include "session/TaskListRefresh.h"
+
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Corvane");
+const QString kNothingToUndoStatus =
+    QStringLiteral("Nothing to undo: this window has changed nothing since it opened");
+
+} // namespace
+
+// A message is open for as long as the scope lives: no rebuild under it, the list would change while the
+// technician reads.
+class AgentSession::MessageScope {
+public:
+    explicit MessageScope(AgentSession& session)
+        : m_session(session) {
+        ++m_session.m_messagesOpen;
+    }
+    ~MessageScope() { --m_session.m_messagesOpen; }
+    MessageScope(const MessageScope&) = delete;
+    MessageScope& operator=(const MessageScope&) = delete;
+
+private:
+    AgentSession& m_session;
+};
+
+AgentSession::AgentSession(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock,
+                           QObject* parent)
+    : QObject(parent)
+    , m_paths(paths)
+    , m_messages(messages)
+    , m_clock(clock)
+    , m_refresh(new TaskListRefresh(paths, clock, this))
+    , m_logWatch(new InvokerLogWatch(paths.invokerLog(), clock, this))
+    , m_actions(new ActionRunner(paths, messages, this)) {
+    // A sync owns the status line while it runs; the list goes on being read beside it.
+    connect(m_refresh, &TaskListRefresh::statusChanged, this, [this](const QString& text) {
+        if (!m_syncRunning)
+            emit statusChanged(text);
+    });
+    connect(m_refresh, &TaskListRefresh::rowsRead, this, &AgentSession::rowsRead);
+    connect(m_refresh, &TaskListRefresh::databaseMissingChanged, this,
+            &AgentSession::onDatabaseMissingChanged);
+    connect(m_refresh, &TaskListRefresh::noticeChanged, this,
+            [this](const QString& text) { emit noticeChanged(Notice::TaskList, text); });
+    connect(m_refresh, &TaskListRefresh::readEnded, this, &AgentSession::onTaskListRead);
+    connect(m_logWatch, &InvokerLogWatch::updated, this, &AgentSession::onLogUpdate);
+    connect(m_actions, &ActionRunner::statusChanged, this, &AgentSession::statusChanged);
+    connect(m_actions, &ActionRunner::waitingForDatabase, this, &AgentSession::waitingForDatabase);
+    connect(m_actions, &ActionRunner::askBeforeChangingChanged, this,
+            &AgentSession::askBeforeChangingChanged);
+}
+
+AgentSession::~AgentSession() = default;
+
+SessionFacts AgentSession::facts() const {
+    return {m_databaseMissing, m_syncRunning, m_actionRunning, m_messagesOpen > 0};
+}
+
+void AgentSession::updateControls() {
+    const ControlState now = controls();
+    if (now == m_shownControls)
+        return;
+    m_shownControls = now;
+    emit controlsChanged(now);
+}
+
+void AgentSession::tell(const QString& text) {
+    MessageScope open(*this);
+    m_messages.show(text, kTitle, MessagePresenter::Icon::None);
+}
+
+void AgentSession::refresh() {
+    m_refresh->start();
+}
+
+void AgentSession::tick() {
+    // A tick that comes while the agent is still being read is skipped. A sync does not stop it: the list
+    // shows what the synchroniser adds as it goes.
+    if (controls().listMayRebuild && !m_refresh->isReading() && (m_auto || m_refresh->isDatabaseBack()))
+        refresh();
+    m_logWatch->check();
+}
+
+void AgentSession::setAutoRefresh(bool on) {
+    on = on && !m_databaseMissing;
+    if (on == m_auto)
+        return;
+    m_auto = on;
+    emit autoRefreshChanged(on);
+}
+
+CheckOutcome AgentSession::tickRow(TaskRow::Tag tag, bool nowChecked) {
+    const CheckOutcome outcome = applyCheckRule(tag, nowChecked);
+    if (outcome.autoOff)
+        setAutoRefresh(false);
+    return outcome;
+}
+
+const TaskTable& AgentSession::table() const {
+    return m_refresh->table();
+}
+
+QDateTime AgentSession::readAt() const {
+    return m_refresh->readAt();
+}
+
+bool AgentSession::isReading() const {
+    return m_refresh->isReading();
+}
+
+void AgentSession::onTaskListRead() {
+    if (!m_actionSummary.isEmpty())
+        emit statusChanged(std::exchange(m_actionSummary, QString()));
+    m_logWatch->check();
+    emit taskListRead();
+}
+
+// What a missing database disables comes back with it, and so does "Auto".
+void AgentSession::onDatabaseMissingChanged(bool missing) {
+    m_databaseMissing = missing;
+    m_auto = !missing;
+    emit autoRefreshChanged(m_auto);
+    updateControls();
+    if (missing)
+        showDatabaseMissing();
+}
+
+void AgentSession::showDatabaseMissing() {
+    MessageScope open(*this);
+    m_messages.show(kDatabaseMissingMessage + m_paths.database(), QStringLiteral("Error"),
+                    MessagePresenter::Icon::Critical);
+}
+
+void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
+    if (update.kind == InvokerLogUpdate::Kind::Replaced &&
+        update.status == InvokerLogPart::Status::Unreadable) {
+        emit logReadFailed();
+        emit noticeChanged(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
+        return;
+    }
+    emit logUpdated(update);
+    emit noticeChanged(Notice::InvokerLog, QString());
+}
+
+bool AgentSession::isActing() const {
+    return m_actions->isRunning();
+}
+
+bool AgentSession::askBeforeChanging() const {
+    return m_actions->askBeforeChanging();
+}
+
+void AgentSession::setAskBeforeChanging(bool ask) {
+    m_actions->setAskBeforeChanging(ask);
+}
+
+// The checked tasks are taken from the table the rows were built from; the action then decides on what the
+// database holds at that moment, off the interface thread.
+void AgentSession::act(TaskAction action, const QList<CheckedRow>& checked,
+                       const std::function<void()>& onCancel) {
+    if (m_actions->isRunning())
+        return;
+    m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
+    const QList<ActionTarget> targets = checkedTargets(checked, m_refresh->table());
+    if (targets.isEmpty()) {
+        {
+            MessageScope open(*this);
+            tell(kNothingCheckedMessage);
+            setAutoRefresh(true);
+        }
+        // Nothing can be checked without the database; say why rather than leave the technician guessing.
+        if (m_databaseMissing)
+            showDatabaseMissing();
+        refresh();
+        return;
+    }
+    m_actionRunning = true; // no rebuild until the action is over: its rows keep their checks if cancelled
+    updateControls();
+    m_actions->start(action, targets, [this, onCancel](const std::optional<ActionReport>& report) {
+        m_actionRunning = false;
+        updateControls();
+        if (report)
+            onActionDone(*report);
+        else if (onCancel)
+            onCancel();
+    });
+}
+
+void AgentSession::undo(const QList<qint64>& entries) {
+    if (m_actions->isRunning() || entries.isEmpty())
+        return;
+    m_refresh->dropRunningRead();
+    m_actionRunning = true;
+    updateControls();
+    m_actions->startUndo(entries, [this](const std::optional<ActionReport>& report) {
+        m_actionRunning = false;
+        updateControls();
+        if (report)
+            onActionDone(*report);
+    });
+}
+
+void AgentSession::undoLast() {
+    if (m_lastChanges.isEmpty())
+        emit statusChanged(kNothingToUndoStatus);
+    else
+        undo(m_lastChanges);
+}
+
+void AgentSession::onActionDone(const ActionReport& report) {
+    {
+        MessageScope open(*this);
+        // The action is done with the ticks once it changed something; when it changed nothing they stay,
+        // for another try. Other rebuilds keep them.
+        emit actionEnded(report, report.count(TaskOutcome::Kind::Change) > 0);
+        if (!report.problems().isEmpty())
+            tell(report.problems());
+        setAutoRefresh(true);
+    }
+    // Shown once the list shows the agent's state after the action, so the read's progress does not wipe it.
+    // An action's changes can be taken back; an Undo's cannot.
+    m_actionSummary = report.summary();
+    if (report.action != TaskAction::Undo) {
+        m_lastChanges = report.journalEntries();
+        if (!m_lastChanges.isEmpty())
+            m_actionSummary += QStringLiteral(". Ctrl+Z undoes it");
+    } else {
+        m_lastChanges.clear();
+    }
+    refresh();
+}
+
+void AgentSession::createSync() {
+    m_sync = new PolicySyncRun(m_paths, m_syncTiming, this);
+    connect(m_sync, &PolicySyncRun::statusChanged, this, &AgentSession::statusChanged);
+    connect(m_sync, &PolicySyncRun::began, this, [this] { emit syncBegan(m_sync->elapsedMs()); });
+    connect(m_sync, &PolicySyncRun::passed, this, &AgentSession::syncPassed);
+    connect(m_sync, &PolicySyncRun::summarised, this, &AgentSession::syncSummarised);
+    connect(m_sync, &PolicySyncRun::finished, this, &AgentSession::onSyncFinished);
+}
+
+void AgentSession::startSync(bool follow) {
+    if (m_syncRunning)
+        return;
+    m_syncRunning = true;
+    updateControls();
+    if (!m_sync)
+        createSync();
+    m_refresh->dropRunningRead(); // the sync owns the status line
+    if (!(follow ? m_sync->follow() : m_sync->start())) {
+        m_syncRunning = false;
+        emit statusChanged(QString());
+        tell(m_sync->error());
+        updateControls();
+        return;
+    }
+    emit syncStarted(); // Cancel from the start: the search before the start may wait on another's
+}
+
+void AgentSession::cancelSync() {
+    if (m_sync)
+        m_sync->abandon();
+}
+
+qint64 AgentSession::syncElapsedMs() const {
+    return m_sync ? m_sync->elapsedMs() : 0;
+}
+
+void AgentSession::onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message) {
+    m_syncRunning = false;
+    emit syncEnded(outcome == PolicySyncRun::Outcome::Abandoned);
+    updateControls();
+    if (outcome == PolicySyncRun::Outcome::Refused) {
+        // Nothing started, nothing changed: the list and its checks stay; the running one may be followed.
+        emit statusChanged(QString());
+        bool follow = false;
+        {
+            MessageScope open(*this);
+            if (m_sync->runningSynchroniser())
+                follow = m_messages.offer(message, kTitle, QStringLiteral("Follow"));
+            else
+                m_messages.show(message, kTitle, MessagePresenter::Icon::None);
+        }
+        if (follow)
+            startSync(true);
+        return;
+    }
+    if (outcome != PolicySyncRun::Outcome::Completed)
+        tell(message);
+    setAutoRefresh(true);
+    refresh();
+}
+
+void AgentSession::shutdown() {
+    if (m_sync && m_sync->isRunning()) {
+        disconnect(m_sync, nullptr, this, nullptr); // no message and no read on the way out
+        m_sync->abandon();                          // the synchroniser runs on: it belongs to the agent
+    }
+}
+
+} // namespace corvane

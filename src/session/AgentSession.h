@@ -1,0 +1,140 @@
+#pragma once
+
+#include "actions/CheckRule.h"
+#include "actions/TaskActions.h"
+#include "agent/AgentPaths.h"
+#include "agent/InvokerLogFollower.h"
+#include "session/ControlState.h"
+#include "sync/PolicySyncRun.h"
+#include "tasklist/TaskRow.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <functional>
+
+namespace corvane {
+
+class ActionRunner;
+class Clock;
+class InvokerLogWatch;
+class MessagePresenter;
+class TaskListRefresh;
+class TaskTable;
+
+// One agent's live state and the rules of when what may run: the task list's reads, the invoker log's
+// watch, the actions on checked tasks and Policy Sync. The window sends it commands and shows what its
+// signals say; it asks the technician through `messages`. QtCore only: every rule here can be tested without
+// a window.
+class AgentSession : public QObject {
+    Q_OBJECT
+
+public:
+    // What keeps the list or the log box from showing the agent's state: not worth a message every five
+    // seconds, nor worth hiding.
+    enum class Notice { TaskList, InvokerLog, Count };
+
+    AgentSession(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock,
+                 QObject* parent = nullptr);
+    ~AgentSession() override;
+
+    const AgentPaths& paths() const { return m_paths; }
+    SessionFacts facts() const;
+    ControlState controls() const { return controlState(facts()); }
+
+    // The task list. refresh() reads the agent now; tick() is the five-second timer: a read when "Auto" is
+    // on (or the missing database is back) and nothing forbids a rebuild, and a look at the invoker log.
+    void refresh();
+    void tick();
+    bool autoRefresh() const { return m_auto; }
+    // "Auto" stays off while the database is missing, whoever asks.
+    void setAutoRefresh(bool on);
+    // The check rule for a row the technician ticked or cleared; "Auto" goes off when it says so.
+    CheckOutcome tickRow(TaskRow::Tag tag, bool nowChecked);
+    // The table behind the rows last handed out by rowsRead, and when they were read.
+    const TaskTable& table() const;
+    QDateTime readAt() const;
+    bool isReading() const;
+
+    // Stop Install or Reinstall on the checked rows, through the preview; `onCancel` runs when the technician
+    // cancels it.
+    void act(TaskAction action, const QList<CheckedRow>& checked, const std::function<void()>& onCancel = {});
+    // Takes back journal entries, through the same preview and report.
+    void undo(const QList<qint64>& entries);
+    // Takes back the last action of this session.
+    void undoLast();
+    bool isActing() const;
+    bool askBeforeChanging() const;
+    void setAskBeforeChanging(bool ask);
+
+    // Starts a Policy Sync, or joins the synchroniser running on the machine (`follow`).
+    void startSync(bool follow);
+    void cancelSync();
+    bool isSyncRunning() const { return m_syncRunning; }
+    qint64 syncElapsedMs() const;
+    void setSyncTiming(const PolicySyncRun::Timing& timing) { m_syncTiming = timing; }
+
+    // The window closes: a running synchroniser runs on (it belongs to the agent), with no message and no
+    // read on the way out.
+    void shutdown();
+
+signals:
+    void statusChanged(const QString& text);
+    void noticeChanged(corvane::AgentSession::Notice kind, const QString& text);
+    void controlsChanged(const corvane::ControlState& state);
+    void autoRefreshChanged(bool on);
+
+    // New rows for the list, to take in one step.
+    void rowsRead(const QList<corvane::TaskRow>& rows);
+    // A read has ended and its outcome is shown (new rows, or the last list kept with a notice).
+    void taskListRead();
+    // What changed in today's part of the invoker log.
+    void logUpdated(const corvane::InvokerLogUpdate& update);
+    // The log could not be read: what the box shows stays, the notice says why.
+    void logReadFailed();
+
+    // An action or an Undo ended; `checksDone`: it changed something, so the ticks have served.
+    void actionEnded(const corvane::ActionReport& report, bool checksDone);
+    void waitingForDatabase(bool waiting);
+    void askBeforeChangingChanged(bool ask);
+
+    // A Policy Sync: asked (Cancel is offered from here), begun `elapsedMs` ago, each pass's lines, the
+    // summary, the end (`abandoned`: left running by Cancel).
+    void syncStarted();
+    void syncBegan(qint64 elapsedMs);
+    void syncPassed(const corvane::SyncPass& pass);
+    void syncSummarised(const QString& summary);
+    void syncEnded(bool abandoned);
+
+private:
+    class MessageScope;
+    void tell(const QString& text);
+    void showDatabaseMissing();
+    void onDatabaseMissingChanged(bool missing);
+    void onTaskListRead();
+    void onLogUpdate(const InvokerLogUpdate& update);
+    void onActionDone(const ActionReport& report);
+    void createSync();
+    void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
+    void updateControls();
+
+    AgentPaths m_paths;
+    MessagePresenter& m_messages;
+    const Clock& m_clock;
+    TaskListRefresh* m_refresh = nullptr;
+    InvokerLogWatch* m_logWatch = nullptr;
+    ActionRunner* m_actions = nullptr;
+    PolicySyncRun* m_sync = nullptr;
+    PolicySyncRun::Timing m_syncTiming;
+
+    bool m_auto = true;
+    bool m_databaseMissing = false;
+    bool m_syncRunning = false;
+    bool m_actionRunning = false;
+    int m_messagesOpen = 0;
+    ControlState m_shownControls;
+    QString m_actionSummary;     // the last action's summary, for the status line after its read
+    QList<qint64> m_lastChanges; // the journal entries of this session's last action, for undoLast()
+};
+
+} // namespace corvane

@@ -1,0 +1,38 @@
+#include "session/InvokerLogWatch.h"
+
+#include "base/Clock.h"
+#include "base/OffThread.h"
+
+namespace corvane {
+
+namespace {
+
+// Reading more than this of the invoker log at once goes to a worker thread.
+constexpr qint64 kBackgroundReadBytes = 4 * 1024 * 1024;
+
+} // namespace
+
+InvokerLogWatch::InvokerLogWatch(const QString& path, const Clock& clock, QObject* parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_clock(clock)
+    , m_follower(std::make_shared<InvokerLogFollower>(kLogBoxLines)) {}
+
+void InvokerLogWatch::check() {
+    if (m_readRunning)
+        return; // the worker's answer is on its way
+    const QDate today = m_clock.today();
+    if (m_follower->pendingBytes(m_path, today) < kBackgroundReadBytes) {
+        emit updated(m_follower->update(m_path, today));
+        return;
+    }
+    m_readRunning = true;
+    runOffThread(
+        this, [follower = m_follower, path = m_path, today] { return follower->update(path, today); },
+        [this](const InvokerLogUpdate& update) {
+            m_readRunning = false;
+            emit updated(update);
+        });
+}
+
+} // namespace corvane

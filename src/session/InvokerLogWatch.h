@@ -1,0 +1,35 @@
+#pragma once
+
+#include "agent/InvokerLogFollower.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace corvane {
+
+class Clock;
+
+// Follows today's part of the invoker log for the log box: a check reads what was added since the last one;
+// a large read (the first of a long log) runs off the interface thread, one at a time.
+class InvokerLogWatch : public QObject {
+    Q_OBJECT
+
+public:
+    InvokerLogWatch(const QString& path, const Clock& clock, QObject* parent = nullptr);
+
+    void check();
+
+signals:
+    // What changed; an Unreadable update says why the box no longer follows the log.
+    void updated(const corvane::InvokerLogUpdate& update);
+
+private:
+    QString m_path;
+    const Clock& m_clock;
+    // Shared with the worker that reads a large part of the log.
+    std::shared_ptr<InvokerLogFollower> m_follower;
+    bool m_readRunning = false;
+};
+
+} // namespace corvane
