@@ -13,10 +13,11 @@
 #include "agent/ScheduledTasks.h"
 #include "agent/TaskTable.h"
 #include "base/TextLines.h"
+#include "session/AgentSession.h"
+#include "session/MessagePresenter.h"
 #include "sync/PolicySyncRun.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
-#include "session/MessagePresenter.h"
 #include "ui/SettingsFile.h"
 #include "ui/TaskListModel.h"
 
@@ -496,13 +497,13 @@ private slots:
         PolicySyncRun::Timing timing;
         timing.passIntervalMs = 50;
         timing.timeoutMs = 1000;
-        form.setSyncTiming(timing);
+        form.session()->setSyncTiming(timing);
         QVERIFY(test::load(form));
         form.BtnRefresh_Click();
         form.Timer1_Timer();
         QVERIFY(test::readAfter(form, [&] {
             form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
-            QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 15000);
         }));
         TaskListModel& model = *form.taskListModel();
         check(model, QStringLiteral("kCORE01_1203"));

@@ -3,13 +3,13 @@
 #include "FixedClock.h"
 #include "TaskListHelpers.h"
 #include "TestAgent.h"
-#include "sync/SyncLog.h"
-#include "tasklist/TaskList.h"
 #include "agent/TaskTable.h"
 #include "session/AgentSession.h"
+#include "session/MessagePresenter.h"
+#include "sync/SyncLog.h"
+#include "tasklist/TaskList.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
-#include "session/MessagePresenter.h"
 #include "ui/TaskListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -287,7 +287,7 @@ private slots:
         QTRY_COMPARE(form.taskListModel()->rowCount(), 2500);
         QVERIFY(servedMeanwhile);
         QCOMPARE(resets, 1);
-        QCOMPARE(form.taskTable().count(), 2500);
+        QCOMPARE(form.session()->table().count(), 2500);
         QCOMPARE(form.taskListModel()->taskRow(2499).key, QStringLiteral("k2499"));
     }
 
@@ -587,7 +587,7 @@ private slots:
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY(!control<QCheckBox>(form, "Check1")->isEnabled());
         form.Timer1_Timer(); // still missing: nothing read, nothing said
-        QVERIFY(!form.isReadingTaskList());
+        QVERIFY(!form.session()->isReading());
 
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.7.xml"), QStringLiteral("2"), {}, {}}));
@@ -693,7 +693,7 @@ private slots:
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(syncTiming());
         QVERIFY(test::load(form));
         form.show();
         auto* portal = control<QPushButton>(form, "BtnPortal");
@@ -708,7 +708,7 @@ private slots:
         bool controlsStayedOff = true;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (!form.isSyncRunning())
+            if (!form.session()->isSyncRunning())
                 return;
             ++ticksDuringRun; // the event loop runs during the sync
             // View Log stays usable, so a closed log window can be opened again.
@@ -718,13 +718,13 @@ private slots:
         });
         watcher.start(10);
         portal->click();
-        QVERIFY(form.isSyncRunning());
+        QVERIFY(form.session()->isSyncRunning());
         QTRY_VERIFY(form.form2()->isVisible()); // once the synchroniser has started
         form.form2()->close();                  // closed by the technician, then wanted again
         QVERIFY(!viewLog->isChecked());
         viewLog->setChecked(true);
         QVERIFY(form.form2()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
 
         QVERIFY(ticksDuringRun > 10);
         QVERIFY(controlsStayedOff);
@@ -746,10 +746,10 @@ private slots:
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(syncTiming());
         QVERIFY(test::load(form));
         control<QPushButton>(form, "BtnPortal")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
         QVERIFY(!form.form2()->isVisible());
         QVERIFY(form.form2()->text().contains(QLatin1String("[STOP]")));
     }
@@ -768,7 +768,7 @@ private slots:
         };
         control<QPushButton>(form, "BtnPortal")->click();
         QCOMPARE(resets.size(), 0);
-        QVERIFY(!form.isSyncRunning());
+        QVERIFY(!form.session()->isSyncRunning());
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY(messages.shown.first().text.contains(QDir::toNativeSeparators(agent.paths().synchroniser())));
         QVERIFY(control<QPushButton>(form, "BtnPortal")->isEnabled());
@@ -789,7 +789,7 @@ private slots:
         writeDemo(agent, syncOptions(true, 3000));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.setSyncTiming(syncTiming(abandon ? 60000 : 1000));
+        form.session()->setSyncTiming(syncTiming(abandon ? 60000 : 1000));
         QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -802,7 +802,7 @@ private slots:
             QTest::qWait(500);
             QTest::keySequence(&form, cancelKey); // from the keyboard, wherever the focus is
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
         QCOMPARE(messages.shown.size(), 1);
         const QString expected = abandon ? QStringLiteral("keeps running") : QStringLiteral("no end line");
         QVERIFY2(messages.shown.first().text.contains(expected), qPrintable(messages.shown.first().text));
@@ -813,7 +813,7 @@ private slots:
         // The synchroniser it started still runs: another Policy Sync is refused, offering to follow it.
         portal->click();
         QTRY_COMPARE(messages.offered.size(), 1);
-        QVERIFY(!form.isSyncRunning());
+        QVERIFY(!form.session()->isSyncRunning());
         QVERIFY2(messages.offered.last().contains(QLatin1String("already running")),
                  qPrintable(messages.offered.last()));
         QVERIFY(portal->isEnabled());
@@ -831,7 +831,7 @@ private slots:
         RecordingPresenter messages;
         messages.takeOffer = true;
         Form1 form(agent.paths(), messages, kClock);
-        form.setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(syncTiming());
         QVERIFY(test::load(form));
         form.show();
         auto* panel = control<QWidget>(form, "SyncStatusPanel");
@@ -846,22 +846,22 @@ private slots:
                      QStringLiteral("A policy synchroniser is already running (process %1, started ")
                          .arg(elsewhere.processId())),
                  qPrintable(messages.offered.first()));
-        QTRY_VERIFY(form.isSyncRunning() && !panel->isHidden());
+        QTRY_VERIFY(form.session()->isSyncRunning() && !panel->isHidden());
         QVERIFY2(panelText->text().startsWith(QLatin1String("Policy Sync running 0:0")),
                  qPrintable(panelText->text()));
         QSignalSpy reads(&form, &Form1::taskListRead);
         form.Timer1_Timer(); // "Auto" is checked
         QTRY_COMPARE(reads.size(), 1);
-        QVERIFY(form.isSyncRunning());
+        QVERIFY(form.session()->isSyncRunning());
 
         control<QPushButton>(form, "BtnCancelSync")->click();
-        QVERIFY(!form.isSyncRunning());
+        QVERIFY(!form.session()->isSyncRunning());
         QTRY_COMPARE(panelText->text(),
                      QStringLiteral("The policy synchroniser is still running (process %1)")
                          .arg(elsewhere.processId()));
         control<QPushButton>(form, "BtnFollowSync")->click();
-        QVERIFY(form.isSyncRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QVERIFY(form.session()->isSyncRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
         QVERIFY(elsewhere.state() == QProcess::NotRunning || elsewhere.waitForFinished(10000));
         QTRY_VERIFY(panel->isHidden());
 
@@ -880,12 +880,12 @@ private slots:
         writeDemo(agent, options);
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.setSyncTiming(syncTiming(60000));
+        form.session()->setSyncTiming(syncTiming(60000));
         QVERIFY(test::load(form));
         QElapsedTimer clock;
         clock.start();
         control<QPushButton>(form, "BtnPortal")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY2(messages.shown.first().text.contains(QLatin1String("status 1")) &&
@@ -900,7 +900,7 @@ private slots:
         writeDemo(agent, syncOptions());
         RecordingPresenter messages;
         auto form = std::make_unique<Form1>(agent.paths(), messages, kClock);
-        form->setSyncTiming(syncTiming());
+        form->session()->setSyncTiming(syncTiming());
         QVERIFY(test::load(*form));
         form->show();
         auto* status = control<QLabel>(*form, "StatusPanel2");

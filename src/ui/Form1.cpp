@@ -85,10 +85,6 @@ Form1::~Form1() = default;
 void Form1::bindControls() {
     Form1Controls& ui = *m_ui;
     connect(ui.model, &TaskListModel::itemCheck, this, &Form1::ListView1_ItemCheck);
-    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(ui.proxy, signal, this, &Form1::showFilterCounts);
-    connect(ui.proxy, &QAbstractItemModel::modelReset, this, &Form1::showFilterCounts);
-    connect(ui.proxy, &QAbstractItemModel::layoutChanged, this, &Form1::showFilterCounts);
     connect(ui.BtnRefresh, &QPushButton::clicked, this, &Form1::BtnRefresh_Click);
     connect(ui.BtnPortal, &QPushButton::clicked, this, &Form1::BtnPortal_Click);
     connect(ui.BtnUpdate, &QPushButton::clicked, this, &Form1::BtnUpdate_Click);
@@ -101,7 +97,7 @@ void Form1::bindControls() {
     });
     connect(ui.CheckViewLog, &QCheckBox::toggled, this, [this](bool shown) {
         // A log window closed during a run can be opened again, and after a run it shows that run's lines.
-        if (isSyncRunning() || m_form2)
+        if (m_session->isSyncRunning() || m_form2)
             form2()->setVisible(shown);
     });
 
@@ -207,26 +203,6 @@ TaskListModel* Form1::taskListModel() const {
 
 TaskListView* Form1::taskListView() const {
     return m_ui->ListView1;
-}
-
-const TaskTable& Form1::taskTable() const {
-    return m_session->table();
-}
-
-bool Form1::isReadingTaskList() const {
-    return m_session->isReading();
-}
-
-bool Form1::isSyncRunning() const {
-    return m_session->isSyncRunning();
-}
-
-void Form1::setSyncTiming(const PolicySyncRun::Timing& timing) {
-    m_session->setSyncTiming(timing);
-}
-
-void Form1::showFilterCounts() {
-    m_ui->filterBar->setCounts(m_ui->proxy->rowCount(), m_ui->model->rowCount());
 }
 
 // A row menu's Stop Install or Reinstall ticks that row as a click would (the check rule applies), then

@@ -2,7 +2,6 @@
 
 #include "agent/AgentPaths.h"
 #include "base/Clock.h"
-#include "sync/PolicySyncRun.h"
 
 #include <QWidget>
 
@@ -20,7 +19,6 @@ class MessagePresenter;
 class TaskDetailsDialog;
 class TaskListModel;
 class TaskListView;
-class TaskTable;
 struct ControlState;
 struct Form1Controls;
 struct InvokerLogUpdate;
@@ -45,10 +43,6 @@ public:
     AgentSession* session() const { return m_session; }
     TaskListModel* taskListModel() const;
     TaskListView* taskListView() const;
-    const TaskTable& taskTable() const;
-    bool isReadingTaskList() const;
-    bool isSyncRunning() const;
-    void setSyncTiming(const PolicySyncRun::Timing& timing);
 
     // The window's arrangement (geometry, splitter, columns, sort, View Log, the sync log window's place) and
     // the preview choice, per user; `settings` is kept for the choices made while the window is open.
@@ -92,7 +86,6 @@ private:
     void bindSession();
     void bindSync();
     void showControls(const ControlState& state);
-    void showFilterCounts();
     void runActionFromMenu(TaskAction action, const QString& key);
     void showOnlyTaskInLog(const QString& key);
     void showRows(const QList<TaskRow>& rows);

@@ -79,6 +79,14 @@ Form1Controls::Form1Controls(QWidget* form, const QString& synchroniserPath, con
     filterBar = new TaskFilterBar(form);
     QObject::connect(filterBar, &TaskFilterBar::filterChanged, proxy, &TaskListProxy::setFilterText);
     QObject::connect(filterBar, &TaskFilterBar::closed, ListView1, [list = ListView1] { list->setFocus(); });
+    // The filter says how many rows it shows of how many.
+    auto showCounts = [bar = filterBar, shown = proxy, all = model] {
+        bar->setCounts(shown->rowCount(), all->rowCount());
+    };
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        QObject::connect(proxy, signal, filterBar, showCounts);
+    QObject::connect(proxy, &QAbstractItemModel::modelReset, filterBar, showCounts);
+    QObject::connect(proxy, &QAbstractItemModel::layoutChanged, filterBar, showCounts);
 
     BtnRefresh = new QPushButton(QStringLiteral("&Refresh List"), form);
     BtnRefresh->setObjectName(QStringLiteral("BtnRefresh"));

@@ -3,12 +3,13 @@
 // Run it under a display (Xvfb will do); QT_SCALE_FACTOR=2 gives the 200 % pictures.
 #include "AgentTree.h"
 #include "actions/Undo.h"
-#include "ui/ActionPreviewDialog.h"
+#include "session/AgentSession.h"
+#include "session/MessagePresenter.h"
 #include "tasklist/Feedback.h"
+#include "ui/ActionPreviewDialog.h"
 #include "ui/Form1.h"
 #include "ui/HistoryDialog.h"
 #include "ui/LogSearchBar.h"
-#include "session/MessagePresenter.h"
 #include "ui/SyncStatusPanel.h"
 #include "ui/TaskDetailsDialog.h"
 #include "ui/TaskFilterBar.h"
@@ -136,7 +137,7 @@ int main(int argc, char* argv[]) {
     model.setData(model.index(model.rowOfKey(QStringLiteral("kCORE01_1203")), 0), Qt::Checked,
                   Qt::CheckStateRole);
     const ActionReport preview =
-        planAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.taskTable()),
+        planAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.session()->table()),
                    fake::AgentTree(root.path()).paths().database());
     ActionPreviewDialog previewDialog(preview, &form);
     previewDialog.show();
@@ -145,7 +146,7 @@ int main(int argc, char* argv[]) {
 
     // Reinstall of the same tasks: the Active one goes ahead with a warning.
     const ActionReport reinstall =
-        planAction(TaskAction::Reinstall, checkedTargets(model.checkedRows(), form.taskTable()),
+        planAction(TaskAction::Reinstall, checkedTargets(model.checkedRows(), form.session()->table()),
                    fake::AgentTree(root.path()).paths().database());
     ActionPreviewDialog reinstallDialog(reinstall, &form);
     reinstallDialog.show();
@@ -157,7 +158,7 @@ int main(int argc, char* argv[]) {
     const fake::AgentTree agent(root.path());
     QuietFeedback quiet;
     const ActionReport stopped =
-        runAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.taskTable()),
+        runAction(TaskAction::StopInstall, checkedTargets(model.checkedRows(), form.session()->table()),
                   agent.paths().database(), agent.paths().journal(), quiet);
     runUndo(stopped.journalEntries().mid(0, 1), agent.paths().database(), agent.paths().journal(), quiet);
     HistoryDialog* history = form.showHistory(QString(), false);
