@@ -12,8 +12,8 @@
 #include "agent/TaskTable.h"
 #include "base/AgentFile.h"
 #include "base/SqliteConnection.h"
-#include "tasklist/TaskList.h"
 #include "session/TaskListRefresh.h"
+#include "tasklist/TaskList.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,12 +2,13 @@
 // synchroniser. Each case has one expected outcome, and nothing of the agent's is lost or changed behind its
 // back.
 #include "ActionHelpers.h"
+#include "DemoAgent.h"
 #include "EventLoopProbe.h"
 #include "FixedClock.h"
 #include "ProcessMemory.h"
+#include "RecordingPresenter.h"
 #include "TaskListHelpers.h"
 #include "TestAgent.h"
-#include "TextPresenter.h"
 #include "agent/InvokerLog.h"
 #include "agent/PackageDescriptor.h"
 #include "agent/ScheduledTasks.h"
@@ -39,22 +40,13 @@ using corvane::test::check;
 using corvane::test::kMemoryLimitScale;
 using corvane::test::kSlowdown;
 using corvane::test::peakMemoryMb;
+using corvane::test::RecordingPresenter;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
-using corvane::test::TextPresenter;
 
 namespace {
 
-// The day every window of these tests lives on.
-const test::FixedClock kClock;
-
-void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
-    QString error;
-    QVERIFY2(fake::writeDemoAgent(agent.root(), kClock.now(), error,
-                                  sync ? QStringLiteral(FAKE_AGENT_PATH) : QString(),
-                                  sync.value_or(fake::SyncOptions())),
-             qPrintable(error));
-}
+using test::kClock;
 
 // The first panel's notices, whole: the panel itself may shorten them to its width.
 QString notice(const Form1& form) {
@@ -105,9 +97,9 @@ private slots:
     // keeps answering, and keeps the list it read last, saying from when and why it is not newer.
     void refreshWhileAnotherProcessLocksTheDatabase() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QStringList before = agent.dumpAll();
-        TextPresenter messages;
+        RecordingPresenter messages;
         test::FixedClock clock(QDateTime(QDate(2026, 3, 14), QTime(9, 15, 42)));
         Form1 form(agent.paths(), messages, clock);
         QVERIFY(test::load(form));
@@ -131,7 +123,7 @@ private slots:
                  QStringLiteral("Waiting"));
         QVERIFY2(notice(form).contains(QLatin1String("09:15:42")), qPrintable(notice(form)));
         QVERIFY2(notice(form).contains(QLatin1String("database is locked")), qPrintable(notice(form)));
-        QVERIFY(messages.texts.isEmpty()); // told in the status bar, not by a box every five seconds
+        QVERIFY(messages.texts().isEmpty()); // told in the status bar, not by a box every five seconds
         check(model, QStringLiteral("kCORE01_1202")); // the kept rows still serve the actions
         QVERIFY(model.isChecked(rowOf(model, QStringLiteral("kCORE01_1202"))));
 
@@ -145,8 +137,8 @@ private slots:
     // With nothing read yet, a locked database leaves what the scheduled-task file knows, and says why.
     void firstRefreshWhileTheDatabaseIsLocked() {
         TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
+        QVERIFY(test::writeDemo(agent));
+        RecordingPresenter messages;
         test::FixedClock clock;
         Form1 form(agent.paths(), messages, clock);
         {
@@ -170,9 +162,9 @@ private slots:
     void actionWhileAnotherProcessLocksTheDatabase() {
         QFETCH(QString, button);
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QStringList before = agent.dumpAll();
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
@@ -191,10 +183,10 @@ private slots:
         QVERIFY2(clickMs < 500, qPrintable(QString::number(clickMs)));
         // The preview, the task's one transaction and the closing refresh each wait the busy timeout once.
         QVERIFY2(timer.elapsed() < 3 * 2000 + 3000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(messages.texts.size(), 1);
-        QVERIFY2(messages.texts.first().startsWith(QLatin1String("Task CORE01_1202 (")),
-                 qPrintable(messages.texts.first()));
-        QVERIFY(messages.texts.first().contains(
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY2(messages.texts().first().startsWith(QLatin1String("Task CORE01_1202 (")),
+                 qPrintable(messages.texts().first()));
+        QVERIFY(messages.texts().first().contains(
             QLatin1String("was not changed, the agent database answered: database is locked")));
         QCOMPARE(agent.dumpAll(), before);
         QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
@@ -211,7 +203,7 @@ private slots:
     void unusableDatabaseFile() {
         QFETCH(QString, kind);
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QString db = agent.paths().database();
         if (kind == QLatin1String("text")) {
             QVERIFY(agent.writeFile(db, "The agent keeps its operations elsewhere now.\n"));
@@ -231,7 +223,7 @@ private slots:
                   "attribute is a permission, which root passes)");
         }
         const QMap<QString, QByteArray> filesBefore = agent.snapshot();
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
@@ -239,21 +231,21 @@ private slots:
         QVERIFY(rowOf(model, QStringLiteral("k1312")) >= 0);
 
         if (kind == QLatin1String("folder")) {
-            QCOMPARE(messages.texts, QStringList{QStringLiteral("Can't find SQLite Database in ") + db});
+            QCOMPARE(messages.texts(), QStringList{QStringLiteral("Can't find SQLite Database in ") + db});
         } else if (kind == QLatin1String("read-only")) {
             QCOMPARE(model.rowCount(), 12); // readable, so listed
             const int row = rowOf(model, QStringLiteral("kCORE01_1202"));
             model.setData(model.index(row, 0), Qt::Checked, Qt::CheckStateRole);
             QVERIFY(test::clickAction(form, QStringLiteral("BtnStop")));
             setReadOnly(db, false);
-            QCOMPARE(messages.texts.size(), 1);
-            QVERIFY2(messages.texts.first().contains(QLatin1String("readonly")),
-                     qPrintable(messages.texts.first()));
+            QCOMPARE(messages.texts().size(), 1);
+            QVERIFY2(messages.texts().first().contains(QLatin1String("readonly")),
+                     qPrintable(messages.texts().first()));
             QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1202"))).database,
                      QStringLiteral("Waiting"));
         } else {
             QCOMPARE(model.rowCount(), 11); // every task of the scheduled-task file, as it alone knows it
-            QVERIFY(messages.texts.isEmpty());
+            QVERIFY(messages.texts().isEmpty());
             QVERIFY2(notice(form).startsWith(QLatin1String("Can't read the agent database: ")),
                      qPrintable(notice(form)));
         }
@@ -377,7 +369,7 @@ private slots:
         QCOMPARE(part.lines.at(3), QStringLiteral("last"));
 
         // The window shows it without hanging.
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         timer.restart();
         QVERIFY(test::load(form));
@@ -402,7 +394,7 @@ private slots:
         fake::SyncOptions options;
         options.delayMs = 100;
         options.wipeLog = wipe;
-        writeDemo(agent, options);
+        QVERIFY(test::writeDemo(agent, options));
         QVERIFY(agent.writeFile(agent.paths().syncLog(), "Mon 09:00 policy.sync: earlier [STOP]\r\n"));
         PolicySyncRun::Timing timing;
         timing.passIntervalMs = 50;
@@ -490,9 +482,9 @@ private slots:
         TestAgent agent;
         fake::SyncOptions failing;
         failing.failAtOnce = true;
-        writeDemo(agent, failing);
+        QVERIFY(test::writeDemo(agent, failing));
         const QMap<QString, QByteArray> before = agent.snapshot();
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         PolicySyncRun::Timing timing;
         timing.passIntervalMs = 50;
@@ -513,7 +505,7 @@ private slots:
             check(model, QStringLiteral("kCORE01_1201"));
             QVERIFY(test::clickAction(form, QStringLiteral("BtnUpdate"))); // refused by the lock
         }
-        QCOMPARE(messages.texts.size(), 3);
+        QCOMPARE(messages.texts().size(), 3);
         QCOMPARE(agent.snapshot(), before);
         QCOMPARE(agent.integrityCheck(), QStringLiteral("ok"));
     }

@@ -1,6 +1,8 @@
 // The main window, offscreen: layout, rebuilds, the check rule, the actions and the database-missing path.
 #include "ActionHelpers.h"
+#include "DemoAgent.h"
 #include "FixedClock.h"
+#include "RecordingPresenter.h"
 #include "TaskListHelpers.h"
 #include "TestAgent.h"
 #include "agent/TaskTable.h"
@@ -43,76 +45,15 @@ using corvane::test::TestAgent;
 
 namespace {
 
-// Answers every message at once and remembers it; `whileOpen` runs as if the technician waited.
-class RecordingPresenter : public MessagePresenter {
-public:
-    struct Shown {
-        QString text;
-        QString title;
-        Icon icon;
-    };
-    QList<Shown> shown;
-    std::function<void()> whileOpen;
-    QList<ActionReport> previews;
-    PreviewAnswer answer;
-
-    PreviewAnswer confirmAction(const ActionReport& preview) override {
-        previews.append(preview);
-        return answer;
-    }
-
-    QStringList offered; // messages that offered an action
-    bool takeOffer = false;
-    bool offer(const QString& text, const QString&, const QString&) override {
-        offered << text;
-        return takeOffer;
-    }
-
-    void show(const QString& text, const QString& title, Icon icon) override {
-        shown.append({text, title, icon});
-        if (whileOpen)
-            whileOpen();
-    }
-    QStringList texts() const {
-        QStringList result;
-        for (const Shown& message : shown)
-            result << message.text;
-        return result;
-    }
-};
-
 template <typename T> T* control(const Form1& form, const char* name) {
     return form.findChild<T*>(QLatin1String(name));
 }
 
-// Every window of these tests lives on the same fixed day.
-const test::FixedClock kClock;
+using test::kClock;
+using test::quickSync;
+using test::quickSyncTiming;
+using test::RecordingPresenter;
 const QDateTime kNow = kClock.now();
-
-void writeDemo(const TestAgent& agent, const std::optional<fake::SyncOptions>& sync = std::nullopt) {
-    QString error;
-    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error,
-                                  sync ? QStringLiteral(FAKE_AGENT_PATH) : QString(),
-                                  sync.value_or(fake::SyncOptions())),
-             qPrintable(error));
-}
-
-fake::SyncOptions syncOptions(bool neverStop = false, int holdMs = 0) {
-    fake::SyncOptions options;
-    options.delayMs = 40;
-    options.neverStop = neverStop;
-    options.holdMs = holdMs;
-    return options;
-}
-
-PolicySyncRun::Timing syncTiming(int timeoutMs = 20000) {
-    PolicySyncRun::Timing timing;
-    timing.passIntervalMs = 50;
-    timing.summaryHoldMs = 300;
-    timing.timeoutMs = timeoutMs;
-    timing.quietLogMs = 300;
-    return timing;
-}
 
 } // namespace
 
@@ -122,18 +63,16 @@ class TestForm1 : public QObject {
     QTemporaryDir m_settings;
 
 private slots:
-    // The preview choice is remembered per user: keep the tests' own away from the technician's.
+    // Nothing these tests do may reach the user's own settings (on Windows: the registry) or folders.
     void initTestCase() {
-        // These tests' settings live in a file of their own, never in the user's (on Windows: the registry).
         QSettings::setDefaultFormat(QSettings::IniFormat);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
         QStandardPaths::setTestModeEnabled(true);
     }
-    void init() { QSettings().remove(QStringLiteral("actions/askBeforeChanging")); }
 
     void initialState() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -209,7 +148,7 @@ private slots:
 
     void rebuildShowsEveryKindOfRow() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QAbstractItemModelTester tester(form.taskListModel(),
@@ -293,7 +232,7 @@ private slots:
 
     void checkRule() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -323,7 +262,7 @@ private slots:
 
     void stopInstallFromTheWindow() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -351,7 +290,7 @@ private slots:
 
     void reinstallFromTheWindow() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -376,7 +315,7 @@ private slots:
     // refused, and a task gone from the database is named, both without a change.
     void actionDecidesOnTheAgentsCurrentState() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         QVERIFY(test::load(form));
@@ -433,7 +372,7 @@ private slots:
     // changes nothing and keeps the checks; "Don't ask again" is remembered and can be turned back on.
     void previewBeforeAnAction() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         QVERIFY(test::load(form));
@@ -447,7 +386,9 @@ private slots:
         messages.answer = {false, false};
         control<QPushButton>(form, "BtnStop")->click();
         QTRY_COMPARE(messages.previews.size(), 1);
-        QTest::qWait(100);
+        // Cancelled: the action is over and no read was started that could rebuild the list.
+        QVERIFY(!form.session()->isActing());
+        QVERIFY(!form.session()->isReading());
         const ActionReport& preview = messages.previews.first();
         QVERIFY(preview.preview);
         QCOMPARE(preview.tasks.size(), 2);
@@ -614,7 +555,7 @@ private slots:
     // that the action is walking.
     void ticksUnderAnOpenMessageDoNotRebuild() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -664,8 +605,8 @@ private slots:
                                    QStringLiteral("CORE01_1204"), QStringLiteral("CORE01_1206")};
         TestAgent byWindow;
         TestAgent byCommand;
-        writeDemo(byWindow);
-        writeDemo(byCommand);
+        QVERIFY(test::writeDemo(byWindow));
+        QVERIFY(test::writeDemo(byCommand));
         const QStringList original = byWindow.dumpAll();
         QCOMPARE(byCommand.dumpAll(), original);
 
@@ -690,10 +631,10 @@ private slots:
     // events, its two sync controls stay off until the very end, and the list is rebuilt afterwards.
     void policySyncWithTheLogShown() {
         TestAgent agent;
-        writeDemo(agent, syncOptions());
+        QVERIFY(test::writeDemo(agent, quickSync()));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.session()->setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(quickSyncTiming());
         QVERIFY(test::load(form));
         form.show();
         auto* portal = control<QPushButton>(form, "BtnPortal");
@@ -743,10 +684,10 @@ private slots:
 
     void policySyncWithTheLogHidden() {
         TestAgent agent;
-        writeDemo(agent, syncOptions());
+        QVERIFY(test::writeDemo(agent, quickSync()));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.session()->setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(quickSyncTiming());
         QVERIFY(test::load(form));
         control<QPushButton>(form, "BtnPortal")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
@@ -756,17 +697,19 @@ private slots:
 
     void policySyncThatCannotStart() {
         TestAgent agent;
-        writeDemo(agent); // no synchroniser installed
+        QVERIFY(test::writeDemo(agent)); // no synchroniser installed
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         // The technician reads the message while the timer ticks: the list stays as it is under it.
         QSignalSpy resets(form.taskListModel(), &QAbstractItemModel::modelReset);
+        int readsStarted = 0;
         messages.whileOpen = [&] {
             form.Timer1_Timer();
-            QTest::qWait(300);
+            readsStarted += form.session()->isReading();
         };
         control<QPushButton>(form, "BtnPortal")->click();
+        QCOMPARE(readsStarted, 0);
         QCOMPARE(resets.size(), 0);
         QVERIFY(!form.session()->isSyncRunning());
         QCOMPARE(messages.shown.size(), 1);
@@ -786,10 +729,10 @@ private slots:
         QFETCH(QKeySequence, cancelKey);
         const bool abandon = !cancelKey.isEmpty();
         TestAgent agent;
-        writeDemo(agent, syncOptions(true, 3000));
+        QVERIFY(test::writeDemo(agent, quickSync(true, 3000)));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.session()->setSyncTiming(syncTiming(abandon ? 60000 : 1000));
+        form.session()->setSyncTiming(quickSyncTiming(abandon ? 60000 : 1000));
         QVERIFY(test::load(form));
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -825,13 +768,13 @@ private slots:
     // runs and Follow joins it again; after the run View Log shows that run's lines.
     void policySyncFollowsASynchroniserRunningElsewhere() {
         TestAgent agent;
-        fake::SyncOptions options = syncOptions();
+        fake::SyncOptions options = quickSync();
         options.delayMs = 300;
-        writeDemo(agent, options);
+        QVERIFY(test::writeDemo(agent, options));
         RecordingPresenter messages;
         messages.takeOffer = true;
         Form1 form(agent.paths(), messages, kClock);
-        form.session()->setSyncTiming(syncTiming());
+        form.session()->setSyncTiming(quickSyncTiming());
         QVERIFY(test::load(form));
         form.show();
         auto* panel = control<QWidget>(form, "SyncStatusPanel");
@@ -875,12 +818,12 @@ private slots:
     // A synchroniser that fails ends the run at once, with a message that says how it ended.
     void policySyncWhoseSynchroniserFails() {
         TestAgent agent;
-        fake::SyncOptions options = syncOptions();
+        fake::SyncOptions options = quickSync();
         options.failAtOnce = true;
-        writeDemo(agent, options);
+        QVERIFY(test::writeDemo(agent, options));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
-        form.session()->setSyncTiming(syncTiming(60000));
+        form.session()->setSyncTiming(quickSyncTiming(60000));
         QVERIFY(test::load(form));
         QElapsedTimer clock;
         clock.start();
@@ -897,24 +840,30 @@ private slots:
     // Closing the window mid-run leaves the agent's synchroniser to finish its work.
     void closingTheWindowLeavesTheSynchroniserRunning() {
         TestAgent agent;
-        writeDemo(agent, syncOptions());
+        fake::SyncOptions slow = quickSync();
+        slow.delayMs = 300; // a run of a few seconds, still at work when the window closes
+        QVERIFY(test::writeDemo(agent, slow));
         RecordingPresenter messages;
         auto form = std::make_unique<Form1>(agent.paths(), messages, kClock);
-        form->session()->setSyncTiming(syncTiming());
+        form->session()->setSyncTiming(quickSyncTiming());
         QVERIFY(test::load(*form));
         form->show();
         auto* status = control<QLabel>(*form, "StatusPanel2");
-        control<QPushButton>(*form, "BtnPortal")->click();
-        QTRY_COMPARE(status->text(), QStringLiteral("Synchronizing policies..."));
-        form->close();
-        form.reset();
+        // The demo's log holds earlier runs: this run's end line is one more.
         auto endLines = [&] {
             QFile log(agent.paths().syncLog());
             return log.open(QIODevice::ReadOnly) ? log.readAll().count("[STOP]") : 0;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(endLines() > 0, 15000);
+        const qsizetype earlierRuns = endLines();
+        control<QPushButton>(*form, "BtnPortal")->click();
+        QTRY_COMPARE(status->text(), QStringLiteral("Synchronizing policies..."));
+        QVERIFY(!findSynchronisers(agent.paths().synchroniser()).isEmpty());
+        QCOMPARE(endLines(), earlierRuns); // still at work when the window closes
+        form->close();
+        form.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(endLines() > earlierRuns, 15000);
         QVERIFY(messages.shown.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(findSynchronisers(agent.paths().synchroniser()).isEmpty(), 15000);
+        QVERIFY(test::synchronisersEnded(agent));
     }
 
     void logWindowFollowsItsSize() {

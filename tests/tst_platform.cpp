@@ -3,11 +3,11 @@
 // streams. The cases that need Windows itself run under Wine in CI.
 #include "CorvanectlRun.h"
 #include "FixedClock.h"
+#include "RecordingPresenter.h"
 #include "TestAgent.h"
-#include "TextPresenter.h"
 #include "agent/AgentPaths.h"
-#include "ui/Form1.h"
 #include "session/MessagePresenter.h"
+#include "ui/Form1.h"
 #include "ui/TaskListModel.h"
 
 #include <QDir>
@@ -20,9 +20,9 @@
 
 using namespace corvane;
 using corvane::test::CorvanectlRun;
+using corvane::test::RecordingPresenter;
 using corvane::test::runCorvanectl;
 using corvane::test::TestAgent;
-using corvane::test::TextPresenter;
 
 namespace {
 
@@ -106,7 +106,7 @@ private slots:
         TestAgent agent;
         QString error;
         QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         form.Form_Load();
         QProcess writer;
@@ -121,7 +121,7 @@ private slots:
         writer.closeWriteChannel();
         QVERIFY(writer.waitForFinished(30000));
         QCOMPARE(writer.exitCode(), 0);
-        QCOMPARE(messages.texts, QStringList());
+        QCOMPARE(messages.texts(), QStringList());
     }
 
     // The synchroniser belongs to the agent: it starts minimised without taking the focus, and goes on to
@@ -140,7 +140,7 @@ private slots:
         };
         const qsizetype stopsBefore = logText().count("finished [STOP]");
         {
-            TextPresenter messages;
+            RecordingPresenter messages;
             Form1 form(agent.paths(), messages, kClock);
             form.Form_Load();
             form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(listed.exitCode, 0);
         QVERIFY2(listed.out.contains(QLatin1String("Office Tools")), qPrintable(listed.out));
 
-        TextPresenter messages;
+        RecordingPresenter messages;
         {
             Form1 form{AgentPaths(), messages, kClock};
             form.Form_Load();
@@ -190,7 +190,7 @@ private slots:
         QCOMPARE(log32.exitCode, 0);
         QVERIFY2(log32.out.contains(QLatin1String("policy.client.invoker")), qPrintable(log32.out));
         removeFixedAgent();
-        QCOMPARE(messages.texts, QStringList());
+        QCOMPARE(messages.texts(), QStringList());
 #endif
     }
 

@@ -2,11 +2,11 @@
 #include "FixedClock.h"
 #include "TestAgent.h"
 #include "agent/TaskTable.h"
+#include "session/TaskListRefresh.h"
 #include "tasklist/Feedback.h"
 #include "tasklist/TaskList.h"
 #include "tasklist/TaskListExport.h"
 #include "tasklist/TaskListLoader.h"
-#include "session/TaskListRefresh.h"
 
 #include <QSignalSpy>
 #include <QTest>

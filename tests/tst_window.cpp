@@ -3,19 +3,20 @@
 // invoker log, shows a task's details, and answers the keyboard.
 #include "ActionHelpers.h"
 #include "FixedClock.h"
+#include "RecordingPresenter.h"
 #include "TaskListHelpers.h"
 #include "TestAgent.h"
-#include "TextPresenter.h"
+#include "WindowFixture.h"
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
 #include "agent/TaskTable.h"
+#include "session/MessagePresenter.h"
 #include "ui/ActionPreviewDialog.h"
 #include "ui/ExportTarget.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/HistoryDialog.h"
 #include "ui/InvokerLogBox.h"
-#include "session/MessagePresenter.h"
 #include "ui/NoticePanel.h"
 #include "ui/SyncStatusPanel.h"
 #include "ui/TaskDetailsDialog.h"
@@ -56,9 +57,10 @@ using namespace corvane;
 using corvane::test::check;
 using corvane::test::clickAction;
 using corvane::test::FixedClock;
+using corvane::test::RecordingPresenter;
 using corvane::test::rowOf;
 using corvane::test::TestAgent;
-using corvane::test::TextPresenter;
+using corvane::test::WindowFixture;
 
 namespace {
 
@@ -79,33 +81,8 @@ TaskDetailsDialog* openDetails(Form1& form, int row) {
     return dialog;
 }
 
-// Every window of these tests lives on the same fixed day.
-const FixedClock kClock;
+using test::kClock;
 const QDateTime kNow = kClock.now();
-
-void writeDemo(const TestAgent& agent) {
-    QString error;
-    QVERIFY2(fake::writeDemoAgent(agent.root(), kNow, error), qPrintable(error));
-}
-
-// The demo agent in a window on the fixed day, its list read and the window shown.
-struct DemoWindow {
-    TestAgent agent;
-    TextPresenter messages;
-    std::unique_ptr<Form1> form;
-
-    // False when the agent could not be written, the list was not read or the window not shown.
-    bool open() {
-        QString error;
-        if (!fake::writeDemoAgent(agent.root(), kNow, error))
-            return false;
-        form = std::make_unique<Form1>(agent.paths(), messages, kClock);
-        if (!test::load(*form))
-            return false;
-        form->show();
-        return QTest::qWaitForWindowExposed(form.get());
-    }
-};
 
 // `count` operations SDClientTask.N.xml, all Completed but those in `active`, which the scheduler runs too;
 // each has a package descriptor, so an active one is green.
@@ -197,10 +174,10 @@ private slots:
     // from the settings; the window can be maximised with the banner at its width.
     void arrangementIsRemembered() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         QTemporaryDir settingsFolder;
         const QString settingsFile = settingsFolder.filePath(QStringLiteral("corvane.ini"));
-        TextPresenter messages;
+        RecordingPresenter messages;
         QList<int> splitterSizes;
         {
             Form1 form(agent.paths(), messages, kClock);
@@ -251,7 +228,7 @@ private slots:
     void placeIsKeptAcrossRebuilds() {
         TestAgent agent;
         writeLongList(agent, 80, {});
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         form.show();
@@ -277,7 +254,7 @@ private slots:
         QCOMPARE(keyAtTop(*view), top);
 
         // Checks: kept by Refresh List and by ticks once Auto is on again; cleared by the action.
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         QVERIFY(test::load(form));
         TaskListModel& model = *form.taskListModel();
         check(model, QStringLiteral("kCORE01_1202"));
@@ -303,7 +280,7 @@ private slots:
         TestAgent agent;
         writeLongList(agent, 80, {60});
         FixedClock clock(kNow);
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, clock);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -339,8 +316,8 @@ private slots:
     // same positions in the agent's order.
     void sortKeepsActionsOnTheirTasks() {
         TestAgent agent;
-        writeDemo(agent);
-        TextPresenter messages;
+        QVERIFY(test::writeDemo(agent));
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         TaskListView* view = form.taskListView();
@@ -370,8 +347,8 @@ private slots:
     }
 
     void filterKeepsMatchingRows() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         auto* field = control<QLineEdit>(form, "FilterField");
         QVERIFY(!field->isVisible()); // the window looks as designed until the technician asks
@@ -398,21 +375,21 @@ private slots:
 
     // The header menu explains the icons and colours, and where the hidden "Task" column is turned on.
     void headerMenuHasALegend() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         QHeaderView* header = demo.form->taskListView()->header();
         QVERIFY(chooseFromRowMenu([&] { emit header->customContextMenuRequested(QPoint(5, 5)); },
                                   QStringLiteral("&Legend...")));
-        QCOMPARE(demo.messages.texts.size(), 1);
+        QCOMPARE(demo.messages.texts().size(), 1);
         for (const char* part : {"Red:", "Green:", "Grey:", "Clock with a green arrow", "\"Task\" column"})
-            QVERIFY2(demo.messages.texts.first().contains(QLatin1String(part)), part);
+            QVERIFY2(demo.messages.texts().first().contains(QLatin1String(part)), part);
     }
 
     // The buttons' menu (where the preview is turned back on) opens from the keyboard, and the preview says
     // so where "Don't ask again" is ticked.
     void previewCanBeTurnedBackOnFromTheKeyboard() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         auto* stop = control<QPushButton>(*demo.form, "BtnStop");
         auto* ask = demo.form->findChild<QAction*>(QStringLiteral("AskBeforeChanging"));
         const bool before = ask->isChecked();
@@ -435,7 +412,7 @@ private slots:
     void filterOffKeepsTheFoundRowInView() {
         TestAgent agent;
         writeLongList(agent, 80, {});
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         form.show();
@@ -459,8 +436,8 @@ private slots:
     // However narrow the list, a row's check box and icon show whole; a selected red, green or grey row
     // keeps its colour whether the list has the focus or not.
     void rowsKeepIconsAndColours() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         TaskListView* view = demo.form->taskListView();
         view->resize(200, view->height());
         QVERIFY(view->header()->sectionSize(0) >=
@@ -517,8 +494,8 @@ private slots:
     // Ctrl+C copies the selected rows with a header line; Export writes the CSV that `corvanectl list --csv`
     // prints.
     void copyAndExport() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         const TestAgent& agent = demo.agent;
         TaskListView* view = form.taskListView();
@@ -566,10 +543,10 @@ private slots:
     // A name longer than a cell shows is whole in the row's tooltip, in the copy and in the export.
     void longNamesAreWholeWhereTheyLeaveTheList() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QString longName = QStringLiteral("Suite ").repeated(70) + QStringLiteral("end");
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.CORE01_1202.xml"), longName));
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages);
         QVERIFY(test::load(form));
         const QAbstractItemModel* shown = form.taskListView()->model();
@@ -594,7 +571,7 @@ private slots:
         for (int i = 0; i < 200; ++i)
             log += invokerLine(QStringLiteral("line %1").arg(i));
         QVERIFY(agent.writeInvokerLog(log));
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         form.show();
@@ -705,8 +682,8 @@ private slots:
     // "Only this task" shows the lines naming the task's operation file, follows the current row, and shows
     // every line again on request.
     void onlyThisTaskInTheLog() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         auto* box = control<InvokerLogBox>(form, "Text1");
         const QString everything = box->toPlainText();
@@ -729,8 +706,8 @@ private slots:
 
     // Ctrl+F in the log box searches it: every match highlighted, Enter and Shift+Enter go round them.
     void ctrlFSearchesTheLogBox() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         auto* box = control<InvokerLogBox>(form, "Text1");
         QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier); // the window's first focus: the filter
@@ -768,8 +745,8 @@ private slots:
     // Details, from Enter on the current row: the task's fields and every log line of every day naming its
     // operation file.
     void detailsOfATask() {
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         const TestAgent& agent = demo.agent;
         TaskDetailsDialog* dialog = openDetails(form, 0); // task 1201, named yesterday only
@@ -794,10 +771,10 @@ private slots:
     // A package name of megabytes: the details open at once and show it cut, as the list does.
     void detailsOfAHugeName() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QString huge(20'000'000, QLatin1Char('n'));
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.CORE01_1201.xml"), huge));
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
         form.show();
@@ -819,7 +796,7 @@ private slots:
     // The same name in an action: the preview opens at once, and the refusal's message names it cut.
     void previewOfAHugeName() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         const QString huge(20'000'000, QLatin1Char('n'));
         const QList<ActionTarget> targets{
             {QStringLiteral("CORE01_1203"), huge, std::nullopt}, // Active: refused
@@ -852,8 +829,8 @@ private slots:
     // Whatever opens the row menu (the Menu key, Shift+F10, a right click), it acts on that row, and the
     // selection and the current row stay where they are.
     void rowMenuIsItsRowsWhateverOpensIt() {
-        DemoWindow window;
-        QVERIFY(window.open());
+        WindowFixture window;
+        QVERIFY(window.openDemo());
         TaskListView* view = window.form->taskListView();
         view->setFocus();
         const QModelIndex current = view->model()->index(4, 1);
@@ -882,8 +859,8 @@ private slots:
     // A row-menu action cancelled in its preview leaves no tick and "Auto" as it was; a click that changed
     // nothing keeps the ticks for another try; a wait for the agent's lock shows.
     void actionsLeaveNothingUnaskedAndSayWhenTheyWait() {
-        DemoWindow window;
-        QVERIFY(window.open());
+        WindowFixture window;
+        QVERIFY(window.openDemo());
         Form1& form = *window.form;
         TaskListModel& model = *form.taskListModel();
         TaskListView* view = form.taskListView();
@@ -921,8 +898,8 @@ private slots:
     // A change is journaled and offered for undo: Ctrl+Z takes it back through the preview, and the history
     // lists both, with the task's own entries in its details.
     void ctrlZUndoesTheLastAction() {
-        DemoWindow window;
-        QVERIFY(window.open());
+        WindowFixture window;
+        QVERIFY(window.openDemo());
         Form1& form = *window.form;
         TaskListModel& model = *form.taskListModel();
         const QStringList before = window.agent.dumpAll();
@@ -950,9 +927,9 @@ private slots:
 
     void keyboardStatusAndSyncLogWindow() {
         TestAgent agent;
-        writeDemo(agent);
+        QVERIFY(test::writeDemo(agent));
         FixedClock clock(QDateTime(kClock.today(), QTime(14, 2, 31)));
-        TextPresenter messages;
+        RecordingPresenter messages;
         Form1 form(agent.paths(), messages, clock);
         QVERIFY(test::load(form));
         form.move(0, 0);
@@ -998,8 +975,8 @@ private slots:
         const QString before = QApplication::style()->name();
         QApplication::setStyle(style);
         const auto restoreStyle = qScopeGuard([&] { QApplication::setStyle(before); });
-        DemoWindow demo;
-        QVERIFY(demo.open());
+        WindowFixture demo;
+        QVERIFY(demo.openDemo());
         Form1& form = *demo.form;
         QMessageBox box;
         QCOMPARE(QFontInfo(box.font()).family(), QFontInfo(form.font()).family());
