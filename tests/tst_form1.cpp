@@ -518,65 +518,6 @@ private slots:
         QVERIFY(messages.shown.isEmpty());
     }
 
-    // The database comes back after it was missing: the next tick lists its tasks and gives back the
-    // controls and the automatic refresh, without a restart and without another message.
-    void databaseFoundAgain() {
-        TestAgent agent;
-        RecordingPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        QCOMPARE(messages.shown.size(), 1);
-        QVERIFY(!control<QCheckBox>(form, "Check1")->isEnabled());
-        form.Timer1_Timer(); // still missing: nothing read, nothing said
-        QVERIFY(!form.session()->isReading());
-
-        QVERIFY(agent.createDatabase());
-        QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.7.xml"), QStringLiteral("2"), {}, {}}));
-        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.7.xml"), QStringLiteral("Seven")));
-        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
-        const TaskListModel& model = *form.taskListModel();
-        QCOMPARE(model.rowCount(), 1);
-        QCOMPARE(model.taskRow(0).application, QStringLiteral("Seven"));
-        for (const char* name : {"BtnPortal", "BtnRefresh", "BtnUpdate", "BtnStop"})
-            QVERIFY2(control<QPushButton>(form, name)->isEnabled(), name);
-        QVERIFY(control<QCheckBox>(form, "Check1")->isEnabled());
-        QVERIFY(control<QCheckBox>(form, "Check1")->isChecked());
-        QCOMPARE(messages.shown.size(), 1);
-
-        // Lost once more: said once more.
-        QVERIFY(QFile::remove(agent.paths().database()));
-        QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
-        QCOMPARE(messages.shown.size(), 2);
-        QVERIFY(!control<QPushButton>(form, "BtnRefresh")->isEnabled());
-        QVERIFY(!control<QCheckBox>(form, "Check1")->isChecked());
-    }
-
-    // A message box runs its own event loop, so ticks come while it is open: they must not rebuild the rows
-    // that the action is walking.
-    void ticksUnderAnOpenMessageDoNotRebuild() {
-        TestAgent agent;
-        QVERIFY(test::writeDemo(agent));
-        RecordingPresenter messages;
-        Form1 form(agent.paths(), messages, kClock);
-        QVERIFY(test::load(form));
-        int rebuilds = 0;
-        connect(form.taskListModel(), &QAbstractItemModel::modelReset, this, [&] { ++rebuilds; });
-        QList<int> rebuildsWhileOpen;
-        messages.whileOpen = [&] {
-            form.Timer1_Timer();
-            rebuildsWhileOpen << rebuilds;
-        };
-        check(*form.taskListModel(), QStringLiteral("kCORE01_1203")); // refused: a message mid-walk
-        check(*form.taskListModel(), QStringLiteral("kCORE01_1208"));
-        control<QCheckBox>(form, "Check1")->setChecked(true);
-        QVERIFY(clickAction(form, QStringLiteral("BtnStop")));
-        QCOMPARE(rebuildsWhileOpen, QList<int>{0});
-        QCOMPARE(rebuilds, 1); // the action's own rebuild
-        const TaskListModel& model = *form.taskListModel();
-        QCOMPARE(model.taskRow(rowOf(model, QStringLiteral("kCORE01_1208"))).database,
-                 QStringLiteral("Completed"));
-    }
-
     void closingTheMainWindowClosesTheOthers() {
         TestAgent agent;
         RecordingPresenter messages;

@@ -1,0 +1,152 @@
+// The session's rules, without a window: which controls may be used, "Auto", when the list may be read again,
+// the database going and coming back, and what an action with nothing checked says.
+#include "SessionFixture.h"
+#include "actions/TaskActions.h"
+#include "agent/ClientDatabase.h"
+#include "agent/TaskTable.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace corvane;
+using corvane::test::SessionFixture;
+
+namespace {
+
+// The rows of the last read as the list would hand them to an action, those with `keys` checked.
+QList<CheckedRow> checkedRows(const QList<TaskRow>& rows, const QStringList& keys) {
+    QList<CheckedRow> checked;
+    for (const TaskRow& row : rows)
+        checked.append({row.key, keys.contains(row.key), row.application});
+    return checked;
+}
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    void controlsFollowTheFacts() {
+        const ControlState idle = controlState({});
+        QVERIFY(idle.refresh && idle.policySync && idle.stopInstall && idle.reinstall && idle.autoRefresh &&
+                idle.listMayRebuild);
+        // Without the database Stop Install stays, to say why nothing can be checked.
+        const ControlState missing = controlState({true, false, false, false});
+        QVERIFY(!missing.refresh && !missing.policySync && !missing.reinstall && !missing.autoRefresh);
+        QVERIFY(missing.stopInstall);
+        // A sync ends with what the database allows, whatever happened to it meanwhile.
+        const ControlState syncing = controlState({true, true, false, false});
+        QVERIFY(!syncing.refresh && !syncing.policySync && !syncing.stopInstall && !syncing.reinstall);
+        QVERIFY(controlState({false, true, false, false}).listMayRebuild); // the list shows what a sync adds
+        QVERIFY(!controlState({false, false, true, false}).listMayRebuild);
+        QVERIFY(!controlState({false, false, false, true}).listMayRebuild);
+    }
+
+    // Only a package row's tick turns "Auto" off; nothing turns it on while the database is missing.
+    void autoRefreshFollowsTheChecksAndTheDatabase() {
+        SessionFixture fixture;
+        QVERIFY(test::writeDemo(fixture.agent));
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        QSignalSpy autoChanges(&session, &AgentSession::autoRefreshChanged);
+        QVERIFY(!session.tickRow(TaskRow::Tag::None, true).checked);
+        QVERIFY(session.autoRefresh());
+        QVERIFY(session.tickRow(TaskRow::Tag::Policy, true).checked);
+        QVERIFY(!session.autoRefresh());
+        session.tickRow(TaskRow::Tag::Policy, false); // clearing the tick does not turn it back on
+        QVERIFY(!session.autoRefresh());
+        QCOMPARE(autoChanges.size(), 1);
+
+        QVERIFY(QFile::remove(fixture.agent.paths().database()));
+        QVERIFY(fixture.read([&] { session.refresh(); }));
+        session.setAutoRefresh(true);
+        QVERIFY(!session.autoRefresh());
+        QVERIFY(!session.controls().autoRefresh);
+    }
+
+    // The database goes: said once, the controls that need it off, nothing read on the timer; it comes back:
+    // the next tick reads it and gives everything back without another message; it goes again: said again.
+    void missingDatabaseAndItsReturn() {
+        SessionFixture fixture;
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        QCOMPARE(fixture.messages.texts(),
+                 QStringList{kDatabaseMissingMessage + fixture.agent.paths().database()});
+        QCOMPARE(fixture.messages.shown.first().icon, MessagePresenter::Icon::Critical);
+        QVERIFY(!session.controls().refresh && !session.autoRefresh());
+        session.tick();
+        QVERIFY(!session.isReading());
+
+        QVERIFY(fixture.agent.createDatabase());
+        QVERIFY(
+            fixture.agent.addOperation({QStringLiteral("SDClientTask.7.xml"), QStringLiteral("2"), {}, {}}));
+        QSignalSpy controls(&session, &AgentSession::controlsChanged);
+        QVERIFY(fixture.read([&] { session.tick(); }));
+        QCOMPARE(session.table().count(), 1);
+        QVERIFY(session.controls().refresh && session.controls().reinstall && session.autoRefresh());
+        QCOMPARE(controls.size(), 1);
+        QCOMPARE(fixture.messages.shown.size(), 1);
+
+        QVERIFY(QFile::remove(fixture.agent.paths().database()));
+        QVERIFY(fixture.read([&] { session.tick(); }));
+        QCOMPARE(fixture.messages.shown.size(), 2);
+        QVERIFY(!session.controls().refresh);
+    }
+
+    // A message runs its own event loop, so ticks come while it is open: they start no read that would
+    // replace the rows an action walks, nor one under the preview.
+    void noReadUnderAMessageOrAnAction() {
+        SessionFixture fixture;
+        QVERIFY(test::writeDemo(fixture.agent));
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        QList<TaskRow> rows;
+        connect(&session, &AgentSession::rowsRead, this, [&](const QList<TaskRow>& read) { rows = read; });
+        QVERIFY(fixture.read([&] { session.refresh(); }));
+        int readsUnderMessages = 0;
+        int readsUnderPreview = 0;
+        fixture.messages.whileOpen = [&] {
+            session.tick();
+            readsUnderMessages += session.isReading();
+        };
+        fixture.messages.answer = {true, false};
+        QSignalSpy ended(&session, &AgentSession::actionEnded);
+        session.setAutoRefresh(true);
+        session.act(TaskAction::StopInstall,
+                    checkedRows(rows, {QStringLiteral("kCORE01_1203"), QStringLiteral("kCORE01_1208")}));
+        session.tick();
+        readsUnderPreview += session.isReading();
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(readsUnderMessages, 0);
+        QCOMPARE(readsUnderPreview, 0);
+        QVERIFY(!fixture.messages.shown.isEmpty()); // the refusal of the Active task
+        QVERIFY(ended.first().at(1).toBool());      // something changed: the ticks have served
+        QVERIFY(session.isReading());               // the action's own read
+    }
+
+    // Stop Install with nothing checked says so, turns "Auto" on and reads the list; with the database
+    // missing it also says why nothing can be checked.
+    void actionWithNothingChecked() {
+        SessionFixture fixture;
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        fixture.messages.shown.clear();
+        QSignalSpy ended(&session, &AgentSession::actionEnded);
+        session.act(TaskAction::StopInstall, {});
+        QCOMPARE(fixture.messages.texts(),
+                 QStringList(
+                     {kNothingCheckedMessage, kDatabaseMissingMessage + fixture.agent.paths().database()}));
+        QVERIFY(session.isReading());
+        QVERIFY(ended.isEmpty());
+
+        QSignalSpy status(&session, &AgentSession::statusChanged);
+        session.undoLast();
+        QCOMPARE(status.size(), 1);
+        QVERIFY(status.first().first().toString().startsWith(QLatin1String("Nothing to undo")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
