@@ -5,6 +5,7 @@
 #include "agent/ClientDatabase.h"
 #include "agent/TaskTable.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -145,6 +146,35 @@ private slots:
         session.undoLast();
         QCOMPARE(status.size(), 1);
         QVERIFY(status.first().first().toString().startsWith(QLatin1String("Nothing to undo")));
+    }
+
+    // The agent's program folder goes: the first panel names the missing folder and scheduled-task file. It
+    // comes back as a 32-bit agent's, in "Program Files (x86)": the next tick finds it there.
+    void agentFolderGoesAndComesBackElsewhere() {
+        SessionFixture fixture;
+        QVERIFY(test::writeDemo(fixture.agent));
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        QMap<AgentSession::Notice, QString> notices;
+        connect(&session, &AgentSession::noticeChanged, this,
+                [&](AgentSession::Notice kind, const QString& text) { notices[kind] = text; });
+        const QString programFiles =
+            AgentPaths::belowRoot(fixture.agent.root(), QStringLiteral("C:\\Program Files"));
+        const QString programFiles32 = programFiles + QStringLiteral(" (x86)");
+        QVERIFY(QDir(programFiles).rename(programFiles, programFiles32 + QStringLiteral(".away")));
+        QVERIFY(fixture.read([&] { session.refresh(); }));
+        const QString said = notices.values().join(QLatin1Char('\n'));
+        QVERIFY2(said.contains(QLatin1String("Can't find the scheduled-task file")) &&
+                     said.contains(QLatin1String("Can't find the agent's folder")),
+                 qPrintable(said));
+
+        QSignalSpy moved(&session, &AgentSession::pathsChanged);
+        QVERIFY(QDir().rename(programFiles32 + QStringLiteral(".away"), programFiles32));
+        QVERIFY(fixture.read([&] { session.tick(); }));
+        QCOMPARE(moved.size(), 1);
+        QVERIFY(session.paths().invokerLog().startsWith(programFiles32));
+        QCOMPARE(notices.value(AgentSession::Notice::TaskList), QString());
+        QCOMPARE(notices.value(AgentSession::Notice::InvokerLog), QString());
     }
 };
 

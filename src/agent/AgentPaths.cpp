@@ -47,7 +47,8 @@ QString programDataJournal() {
 AgentPaths::AgentPaths()
     : AgentPaths(QString()) {}
 
-AgentPaths::AgentPaths(const QString& root) {
+AgentPaths::AgentPaths(const QString& root)
+    : m_root(root) {
 #ifdef Q_OS_WIN
     const bool fixed = root.isEmpty();
 #else
@@ -73,6 +74,15 @@ AgentPaths::AgentPaths(const QString& root) {
     m_syncLog = place(kSyncLog);
     m_journal = fixed ? programDataJournal() : belowRoot(base, kJournal);
     m_corvaneFolder = located(kCorvaneFolder);
+}
+
+bool AgentPaths::relocate() {
+    AgentPaths found(m_root);
+    if (found.m_invokerLog == m_invokerLog)
+        return false;
+    found.m_journal = m_journal; // where the technician asked for it stays
+    *this = found;
+    return true;
 }
 
 QCommandLineOption AgentPaths::journalOption() {

@@ -31,6 +31,10 @@ public:
     // Corvane's own folder (its machine-wide Policy Sync lock), beside the agent's data.
     QString corvaneFolder() const { return m_corvaneFolder; }
 
+    // Looks again for the agent's program folder: true, with the paths below it changed, when the agent moved
+    // between "Program Files" and "Program Files (x86)" since these paths were made.
+    bool relocate();
+
     // The --agent-root DIR option that both executables take.
     static QCommandLineOption rootOption();
     // The --journal FILE option that both executables take.
@@ -40,6 +44,7 @@ public:
     static QString belowRoot(const QString& root, const QString& windowsPath);
 
 private:
+    QString m_root;
     QString m_database;
     QString m_descriptorFolder;
     QString m_scheduledTasks;

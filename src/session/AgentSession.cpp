@@ -7,6 +7,9 @@
 #include "session/MessagePresenter.h"
 #include "session/TaskListRefresh.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <utility>
 
 namespace corvane {
@@ -86,6 +89,13 @@ void AgentSession::refresh() {
 }
 
 void AgentSession::tick() {
+    // A 32-bit agent may be moved to its other program folder while the window is open.
+    if (!m_syncRunning && !m_actionRunning && m_paths.relocate()) {
+        m_refresh->setPaths(m_paths);
+        m_logWatch->setPath(m_paths.invokerLog());
+        delete std::exchange(m_sync, nullptr); // made again on the next sync, with the new paths
+        emit pathsChanged();
+    }
     // A tick that comes while the agent is still being read is skipped. A sync does not stop it: the list
     // shows what the synchroniser adds as it goes.
     if (controls().listMayRebuild && !m_refresh->isReading() && (m_auto || m_refresh->isDatabaseBack()))
@@ -151,7 +161,12 @@ void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
         return;
     }
     emit logUpdated(update);
-    emit noticeChanged(Notice::InvokerLog, QString());
+    // The log's folder is the agent's program folder: without it the agent is not (or no longer) installed.
+    const QString folder = QFileInfo(m_paths.invokerLog()).absolutePath();
+    const bool folderMissing = update.status == InvokerLogPart::Status::Missing && !QFileInfo(folder).isDir();
+    emit noticeChanged(Notice::InvokerLog, folderMissing ? QStringLiteral("Can't find the agent's folder ") +
+                                                               QDir::toNativeSeparators(folder)
+                                                         : QString());
 }
 
 bool AgentSession::isActing() const {

@@ -80,6 +80,8 @@ public:
 
 signals:
     void statusChanged(const QString& text);
+    // The agent's program folder moved: paths() names the new places.
+    void pathsChanged();
     void noticeChanged(corvane::AgentSession::Notice kind, const QString& text);
     void controlsChanged(const corvane::ControlState& state);
     void autoRefreshChanged(bool on);

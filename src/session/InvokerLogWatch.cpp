@@ -29,10 +29,16 @@ void InvokerLogWatch::check() {
     m_readRunning = true;
     runOffThread(
         this, [follower = m_follower, path = m_path, today] { return follower->update(path, today); },
-        [this](const InvokerLogUpdate& update) {
+        [this, path = m_path](const InvokerLogUpdate& update) {
             m_readRunning = false;
-            emit updated(update);
+            if (path == m_path) // else it was read where the log no longer is
+                emit updated(update);
         });
+}
+
+void InvokerLogWatch::setPath(const QString& path) {
+    m_path = path;
+    m_follower = std::make_shared<InvokerLogFollower>(kLogBoxLines);
 }
 
 } // namespace corvane

@@ -19,6 +19,8 @@ public:
     InvokerLogWatch(const QString& path, const Clock& clock, QObject* parent = nullptr);
 
     void check();
+    // The log moved with the agent's folder: follow it there from the start.
+    void setPath(const QString& path);
 
 signals:
     // What changed; an Unreadable update says why the box no longer follows the log.

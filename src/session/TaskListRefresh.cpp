@@ -5,6 +5,7 @@
 #include "session/RelayedFeedback.h"
 #include "tasklist/TaskList.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <memory>
@@ -39,6 +40,7 @@ void TaskListRefresh::start() {
             Read read;
             read.snapshot = loadTaskList(paths, read.dbErrorText, *feedback);
             read.descriptorNotice = descriptorNotice(read.snapshot.rows);
+            read.scheduledTasksMissing = !QFileInfo::exists(paths.scheduledTasks());
             return read;
         },
         [this, startedAt](Read read) { finish(std::move(read), startedAt); });
@@ -89,6 +91,10 @@ void TaskListRefresh::finish(Read read, const QDateTime& startedAt) {
         m_fullReadAt = startedAt;
     if (!database.rowProblems.isEmpty())
         notices << QStringLiteral("Rows not read whole: ") + database.rowProblems.join(QStringLiteral("; "));
+    // Without the file SDClient and Install say "n/a" for every task: say why.
+    if (read.scheduledTasksMissing)
+        notices << QStringLiteral("Can't find the scheduled-task file ") +
+                       QDir::toNativeSeparators(m_paths.scheduledTasks());
     if (!read.snapshot.scheduledTasksRead)
         notices << QStringLiteral("Can't read the scheduled-task file: ") + read.snapshot.scheduledTasksError;
     if (read.snapshot.table.overflow() > 0)

@@ -23,6 +23,8 @@ class TaskListRefresh : public QObject {
 public:
     TaskListRefresh(const AgentPaths& paths, const Clock& clock, QObject* parent = nullptr);
 
+    // The agent's files moved: the next read looks there.
+    void setPaths(const AgentPaths& paths) { m_paths = paths; }
     // Starts a read. Asked while a read runs, the running read's result is dropped (it may predate the
     // change that asked for this one) and the agent is read again as soon as it ends.
     void start();
@@ -55,6 +57,7 @@ private:
         TaskListSnapshot snapshot;
         QString dbErrorText;
         QString descriptorNotice;
+        bool scheduledTasksMissing = false;
     };
     void finish(Read read, const QDateTime& startedAt);
     void setNotice(const QString& notice);

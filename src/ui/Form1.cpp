@@ -55,7 +55,6 @@ const QString kAskKey = QStringLiteral("actions/askBeforeChanging");
 
 Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , m_paths(paths)
     , m_messages(messages)
     , m_clock(clock)
     , m_session(new AgentSession(paths, messages, clock, this)) {
@@ -64,7 +63,7 @@ Form1::Form1(const AgentPaths& paths, MessagePresenter& messages, const Clock& c
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
     useApplicationFont();
     setFont(applicationFont()); // this window was made before the application's font changed
-    m_ui = std::make_unique<Form1Controls>(this, m_paths.synchroniser(), m_clock);
+    m_ui = std::make_unique<Form1Controls>(this, paths.synchroniser(), m_clock);
     resize(twips(11160), twips(5625));
     fitOnScreen(*this);
     layout()->activate(); // the list has its width before the first load, shown or not
@@ -152,7 +151,7 @@ void Form1::bindSession() {
     connect(m_session, &AgentSession::rowsRead, this, &Form1::showRows);
     connect(m_session, &AgentSession::taskListRead, this, &Form1::taskListRead);
     connect(m_session, &AgentSession::logUpdated, this, [this](const InvokerLogUpdate& update) {
-        m_ui->Text1->showUpdate(update, m_paths.invokerLog());
+        m_ui->Text1->showUpdate(update, m_session->paths().invokerLog());
     });
     connect(m_session, &AgentSession::logReadFailed, m_ui->Text1, &InvokerLogBox::endReading);
     connect(m_session, &AgentSession::actionEnded, this,
@@ -298,7 +297,7 @@ TaskDetailsDialog* Form1::showDetails(const QString& key) {
     const int row = m_ui->model->rowOfKey(key);
     if (row < 0)
         return nullptr;
-    auto* dialog = new TaskDetailsDialog(m_paths, m_ui->model->taskRow(row), this);
+    auto* dialog = new TaskDetailsDialog(m_session->paths(), m_ui->model->taskRow(row), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
     return dialog;
@@ -345,7 +344,7 @@ void Form1::undoChanges(const QList<qint64>& entries) {
 
 HistoryDialog* Form1::showHistory(const QString& key, bool onlyThisTask) {
     if (!m_history) {
-        m_history = new HistoryDialog(m_paths.journal(), this);
+        m_history = new HistoryDialog(m_session->paths().journal(), this);
         connect(m_history, &HistoryDialog::undoRequested, this, &Form1::undoChanges);
     }
     m_history->setTask(key.mid(1), onlyThisTask);

@@ -91,7 +91,6 @@ private:
     void showRows(const QList<TaskRow>& rows);
     void onActionEnded(bool checksDone);
 
-    AgentPaths m_paths;
     MessagePresenter& m_messages;
     const Clock& m_clock;
     AgentSession* m_session = nullptr;
