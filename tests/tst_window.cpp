@@ -740,6 +740,17 @@ private slots:
         QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!field->isVisible());
         QVERIFY(box->extraSelections().isEmpty());
+
+        // From the lines in view: a box that follows the log has its cursor at the top, yet the first match
+        // is the one the technician sees, not one far above.
+        QStringList lines(400, QStringLiteral("filler"));
+        lines.first() = lines.last() = QStringLiteral("needle");
+        box->setPlainText(lines.join(QLatin1Char('\n')));
+        box->moveCursor(QTextCursor::Start);
+        box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(field, QStringLiteral("needle"));
+        QCOMPARE(box->textCursor().blockNumber(), 399);
     }
 
     // Details, from Enter on the current row: the task's fields and every log line of every day naming its

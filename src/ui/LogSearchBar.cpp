@@ -75,6 +75,11 @@ bool LogSearchBar::isWanted() const {
 }
 
 void LogSearchBar::activate() {
+    // The search starts from what the technician sees: a box that follows the log keeps its cursor at the
+    // top, far above the lines in view.
+    const QRect cursorPlace = m_box->cursorRect();
+    if (!m_box->viewport()->rect().intersects(cursorPlace))
+        m_box->setTextCursor(m_box->cursorForPosition(QPoint(0, 0)));
     show();
     m_field->setFocus();
     m_field->selectAll();
