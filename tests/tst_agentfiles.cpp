@@ -12,6 +12,7 @@
 #include "agent/TaskTable.h"
 #include "base/AgentFile.h"
 #include "base/SqliteConnection.h"
+#include "base/TextLines.h"
 #include "tasklist/TaskList.h"
 #include "tasklist/TaskListRefresh.h"
 
@@ -420,6 +421,27 @@ private slots:
         QCOMPARE(controls(log.out, u"\n\t"), QString());
         // A lone CR ends a line, as CR LF and LF do.
         QVERIFY2(log.out.contains(QLatin1String(" one\\x1b[2J\ntwo\tthree\nnext\n")), qPrintable(log.out));
+    }
+
+    // The one escaper behind the command line's output and the synchroniser's error line in a message.
+    void visibleTextEscapesWhatMovesOrSplitsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QStringLiteral("Acrobat é 7") << QString() << QStringLiteral("Acrobat é 7");
+        QTest::newRow("C0 and DEL") << QStringLiteral("a\x1b[2J\r\x7f") << QString()
+                                    << QStringLiteral("a\\x1b[2J\\x0d\\x7f");
+        QTest::newRow("C1") << QStringLiteral("a\u009bb") << QString() << QStringLiteral("a\\x9bb");
+        QTest::newRow("layout") << QStringLiteral("a\u2028b\u202ec\u2066") << QString()
+                                << QStringLiteral("a\\u2028b\\u202ec\\u2066");
+        QTest::newRow("kept") << QStringLiteral("a\tb\nc\x07") << QStringLiteral("\t\n")
+                              << QStringLiteral("a\tb\nc\\x07");
+    }
+    void visibleTextEscapesWhatMovesOrSplitsText() {
+        QFETCH(QString, text);
+        QFETCH(QString, kept);
+        QFETCH(QString, shown);
+        QCOMPARE(visibleText(text, kept), shown);
     }
 
     // Eleven descriptors carrying one name of 60 MB (hard links: the disk holds it once). Each row keeps 64

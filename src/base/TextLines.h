@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
+#include <QStringView>
 
 #include <cstring>
 #include <functional>
@@ -51,5 +53,12 @@ constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 // whatever the file's size.
 qint64 readLinesFrom(QIODevice& device, qint64 offset,
                      const std::function<void(QByteArrayView line, bool complete)>& visit);
+
+// `text` as a terminal or a one-line message should show it: every control character (C0, DEL, C1), and
+// every character that breaks a line or reorders what follows (line and paragraph separators, direction
+// marks, embeddings, overrides and isolates), written as an escape ("\x1b", "\u202e"), so that a name or a
+// log line from the agent's files can neither move a cursor, retitle or clear a terminal, nor split a line.
+// The characters in `kept` stay as they are (a message's own line breaks, a log's tabs).
+QString visibleText(const QString& text, QStringView kept = {});
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "sync/PolicySyncRun.h"
 
 #include "base/OffThread.h"
+#include "base/TextLines.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,11 +40,7 @@ QString lastLineOf(const QByteArray& output) {
         const QString text = QString::fromLocal8Bit(line->trimmed());
         if (text.isEmpty())
             continue;
-        QString shown;
-        for (const QChar c : text.left(kErrorLineLimit))
-            shown += c.unicode() < 0x20 || c.unicode() == 0x7f
-                         ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                         : QString(c);
+        const QString shown = visibleText(text.left(kErrorLineLimit));
         return text.size() > kErrorLineLimit ? shown + QStringLiteral("...") : shown;
     }
     return QString();
