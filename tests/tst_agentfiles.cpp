@@ -459,8 +459,11 @@ private slots:
         }
         const qint64 memoryBefore = peakMemoryMb();
         TaskTable table;
+        LoadResult result;
         QString error;
-        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, error).rows == 11);
+        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error) ==
+                DatabaseRead::Read);
+        QCOMPARE(result.rows, 11);
         const QList<TaskRow> rows = buildTaskRows(table, agent.paths().descriptorFolder());
         QVERIFY2(peakMemoryMb() - memoryBefore < 300 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));

@@ -133,8 +133,7 @@ enum class ListFormat { Table, Json, Csv };
 
 int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextStream& err,
             Feedback& feedback) {
-    QString dbErrorText;
-    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
+    const TaskListSnapshot snapshot = loadTaskList(paths, feedback);
     if (format == ListFormat::Csv) {
 #ifdef Q_OS_WIN
         // CSV lines end with CR LF already; a text-mode stdout would add another CR.
@@ -152,29 +151,17 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
     }
     if (withOutputWritten(out, err, kSuccess) != kSuccess)
         return kDataFailure;
-    if (snapshot.database.databaseMissing) {
+    if (snapshot.databaseRead == DatabaseRead::Missing) {
         err << kDatabaseMissingMessage << paths.database() << Qt::endl;
         return kDataFailure;
     }
-    if (snapshot.database.failed) {
-        err << "Database error: " << visibleText(dbErrorText) << Qt::endl;
-        return kDataFailure;
-    }
-    if (snapshot.database.recoveredInterruptedWrite)
-        err << kRecoveredWriteNotice << Qt::endl;
-    const QString descriptors = descriptorNotice(snapshot.rows);
-    if (!descriptors.isEmpty())
-        err << "Warning: " << visibleText(descriptors) << Qt::endl;
-    if (!snapshot.scheduledTasksRead)
-        err << "Warning: the scheduled-task file could not be read: "
-            << visibleText(snapshot.scheduledTasksError) << Qt::endl;
-    // The other rows are printed; a script still learns that the list is not whole.
-    for (const QString& problem : snapshot.database.rowProblems)
-        err << "Row not read whole: " << visibleText(problem) << Qt::endl;
-    if (snapshot.table.overflow() > 0)
-        err << leftOutNotice(snapshot.table.overflow()) << Qt::endl;
-    return snapshot.database.rowProblems.isEmpty() && snapshot.table.overflow() == 0 ? kSuccess
-                                                                                     : kDataFailure;
+    // The rows are printed; a script still learns that the list is not whole.
+    for (const QString& problem : readProblems(snapshot))
+        err << visibleText(problem) << Qt::endl;
+    return snapshot.databaseRead == DatabaseRead::Read && snapshot.database.rowProblems.isEmpty() &&
+                   snapshot.table.overflow() == 0
+               ? kSuccess
+               : kDataFailure;
 }
 
 int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err) {
@@ -208,10 +195,9 @@ QString outcomeLine(const TaskOutcome& task) {
 // one the real run would give.
 int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, bool dryRun,
               QTextStream& out, ConsoleFeedback& feedback) {
-    QString dbErrorText;
-    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
-    if (snapshot.database.failed)
-        feedback.showMessage(QStringLiteral("Database error: ") + dbErrorText);
+    const TaskListSnapshot snapshot = loadTaskList(paths, feedback);
+    if (snapshot.databaseRead == DatabaseRead::Failed)
+        feedback.showMessage(QStringLiteral("Can't read the agent database: ") + snapshot.databaseError);
 
     const QSet<QString> named(taskIds.cbegin(), taskIds.cend());
     QList<CheckedRow> rows;
