@@ -2,6 +2,7 @@
 // ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
 // what it could not read.
 #include "CorvanectlRun.h"
+#include "DescriptorAnswer.h"
 #include "FixedClock.h"
 #include "ProcessMemory.h"
 #include "TestAgent.h"
@@ -158,26 +159,30 @@ private slots:
         }
         QByteArray content;
         QString error;
-        QCOMPARE(readAgentFile(file, 10, content, error), AgentFileStatus::Read);
+        QCOMPARE(readAgentFile(file, 10, kAgentFileDeadlineMs, content, error), AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(readAgentFile(file, 9, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readAgentFile(file, 9, kAgentFileDeadlineMs, content, error), AgentFileStatus::Unreadable);
         QVERIFY(content.isEmpty());
         QVERIFY2(error.contains(QLatin1String("more than 9 bytes")), qPrintable(error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(file)), qPrintable(error));
 
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none")), 10, content, error),
+        QCOMPARE(
+            readAgentFile(dir.filePath(QStringLiteral("none")), 10, kAgentFileDeadlineMs, content, error),
+            AgentFileStatus::Missing);
+        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none/deeper")), 10, kAgentFileDeadlineMs, content,
+                               error),
                  AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none/deeper")), 10, content, error),
+        QCOMPARE(readAgentFile(dir.path(), 10, kAgentFileDeadlineMs, content, error),
                  AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.path(), 10, content, error), AgentFileStatus::Missing);
 #ifndef Q_OS_WIN
         const QString fifo = dir.filePath(QStringLiteral("fifo"));
         QVERIFY(makeFifo(fifo));
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(readAgentFile(fifo, 10, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readAgentFile(fifo, 10, kAgentFileDeadlineMs, content, error), AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
-        QCOMPARE(readAgentFile(QStringLiteral("/dev/zero"), 10, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readAgentFile(QStringLiteral("/dev/zero"), 10, kAgentFileDeadlineMs, content, error),
+                 AgentFileStatus::Unreadable);
         QVERIFY(timer.elapsed() < 2000);
 
         // A link is followed only while it stays in the file's folder; a link to nothing is no file.
@@ -185,14 +190,17 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("../file"), dir.filePath(QStringLiteral("sub/up"))));
         QVERIFY(QFile::link(QStringLiteral("file"), dir.filePath(QStringLiteral("alias"))));
         QVERIFY(QFile::link(QStringLiteral("none"), dir.filePath(QStringLiteral("dangling"))));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("alias")), 10, content, error),
-                 AgentFileStatus::Read);
+        QCOMPARE(
+            readAgentFile(dir.filePath(QStringLiteral("alias")), 10, kAgentFileDeadlineMs, content, error),
+            AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("sub/up")), 10, content, error),
-                 AgentFileStatus::Unreadable);
+        QCOMPARE(
+            readAgentFile(dir.filePath(QStringLiteral("sub/up")), 10, kAgentFileDeadlineMs, content, error),
+            AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("is a link outside the agent's folder")), qPrintable(error));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("dangling")), 10, content, error),
-                 AgentFileStatus::Missing);
+        QCOMPARE(
+            readAgentFile(dir.filePath(QStringLiteral("dangling")), 10, kAgentFileDeadlineMs, content, error),
+            AgentFileStatus::Missing);
 #endif
     }
 
@@ -237,7 +245,7 @@ private slots:
                                         ? "not a regular file"
                                         : "is a link outside the agent's folder");
             QString error;
-            QCOMPARE(getTaskName(descriptor, error), std::nullopt);
+            QCOMPARE(test::descriptorAnswer(descriptor, error), std::nullopt);
             QVERIFY2(error.contains(why), qPrintable(error));
             QVERIFY2(list.err.contains(why), qPrintable(list.err));
         } else if (what == QLatin1String("fifo-tasks")) {

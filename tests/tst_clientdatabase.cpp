@@ -219,9 +219,9 @@ private slots:
         QString error;
         // A bound value stays a value, whatever quotes it holds.
         const QString deleteTask = QStringLiteral("DELETE FROM PackageState WHERE Task = ?1");
-        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "x' OR '1'='1"}}));
+        QVERIFY(db.exec(deleteTask, {{SqlValue::Type::Text, "x' OR '1'='1"}}, error));
         QCOMPARE(db.changes(), 0);
-        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "it's"}}));
+        QVERIFY(db.exec(deleteTask, {{SqlValue::Type::Text, "it's"}}, error));
         QCOMPARE(db.changes(), 1);
         QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|3|0")});
 
