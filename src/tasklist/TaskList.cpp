@@ -156,10 +156,10 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
     descriptorTaskNames(
         descriptorFolder, operationFiles,
         [&](int) { return std::min(kMaxNameChars, kCellTextLimit + longPartsLeft); },
-        [&](int index, const std::optional<QString>& answer, const QString& errText, bool nameCut) {
+        [&](int index, const std::optional<QString>& answer, bool nameCut, const QString& error) {
             TaskRow row = buildTaskRow(table.keys().at(index), table.items().at(index), answer);
             if (!answer)
-                row.descriptorError = errText;
+                row.descriptorError = error;
             row.nameCut = answer && nameCut;
             longPartsLeft -=
                 std::min(longPartsLeft, std::max<qsizetype>(0, row.application.size() - kCellTextLimit));
