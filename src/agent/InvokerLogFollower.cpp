@@ -12,9 +12,8 @@ InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const Fil
                                                   const QString& dateKey) const {
     // Something there that is no regular file is read, and refused, as the reader's own error.
     if (!file.exists)
-        return m_valid && m_status == InvokerLogPart::Status::Missing ? Plan::Nothing : Plan::Missing;
-    if (!m_valid || m_status != InvokerLogPart::Status::Read || dateKey != m_dateKey ||
-        !file.sameFile(m_file))
+        return m_valid && m_status == AgentFileStatus::Missing ? Plan::Nothing : Plan::Missing;
+    if (!m_valid || m_status != AgentFileStatus::Read || dateKey != m_dateKey || !file.sameFile(m_file))
         return Plan::Full;
     if (file.unchangedSince(m_file))
         return Plan::Nothing;
@@ -52,10 +51,10 @@ InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& da
     case Plan::Missing: {
         *this = InvokerLogFollower(m_boxLines);
         m_valid = true;
-        m_status = InvokerLogPart::Status::Missing;
+        m_status = AgentFileStatus::Missing;
         InvokerLogUpdate update;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Missing;
+        update.status = AgentFileStatus::Missing;
         return update;
     }
     case Plan::Full:
@@ -75,9 +74,9 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     if (opened == AgentFileStatus::Missing) {
         *this = InvokerLogFollower(m_boxLines);
         m_valid = true;
-        m_status = InvokerLogPart::Status::Missing;
+        m_status = AgentFileStatus::Missing;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Missing;
+        update.status = AgentFileStatus::Missing;
         return update;
     }
     if (fromStart) {
@@ -118,13 +117,13 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     if (consumed < 0) {
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Unreadable;
+        update.status = AgentFileStatus::Unreadable;
         update.error = opened == AgentFileStatus::Read ? log.errorString() : openError;
         return update;
     }
 
     m_valid = true;
-    m_status = InvokerLogPart::Status::Read;
+    m_status = AgentFileStatus::Read;
     m_dateKey = dateKey;
     m_file = file;
     m_consumed = consumed;

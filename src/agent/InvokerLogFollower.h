@@ -16,7 +16,7 @@ struct InvokerLogUpdate {
         Replaced,  // `lines` are the whole text now
     };
     Kind kind = Kind::Unchanged;
-    InvokerLogPart::Status status = InvokerLogPart::Status::Read;
+    AgentFileStatus status = AgentFileStatus::Read;
     QStringList lines;
     bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
     bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
@@ -44,7 +44,7 @@ private:
 
     int m_boxLines;
     bool m_valid = false;
-    InvokerLogPart::Status m_status = InvokerLogPart::Status::Read;
+    AgentFileStatus m_status = AgentFileStatus::Read;
     QString m_dateKey;
     FileState m_file;
     qint64 m_consumed = 0;          // where the unfinished last line starts, or the end
