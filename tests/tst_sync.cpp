@@ -108,10 +108,8 @@ Finished runToEnd(const TestAgent& agent, const PolicySyncRun::Timing& timing) {
     QSignalSpy finished(&run, &PolicySyncRun::finished);
     QElapsedTimer clock;
     clock.start();
-    if (!run.start()) {
-        result.message = run.error();
+    if (!run.start(result.message))
         return result;
-    }
     if (!finished.wait(timing.timeoutMs + 10000))
         return result;
     result.elapsedMs = clock.elapsed();
@@ -422,7 +420,8 @@ private slots:
         QVERIFY(elsewhere.waitForStarted());
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        QVERIFY(run.start());
+        QString error;
+        QVERIFY2(run.start(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
         const QString refusal = finished.last().at(1).toString();
@@ -434,7 +433,7 @@ private slots:
         QCOMPARE(named.captured(1).toLongLong(), elsewhere.processId());
 
         QSignalSpy summaries(&run, &PolicySyncRun::summarised);
-        QVERIFY(run.follow());
+        QVERIFY2(run.follow(error), qPrintable(error));
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Completed);
         QCOMPARE(summaries.size(), 1);
@@ -444,7 +443,7 @@ private slots:
         QCOMPARE(runsInLog(agent), 1);
 
         // With none left there is nothing to follow.
-        QVERIFY(run.follow());
+        QVERIFY2(run.follow(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(1).toString(), QStringLiteral("No policy synchroniser is running."));
 #ifndef Q_OS_WIN
@@ -480,13 +479,15 @@ private slots:
         TestAgent agent;
         const QString shownPath = QDir::toNativeSeparators(agent.paths().synchroniser());
         PolicySyncRun run(agent.paths(), fastTiming());
-        QVERIFY(!run.start());
-        QVERIFY2(run.error().contains(shownPath), qPrintable(run.error()));
+        QString error;
+        QVERIFY(!run.start(error));
+        QVERIFY2(error.contains(shownPath), qPrintable(error));
         QVERIFY(!run.isRunning());
 
         QSignalSpy finished(&run, &PolicySyncRun::finished);
         auto messageOfARun = [&] {
-            return run.start() && finished.wait(10000) ? finished.last().at(1).toString() : run.error();
+            QString error;
+            return run.start(error) && finished.wait(10000) ? finished.last().at(1).toString() : error;
         };
         QVERIFY(agent.writeFile(agent.paths().synchroniser(), "not a program")); // present, not executable
         QString message = messageOfARun();
@@ -517,7 +518,8 @@ private slots:
         prepareAgent(agent, options);
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        QVERIFY(run.start());
+        QString error;
+        QVERIFY2(run.start(error), qPrintable(error));
         QTRY_VERIFY(run.synchroniserRunning());
         run.abandon();
         QCOMPARE(finished.size(), 1);
@@ -526,14 +528,14 @@ private slots:
                  qPrintable(finished.first().at(1).toString()));
         QVERIFY(!run.isRunning());
 
-        QVERIFY(run.start());
+        QVERIFY2(run.start(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
         QVERIFY2(finished.last().at(1).toString().contains(QLatin1String("already running")),
                  qPrintable(finished.last().at(1).toString()));
         QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), 15000);
         QCOMPARE(finished.size(), 2); // no pass, no end after each end
-        QVERIFY(run.start());
+        QVERIFY2(run.start(error), qPrintable(error));
         run.abandon();
     }
 
@@ -542,7 +544,8 @@ private slots:
         TestAgent agent;
         prepareAgent(agent, delayed(150));
         auto run = std::make_unique<PolicySyncRun>(agent.paths(), fastTiming());
-        QVERIFY(run->start());
+        QString error;
+        QVERIFY2(run->start(error), qPrintable(error));
         QTRY_VERIFY(run->synchroniserRunning());
         run.reset();
         auto endLines = [&] {

@@ -165,18 +165,19 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
 }
 
 int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err) {
-    const InvokerLogPart part = readInvokerLog(paths.invokerLog(), date);
-    switch (part.status) {
-    case InvokerLogPart::Status::Missing:
+    QStringList lines;
+    QString error;
+    switch (readInvokerLog(paths.invokerLog(), date, lines, error)) {
+    case AgentFileStatus::Missing:
         err << kLogMissingText << Qt::endl;
         return kDataFailure;
-    case InvokerLogPart::Status::Unreadable:
-        err << kLogMissingText << ": " << paths.invokerLog() << ": " << part.error << Qt::endl;
+    case AgentFileStatus::Unreadable:
+        err << kLogMissingText << ": " << paths.invokerLog() << ": " << error << Qt::endl;
         return kDataFailure;
-    case InvokerLogPart::Status::Read:
+    case AgentFileStatus::Read:
         break;
     }
-    for (const QString& line : part.lines)
+    for (const QString& line : lines)
         out << visibleText(line, u"\t") << '\n';
     return withOutputWritten(out, err, kSuccess);
 }
@@ -365,8 +366,9 @@ int runSync(const AgentPaths& paths, bool follow, int timeoutSeconds, QTextStrea
                              loop.exit(kDataFailure);
                          }
                      });
-    if (!(follow ? run.follow() : run.start())) {
-        err << run.error() << Qt::endl;
+    QString error;
+    if (!(follow ? run.follow(error) : run.start(error))) {
+        err << error << Qt::endl;
         return kDataFailure;
     }
     return loop.exec();

@@ -531,8 +531,7 @@ void Form1::readInvokerLog() {
 // Text1 follows the log: new lines are appended, and the text is replaced only when the log was replaced,
 // shrank, or the day changed.
 void Form1::showLogUpdate(const InvokerLogUpdate& update) {
-    if (update.kind == InvokerLogUpdate::Kind::Replaced &&
-        update.status == InvokerLogPart::Status::Unreadable) {
+    if (update.kind == InvokerLogUpdate::Kind::Replaced && update.status == AgentFileStatus::Unreadable) {
         // Keep what the box shows; say why it no longer follows the log.
         Text1->endReading();
         setNotice(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
@@ -744,11 +743,12 @@ void Form1::startSync(bool follow) {
         connect(m_syncPanel, &SyncStatusPanel::cancelClicked, m_sync, &PolicySyncRun::abandon);
     }
     m_refresh->dropRunningRead(); // the sync owns the status line
-    if (!(follow ? m_sync->follow() : m_sync->start())) {
+    QString error;
+    if (!(follow ? m_sync->follow(error) : m_sync->start(error))) {
         // No rebuild under the message: the list would change while the technician reads it.
         BusyScope busy(m_busy);
         setStatus(QString());
-        showMessage(m_sync->error());
+        showMessage(error);
         setSyncControlsEnabled(true);
         return;
     }
