@@ -47,6 +47,19 @@ using corvane::test::TestAgent;
 
 namespace {
 
+// One file read whole through the readers' batch reader: its status, content and reason.
+AgentFileStatus readWhole(const QString& path, qint64 maxBytes, QByteArray& content, QString& error) {
+    AgentFileStatus status = AgentFileStatus::Read;
+    readAgentFiles(
+        1, [&](int) { return path; }, maxBytes, kAgentFileDeadlineMs,
+        [&](int, AgentFileStatus read, QByteArray& bytes, const QString& why) {
+            status = read;
+            content = bytes;
+            error = why;
+        });
+    return status;
+}
+
 // corvanectl on the agent, given `seconds` to finish.
 CorvanectlRun corvanectl(const TestAgent& agent, const QStringList& arguments, int seconds = 20) {
     return runCorvanectl(QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments, seconds);
@@ -149,7 +162,7 @@ private slots:
 
     // What the readers share: a regular file is read whole, nothing at the path (or a folder) is missing,
     // anything else is refused with a reason naming the path, without waiting and within the bound.
-    void readAgentFileTellsTheCasesApart() {
+    void readWholeTellsTheCasesApart() {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("file"));
         {
@@ -159,30 +172,26 @@ private slots:
         }
         QByteArray content;
         QString error;
-        QCOMPARE(readAgentFile(file, 10, kAgentFileDeadlineMs, content, error), AgentFileStatus::Read);
+        QCOMPARE(readWhole(file, 10, content, error), AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(readAgentFile(file, 9, kAgentFileDeadlineMs, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(file, 9, content, error), AgentFileStatus::Unreadable);
         QVERIFY(content.isEmpty());
         QVERIFY2(error.contains(QLatin1String("more than 9 bytes")), qPrintable(error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(file)), qPrintable(error));
 
-        QCOMPARE(
-            readAgentFile(dir.filePath(QStringLiteral("none")), 10, kAgentFileDeadlineMs, content, error),
-            AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none/deeper")), 10, kAgentFileDeadlineMs, content,
-                               error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("none")), 10, content, error),
                  AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.path(), 10, kAgentFileDeadlineMs, content, error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("none/deeper")), 10, content, error),
                  AgentFileStatus::Missing);
+        QCOMPARE(readWhole(dir.path(), 10, content, error), AgentFileStatus::Missing);
 #ifndef Q_OS_WIN
         const QString fifo = dir.filePath(QStringLiteral("fifo"));
         QVERIFY(makeFifo(fifo));
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(readAgentFile(fifo, 10, kAgentFileDeadlineMs, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(fifo, 10, content, error), AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
-        QCOMPARE(readAgentFile(QStringLiteral("/dev/zero"), 10, kAgentFileDeadlineMs, content, error),
-                 AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(QStringLiteral("/dev/zero"), 10, content, error), AgentFileStatus::Unreadable);
         QVERIFY(timer.elapsed() < 2000);
 
         // A link is followed only while it stays in the file's folder; a link to nothing is no file.
@@ -190,17 +199,13 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("../file"), dir.filePath(QStringLiteral("sub/up"))));
         QVERIFY(QFile::link(QStringLiteral("file"), dir.filePath(QStringLiteral("alias"))));
         QVERIFY(QFile::link(QStringLiteral("none"), dir.filePath(QStringLiteral("dangling"))));
-        QCOMPARE(
-            readAgentFile(dir.filePath(QStringLiteral("alias")), 10, kAgentFileDeadlineMs, content, error),
-            AgentFileStatus::Read);
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("alias")), 10, content, error), AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(
-            readAgentFile(dir.filePath(QStringLiteral("sub/up")), 10, kAgentFileDeadlineMs, content, error),
-            AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("sub/up")), 10, content, error),
+                 AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("is a link outside the agent's folder")), qPrintable(error));
-        QCOMPARE(
-            readAgentFile(dir.filePath(QStringLiteral("dangling")), 10, kAgentFileDeadlineMs, content, error),
-            AgentFileStatus::Missing);
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("dangling")), 10, content, error),
+                 AgentFileStatus::Missing);
 #endif
     }
 

@@ -4,6 +4,7 @@
 #include "sync/PolicySyncRun.h"
 #include "sync/SyncLog.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -53,24 +54,30 @@ void rewriteInPlace(const QString& path, const QByteArray& content) {
     QCOMPARE(file.write(content), content.size());
 }
 
+// The stamped lines of `bytes`, as the log's reader splits lines, an unfinished last one included.
+QStringList stampedLines(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QStringList lines;
+    readLinesFrom(buffer, 0, [&](QByteArrayView line, bool) {
+        if (SyncTally::isStamped(line))
+            lines << QString::fromLatin1(line);
+    });
+    return lines;
+}
+
 // What a full pass over a run's own bytes finds, an unfinished last line included.
 SyncTally tallyOf(const QByteArray& runBytes) {
     SyncTally tally;
-    forEachLine(runBytes, [&](QByteArrayView line) {
-        if (SyncTally::isStamped(line))
-            tally.add(QString::fromLatin1(line));
-    });
+    for (const QString& line : stampedLines(runBytes))
+        tally.add(line);
     return tally;
 }
 
 // The stamped lines among the finished lines of a run's bytes: what the window shows.
 QStringList finishedStampedLines(const QByteArray& runBytes) {
-    QStringList lines;
-    forEachLine(runBytes.left(runBytes.lastIndexOf('\n') + 1), [&](QByteArrayView line) {
-        if (SyncTally::isStamped(line))
-            lines << QString::fromLatin1(line);
-    });
-    return lines;
+    return stampedLines(runBytes.left(runBytes.lastIndexOf('\n') + 1));
 }
 
 // How a run ended, and what it showed on the way.

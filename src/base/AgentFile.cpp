@@ -508,7 +508,7 @@ AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& err
 namespace {
 
 // Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
-// readAgentFile. Runs on a helper thread.
+// readAgentFiles. Runs on a helper thread.
 void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
                std::atomic<qint64>& progress) {
     openNative(path, opened);
@@ -553,30 +553,6 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
 }
 
 } // namespace
-
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, int deadlineMs, QByteArray& content,
-                              QString& error) {
-    content.clear();
-    struct Whole {
-        Opened opened;
-        QByteArray content;
-    };
-    auto whole = std::make_shared<Whole>();
-    const bool answered =
-        callWithDeadline(path, deadlineMs, [whole, path, maxBytes](std::atomic<qint64>& progress) {
-            readWhole(path, maxBytes, whole->opened, whole->content, progress);
-        });
-    if (!answered) {
-        error = cannotRead(path, noAnswer(deadlineMs));
-        return AgentFileStatus::Unreadable;
-    }
-    if (whole->opened.status != AgentFileStatus::Read) {
-        error = whole->opened.error;
-        return whole->opened.status;
-    }
-    content = std::move(whole->content);
-    return AgentFileStatus::Read;
-}
 
 void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
                     const AgentFileUse& use) {

@@ -67,19 +67,15 @@ private:
 // deleting. A read gives up after kAgentFileDeadlineMs without progress.
 AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
 
-// Reads the whole of the agent's regular file at `path` into `content`, refusing one that holds more than
-// `maxBytes`, and giving up after `deadlineMs` without progress; memory never exceeds the bound, even for a
-// file that grows while it is read.
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, int deadlineMs, QByteArray& content,
-                              QString& error);
-
-// Called with each file of readAgentFiles, its status, content and reason as readAgentFile gives them.
+// Called with each file of readAgentFiles: its status, its whole content when read, and the reason when not.
 using AgentFileUse =
     std::function<void(int index, AgentFileStatus status, QByteArray& content, const QString& error)>;
 
-// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, as readAgentFile does, one after the other on a
-// helper thread, and hands each to `use` in that order; returns once all are handed over. A list reads
-// thousands of descriptors, and a hand-over between threads for each would cost more than the reads. A file
+// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, each opened as openAgentFile opens it and
+// refused when it holds more than `maxBytes` (memory never exceeds the bound, even for a file that grows
+// while it is read), one after the other on a helper thread, and hands each to `use` in that order; returns
+// once all are handed over. A list reads thousands of descriptors, and a hand-over between threads for each
+// would cost more than the reads. A file
 // that makes no progress for `deadlineMs` is handed over as not answering, and the rest are read by another
 // thread. An empty path is not read: it comes as Missing with no reason. `use` runs on the helper threads or
 // the calling one, for one file at a time, and never after this returns.

@@ -10,13 +10,13 @@
 namespace corvane {
 
 const QList<TaskColumn> kTaskColumns = {
-    {QStringLiteral("colonne1"), QString(), 0.07},
-    {QStringLiteral("colonne2"), QStringLiteral("Application"), 0.26},
-    {QStringLiteral("colonne3"), QStringLiteral("Database"), 0.11},
-    {QStringLiteral("colonne4"), QStringLiteral("SDClient"), 0.11},
-    {QStringLiteral("colonne5"), QStringLiteral("Install"), 0.15},
-    {QStringLiteral("colonne6"), QStringLiteral("Reschedule"), 0.11},
-    {QStringLiteral("colonne7"), QStringLiteral("Reschedule Date"), 0.15},
+    {QString(), 0.07},
+    {QStringLiteral("Application"), 0.26},
+    {QStringLiteral("Database"), 0.11},
+    {QStringLiteral("SDClient"), 0.11},
+    {QStringLiteral("Install"), 0.15},
+    {QStringLiteral("Reschedule"), 0.11},
+    {QStringLiteral("Reschedule Date"), 0.15},
 };
 
 namespace {

@@ -13,9 +13,8 @@ namespace corvane {
 
 class TaskTable;
 
-// The list's seven columns: key, caption and share of the list's width.
+// The list's seven columns: caption and share of the list's width.
 struct TaskColumn {
-    QString key;
     QString caption;
     double widthFraction;
 };
