@@ -12,6 +12,7 @@
 #include "agent/ScheduledTasks.h"
 #include "agent/TaskTable.h"
 #include "base/AgentFile.h"
+#include "base/FileState.h"
 #include "base/SqliteConnection.h"
 #include "base/TextLines.h"
 #include "tasklist/TaskList.h"
@@ -434,6 +435,59 @@ private slots:
         QCOMPARE(controls(log.out, u"\n\t"), QString());
         // A lone CR ends a line, as CR LF and LF do.
         QVERIFY2(log.out.contains(QLatin1String(" one\\x1b[2J\ntwo\tthree\nnext\n")), qPrintable(log.out));
+    }
+
+    // The one rule of both log followers: a file grew, or started over, since it was consumed.
+    void growingFileTellsAppendedFromRestarted_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("look");
+        using Look = GrowingFile::Look;
+        QTest::newRow("untouched") << "none" << int(Look::Unchanged);
+        QTest::newRow("appended") << "append" << int(Look::Appended);
+        QTest::newRow("touched, the same bytes") << "touch" << int(Look::Appended);
+        QTest::newRow("shrunk") << "shrink" << int(Look::Restarted);
+        QTest::newRow("rewritten in place, same size") << "rewrite" << int(Look::Restarted);
+        QTest::newRow("rewritten in place, longer") << "rewrite longer" << int(Look::Restarted);
+        QTest::newRow("replaced by another file") << "replace" << int(Look::Restarted);
+        QTest::newRow("removed") << "remove" << int(Look::Restarted);
+    }
+    void growingFileTellsAppendedFromRestarted() {
+        QFETCH(QString, change);
+        QFETCH(int, look);
+        TestAgent agent;
+        const QString path = agent.paths().syncLog();
+        const QByteArray before = "a: one\r\nb: two\r\n";
+        QVERIFY(agent.writeFile(path, before));
+        GrowingFile log;
+        {
+            AgentFile file;
+            QString error;
+            QCOMPARE(openAgentFile(file, path, error), AgentFileStatus::Read);
+            log.consume(FileState::of(path), file, file.size());
+        }
+        const auto writeInPlace = [&](const QByteArray& bytes) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            QCOMPARE(file.write(bytes), bytes.size());
+            // A later time, whatever the file system's resolution.
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(10),
+                                     QFileDevice::FileModificationTime));
+        };
+        if (change == QLatin1String("append"))
+            QVERIFY(agent.appendFile(path, "c: three\r\n"));
+        else if (change == QLatin1String("touch"))
+            writeInPlace(before);
+        else if (change == QLatin1String("shrink"))
+            writeInPlace(before.left(5));
+        else if (change == QLatin1String("rewrite"))
+            writeInPlace(QByteArray(before.size(), 'x'));
+        else if (change == QLatin1String("rewrite longer"))
+            writeInPlace("x: " + before + before);
+        else if (change == QLatin1String("replace"))
+            QVERIFY(agent.writeFile(path, before + "c: three\r\n"));
+        else if (change == QLatin1String("remove"))
+            QVERIFY(QFile::remove(path));
+        QCOMPARE(int(log.look(FileState::of(path), path)), look);
     }
 
     // The one escaper behind the command line's output and the synchroniser's error line in a message.

@@ -166,8 +166,6 @@ private slots:
             << QStringList{QStringLiteral("Mon 09:00 policy.sync: Starting"),
                            QStringLiteral("Mon 09:02 policy.sync: finished [STOP]")}
             << 0 << 0 << true;
-        QTest::newRow("log started afresh, shorter")
-            << kEarlierRun << "rewrite" << threeLines << threeShown << 1 << 1 << true;
         QByteArray twenty;
         for (int i = 1; i <= 20; ++i)
             twenty += "policy.sync: The remote operation file f" + QByteArray::number(i) +
@@ -176,8 +174,6 @@ private slots:
             << kEarlierRun << "rewrite" << twenty
             << QString::fromLatin1(twenty).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts) << 0 << 20
             << false;
-        QTest::newRow("log replaced by another file")
-            << kEarlierRun << "replace" << threeLines << threeShown << 1 << 1 << true;
         QTest::newRow("unstamped lines neither shown nor counted")
             << kEarlierRun << "append"
             << QByteArray(

@@ -39,16 +39,13 @@ public:
 private:
     enum class Plan { Nothing, Missing, Full, Append };
     Plan plan(const QString& path, const FileState& file, const QString& dateKey) const;
-    bool readBytesInPlace(const QString& path) const;
     InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
 
     int m_boxLines;
     bool m_valid = false;
     AgentFileStatus m_status = AgentFileStatus::Read;
     QString m_dateKey;
-    FileState m_file;
-    qint64 m_consumed = 0;          // where the unfinished last line starts, or the end
-    FileFingerprint m_fingerprint;  // of the bytes before m_consumed
+    GrowingFile m_log;              // consumed up to where the unfinished last line starts, or the end
     bool m_found = false;           // the day's first line is among the complete lines
     bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
     qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included
