@@ -119,11 +119,10 @@ void benchRefresh(const QString& base) {
         writeAgent(tree, count);
         const double raw = rawAgentIo(tree.paths());
         NoFeedback feedback;
-        QString dbErrorText;
-        const double data = medianMs(9, [&] { loadTaskList(tree.paths(), dbErrorText, feedback); });
+        const double data = medianMs(9, [&] { loadTaskList(tree.paths(), feedback); });
         TaskListModel model;
         const double withModel =
-            medianMs(9, [&] { model.setRows(loadTaskList(tree.paths(), dbErrorText, feedback).rows); });
+            medianMs(9, [&] { model.setRows(loadTaskList(tree.paths(), feedback).rows); });
         row(QStringLiteral("refresh, %1 tasks: data layer and rows").arg(count), data, raw);
         row(QStringLiteral("refresh, %1 tasks: with the list model").arg(count), withModel, raw);
     }
@@ -579,8 +578,7 @@ void benchManyTasks(const QString& base) {
             ctl.waitForFinished(-1);
         });
         NoFeedback feedback;
-        QString dbErrorText;
-        const TaskTable table = loadTaskTable(tree.paths(), dbErrorText, feedback).table;
+        const TaskTable table = loadTaskTable(tree.paths(), feedback).table;
         QList<CheckedRow> rows;
         for (const QString& id : ids)
             rows.append({QLatin1Char('k') + id, true, id});
@@ -608,8 +606,7 @@ void benchJournal(const QString& base) {
     const QString database = tree.paths().database();
     QFile::copy(database, database + QStringLiteral(".orig"));
     NoFeedback feedback;
-    QString dbErrorText;
-    const TaskTable table = loadTaskTable(tree.paths(), dbErrorText, feedback).table;
+    const TaskTable table = loadTaskTable(tree.paths(), feedback).table;
     QList<CheckedRow> rows;
     for (int i = 0; i < 300; ++i)
         rows.append({QStringLiteral("kCORE01_%1").arg(i), true, QString()});

@@ -4,6 +4,7 @@
 #include "base/TextLines.h"
 #include "sync/SyncLog.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -27,7 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const corvane::SyncPass pass = follower.pass(true);
 
     corvane::SyncTally expected;
-    corvane::forEachLine(run, [&](QByteArrayView line) {
+    QBuffer runBuffer;
+    runBuffer.setData(run);
+    runBuffer.open(QIODevice::ReadOnly);
+    corvane::readLinesFrom(runBuffer, 0, [&](QByteArrayView line, bool) {
         if (corvane::SyncTally::isStamped(line))
             expected.add(QString::fromLatin1(line));
     });

@@ -51,8 +51,9 @@ void fill(TestAgent& agent, const QList<std::array<const char*, 3>>& operations)
 
 TaskTable loadTable(const TestAgent& agent) {
     TaskTable table;
-    QString errText;
-    loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+    LoadResult result;
+    QString error;
+    loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error);
     return table;
 }
 

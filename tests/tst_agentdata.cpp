@@ -46,7 +46,7 @@ private slots:
         const QStringList fields = TaskRecord::split(record);
         QCOMPARE(fields.size(), fieldCount);
         QCOMPARE(TaskRecord::field(fields, TaskRecord::kScheduledState), field4);
-        QCOMPARE(TaskRecord::join(fields), record);
+        QCOMPARE(fields.join(QLatin1Char(';')), record);
     }
 
     void stateNames_data() {

@@ -2,6 +2,7 @@
 // ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
 // what it could not read.
 #include "CorvanectlRun.h"
+#include "DescriptorAnswer.h"
 #include "FixedClock.h"
 #include "ProcessMemory.h"
 #include "TestAgent.h"
@@ -11,7 +12,9 @@
 #include "agent/ScheduledTasks.h"
 #include "agent/TaskTable.h"
 #include "base/AgentFile.h"
+#include "base/FileState.h"
 #include "base/SqliteConnection.h"
+#include "base/TextLines.h"
 #include "session/TaskListRefresh.h"
 #include "tasklist/TaskList.h"
 
@@ -44,6 +47,19 @@ using corvane::test::runCorvanectl;
 using corvane::test::TestAgent;
 
 namespace {
+
+// One file read whole through the readers' batch reader: its status, content and reason.
+AgentFileStatus readWhole(const QString& path, qint64 maxBytes, QByteArray& content, QString& error) {
+    AgentFileStatus status = AgentFileStatus::Read;
+    readAgentFiles(
+        1, [&](int) { return path; }, maxBytes, kAgentFileDeadlineMs,
+        [&](int, AgentFileStatus read, QByteArray& bytes, const QString& why) {
+            status = read;
+            content = bytes;
+            error = why;
+        });
+    return status;
+}
 
 // corvanectl on the agent, given `seconds` to finish.
 CorvanectlRun corvanectl(const TestAgent& agent, const QStringList& arguments, int seconds = 20) {
@@ -147,7 +163,7 @@ private slots:
 
     // What the readers share: a regular file is read whole, nothing at the path (or a folder) is missing,
     // anything else is refused with a reason naming the path, without waiting and within the bound.
-    void readAgentFileTellsTheCasesApart() {
+    void readWholeTellsTheCasesApart() {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("file"));
         {
@@ -157,26 +173,26 @@ private slots:
         }
         QByteArray content;
         QString error;
-        QCOMPARE(readAgentFile(file, 10, content, error), AgentFileStatus::Read);
+        QCOMPARE(readWhole(file, 10, content, error), AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(readAgentFile(file, 9, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(file, 9, content, error), AgentFileStatus::Unreadable);
         QVERIFY(content.isEmpty());
         QVERIFY2(error.contains(QLatin1String("more than 9 bytes")), qPrintable(error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(file)), qPrintable(error));
 
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none")), 10, content, error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("none")), 10, content, error),
                  AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("none/deeper")), 10, content, error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("none/deeper")), 10, content, error),
                  AgentFileStatus::Missing);
-        QCOMPARE(readAgentFile(dir.path(), 10, content, error), AgentFileStatus::Missing);
+        QCOMPARE(readWhole(dir.path(), 10, content, error), AgentFileStatus::Missing);
 #ifndef Q_OS_WIN
         const QString fifo = dir.filePath(QStringLiteral("fifo"));
         QVERIFY(makeFifo(fifo));
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(readAgentFile(fifo, 10, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(fifo, 10, content, error), AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
-        QCOMPARE(readAgentFile(QStringLiteral("/dev/zero"), 10, content, error), AgentFileStatus::Unreadable);
+        QCOMPARE(readWhole(QStringLiteral("/dev/zero"), 10, content, error), AgentFileStatus::Unreadable);
         QVERIFY(timer.elapsed() < 2000);
 
         // A link is followed only while it stays in the file's folder; a link to nothing is no file.
@@ -184,13 +200,12 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("../file"), dir.filePath(QStringLiteral("sub/up"))));
         QVERIFY(QFile::link(QStringLiteral("file"), dir.filePath(QStringLiteral("alias"))));
         QVERIFY(QFile::link(QStringLiteral("none"), dir.filePath(QStringLiteral("dangling"))));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("alias")), 10, content, error),
-                 AgentFileStatus::Read);
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("alias")), 10, content, error), AgentFileStatus::Read);
         QCOMPARE(content, QByteArray("0123456789"));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("sub/up")), 10, content, error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("sub/up")), 10, content, error),
                  AgentFileStatus::Unreadable);
         QVERIFY2(error.contains(QLatin1String("is a link outside the agent's folder")), qPrintable(error));
-        QCOMPARE(readAgentFile(dir.filePath(QStringLiteral("dangling")), 10, content, error),
+        QCOMPARE(readWhole(dir.filePath(QStringLiteral("dangling")), 10, content, error),
                  AgentFileStatus::Missing);
 #endif
     }
@@ -236,7 +251,7 @@ private slots:
                                         ? "not a regular file"
                                         : "is a link outside the agent's folder");
             QString error;
-            QCOMPARE(getTaskName(descriptor, error), std::nullopt);
+            QCOMPARE(test::descriptorAnswer(descriptor, error), std::nullopt);
             QVERIFY2(error.contains(why), qPrintable(error));
             QVERIFY2(list.err.contains(why), qPrintable(list.err));
         } else if (what == QLatin1String("fifo-tasks")) {
@@ -422,6 +437,80 @@ private slots:
         QVERIFY2(log.out.contains(QLatin1String(" one\\x1b[2J\ntwo\tthree\nnext\n")), qPrintable(log.out));
     }
 
+    // The one rule of both log followers: a file grew, or started over, since it was consumed.
+    void growingFileTellsAppendedFromRestarted_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("look");
+        using Look = GrowingFile::Look;
+        QTest::newRow("untouched") << "none" << int(Look::Unchanged);
+        QTest::newRow("appended") << "append" << int(Look::Appended);
+        QTest::newRow("touched, the same bytes") << "touch" << int(Look::Appended);
+        QTest::newRow("shrunk") << "shrink" << int(Look::Restarted);
+        QTest::newRow("rewritten in place, same size") << "rewrite" << int(Look::Restarted);
+        QTest::newRow("rewritten in place, longer") << "rewrite longer" << int(Look::Restarted);
+        QTest::newRow("replaced by another file") << "replace" << int(Look::Restarted);
+        QTest::newRow("removed") << "remove" << int(Look::Restarted);
+    }
+    void growingFileTellsAppendedFromRestarted() {
+        QFETCH(QString, change);
+        QFETCH(int, look);
+        TestAgent agent;
+        const QString path = agent.paths().syncLog();
+        const QByteArray before = "a: one\r\nb: two\r\n";
+        QVERIFY(agent.writeFile(path, before));
+        GrowingFile log;
+        {
+            AgentFile file;
+            QString error;
+            QCOMPARE(openAgentFile(file, path, error), AgentFileStatus::Read);
+            log.consume(FileState::of(path), file, file.size());
+        }
+        const auto writeInPlace = [&](const QByteArray& bytes) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            QCOMPARE(file.write(bytes), bytes.size());
+            // A later time, whatever the file system's resolution.
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(10),
+                                     QFileDevice::FileModificationTime));
+        };
+        if (change == QLatin1String("append"))
+            QVERIFY(agent.appendFile(path, "c: three\r\n"));
+        else if (change == QLatin1String("touch"))
+            writeInPlace(before);
+        else if (change == QLatin1String("shrink"))
+            writeInPlace(before.left(5));
+        else if (change == QLatin1String("rewrite"))
+            writeInPlace(QByteArray(before.size(), 'x'));
+        else if (change == QLatin1String("rewrite longer"))
+            writeInPlace("x: " + before + before);
+        else if (change == QLatin1String("replace"))
+            QVERIFY(agent.writeFile(path, before + "c: three\r\n"));
+        else if (change == QLatin1String("remove"))
+            QVERIFY(QFile::remove(path));
+        QCOMPARE(int(log.look(FileState::of(path), path)), look);
+    }
+
+    // The one escaper behind the command line's output and the synchroniser's error line in a message.
+    void visibleTextEscapesWhatMovesOrSplitsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QStringLiteral("Acrobat é 7") << QString() << QStringLiteral("Acrobat é 7");
+        QTest::newRow("C0 and DEL") << QStringLiteral("a\x1b[2J\r\x7f") << QString()
+                                    << QStringLiteral("a\\x1b[2J\\x0d\\x7f");
+        QTest::newRow("C1") << QStringLiteral("a\u009bb") << QString() << QStringLiteral("a\\x9bb");
+        QTest::newRow("layout") << QStringLiteral("a\u2028b\u202ec\u2066") << QString()
+                                << QStringLiteral("a\\u2028b\\u202ec\\u2066");
+        QTest::newRow("kept") << QStringLiteral("a\tb\nc\x07") << QStringLiteral("\t\n")
+                              << QStringLiteral("a\tb\nc\\x07");
+    }
+    void visibleTextEscapesWhatMovesOrSplitsText() {
+        QFETCH(QString, text);
+        QFETCH(QString, kept);
+        QFETCH(QString, shown);
+        QCOMPARE(visibleText(text, kept), shown);
+    }
+
     // Eleven descriptors carrying one name of 60 MB (hard links: the disk holds it once). Each row keeps 64
     // KB of it, and says how much it left out; the rows' memory is that of one descriptor read, not of eleven
     // names; the notice names the cut. Many long names together stay within the list's bound.
@@ -437,8 +526,11 @@ private slots:
         }
         const qint64 memoryBefore = peakMemoryMb();
         TaskTable table;
+        LoadResult result;
         QString error;
-        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, error).rows == 11);
+        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error) ==
+                DatabaseRead::Read);
+        QCOMPARE(result.rows, 11);
         const QList<TaskRow> rows = buildTaskRows(table, agent.paths().descriptorFolder());
         QVERIFY2(peakMemoryMb() - memoryBefore < 300 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));

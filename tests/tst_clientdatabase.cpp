@@ -74,14 +74,14 @@ private slots:
         QVERIFY2(agent.createDatabase(), qPrintable(agent.error()));
         QVERIFY2(agent.addOperation({filename, state, periodic, timeT}), qPrintable(agent.error()));
         TaskTable table;
-        QString errText = QStringLiteral("earlier");
-        const LoadResult result =
-            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        QString error = QStringLiteral("earlier");
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error),
+                 DatabaseRead::Read);
         QCOMPARE(result.rows, 1);
-        QVERIFY(!result.failed && !result.databaseMissing);
         QCOMPARE(table.keys(), QStringList{taskId});
         QCOMPARE(table.item(taskId), record);
-        QCOMPARE(errText, QStringLiteral("earlier")); // a success leaves the earlier error text
+        QCOMPARE(error, QStringLiteral("earlier")); // a success leaves the earlier error text
     }
 
     void keepsQueryOrder() {
@@ -91,8 +91,10 @@ private slots:
             QVERIFY(agent.addOperation(
                 {QStringLiteral("SDClientTask.%1.xml").arg(QLatin1String(id)), {}, {}, {}}));
         TaskTable table;
-        QString errText;
-        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).rows, 3);
+        LoadResult result;
+        QString error;
+        loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error);
+        QCOMPARE(result.rows, 3);
         QCOMPARE(table.keys(),
                  QStringList({QStringLiteral("30"), QStringLiteral("10"), QStringLiteral("20")}));
     }
@@ -132,10 +134,10 @@ private slots:
         QVERIFY(agent.addOperation({secondFile, {}, periodic, timeT}));
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.3.xml"), {}, {}, {}}));
         TaskTable table;
-        QString errText = QStringLiteral("earlier");
-        const LoadResult result =
-            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
-        QVERIFY(!result.failed);
+        QString error = QStringLiteral("earlier");
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error),
+                 DatabaseRead::Read);
         QCOMPARE(result.rows, keys.size());
         QCOMPARE(table.keys(), keys);
         if (!secondRecord.isEmpty())
@@ -143,7 +145,7 @@ private slots:
         QCOMPARE(result.rowProblems.size(), 1);
         QVERIFY2(result.rowProblems.first().contains(secondFile), qPrintable(result.rowProblems.first()));
         QVERIFY2(result.rowProblems.first().contains(problemPart), qPrintable(result.rowProblems.first()));
-        QCOMPARE(errText, QStringLiteral("earlier")); // the read as a whole succeeded
+        QCOMPARE(error, QStringLiteral("earlier")); // the read as a whole succeeded
     }
 
     void queryErrorKeepsItsTextAfterASuccess() {
@@ -151,44 +153,46 @@ private slots:
         QVERIFY(agent.createDatabase());
         QVERIFY(agent.execute(QStringLiteral("DROP TABLE InvokerState")));
         TaskTable table;
-        QString errText;
-        LoadResult result = loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
-        QVERIFY(result.failed);
+        QString error;
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error),
+                 DatabaseRead::Failed);
         QCOMPARE(result.rows, 0);
-        QVERIFY2(errText.contains(QLatin1String("InvokerState")), qPrintable(errText));
-        const QString firstError = errText;
-        result = loadOperations(table, agent.paths().database(), QStringLiteral("SELECT 'a', 1, NULL, NULL"),
-                                errText);
+        QVERIFY2(error.contains(QLatin1String("InvokerState")), qPrintable(error));
+        const QString firstError = error;
+        QCOMPARE(loadOperations(table, agent.paths().database(), QStringLiteral("SELECT 'a', 1, NULL, NULL"),
+                                result, error),
+                 DatabaseRead::Read);
         QCOMPARE(result.rows, 1);
-        QCOMPARE(errText, firstError);
+        QCOMPARE(error, firstError);
     }
 
     void emptyArgumentsDoNothing() {
         TaskTable table;
-        QString errText = QStringLiteral("kept");
-        QCOMPARE(loadOperations(table, QString(), kLoadOperationsQuery, errText).rows, 0);
-        QCOMPARE(loadOperations(table, QStringLiteral("/nonexistent/db"), QString(), errText).databaseMissing,
-                 false);
+        QString error = QStringLiteral("kept");
+        LoadResult result;
+        QCOMPARE(loadOperations(table, QString(), kLoadOperationsQuery, result, error), DatabaseRead::Read);
+        QCOMPARE(result.rows, 0);
+        QCOMPARE(loadOperations(table, QStringLiteral("/nonexistent/db"), QString(), result, error),
+                 DatabaseRead::Read);
         QCOMPARE(table.count(), 0);
-        QCOMPARE(errText, QStringLiteral("kept"));
+        QCOMPARE(error, QStringLiteral("kept"));
     }
 
     void missingDatabaseGivesItsEntryAndCreatesNothing() {
         TestAgent agent;
         TaskTable table;
-        QString errText = QStringLiteral("kept");
-        const LoadResult result =
-            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
-        QVERIFY(result.databaseMissing);
+        QString error = QStringLiteral("kept");
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error),
+                 DatabaseRead::Missing);
         QCOMPARE(result.rows, 0);
         QCOMPARE(table.keys(), QStringList{QStringLiteral("1")});
         QCOMPARE(table.item(QStringLiteral("1")), QStringLiteral("Database@Error;2;;;;"));
-        QCOMPARE(errText, QStringLiteral("kept"));
+        QCOMPARE(error, QStringLiteral("kept"));
 
         // A connection for the actions' statements never creates the agent's database either.
         SqliteConnection writer(agent.paths().database());
-        QVERIFY(!writer.isOpen());
-        QString error;
         QVERIFY(!writer.exec(QStringLiteral("DELETE FROM PackageState"), error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!QFile::exists(agent.paths().database()));
@@ -198,12 +202,12 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.writeFile(agent.paths().database(), "this is not a database file, just text"));
         TaskTable table;
-        QString errText;
-        const LoadResult result =
-            loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
-        QVERIFY(result.failed && !result.databaseMissing);
+        QString error;
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error),
+                 DatabaseRead::Failed);
         QCOMPARE(table.count(), 0);
-        QVERIFY(!errText.isEmpty());
+        QVERIFY(!error.isEmpty());
     }
 
     void statementsReportAndChange() {
@@ -215,9 +219,9 @@ private slots:
         QString error;
         // A bound value stays a value, whatever quotes it holds.
         const QString deleteTask = QStringLiteral("DELETE FROM PackageState WHERE Task = ?1");
-        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "x' OR '1'='1"}}));
+        QVERIFY(db.exec(deleteTask, {{SqlValue::Type::Text, "x' OR '1'='1"}}, error));
         QCOMPARE(db.changes(), 0);
-        QVERIFY(db.exec(deleteTask, error, {{SqlValue::Type::Text, "it's"}}));
+        QVERIFY(db.exec(deleteTask, {{SqlValue::Type::Text, "it's"}}, error));
         QCOMPARE(db.changes(), 1);
         QCOMPARE(agent.dump(QStringLiteral("PackageState")), QStringList{QStringLiteral("2|other|B|3|0")});
 
@@ -246,7 +250,9 @@ private slots:
         QVERIFY2(waited >= 1500 && waited < 5000, qPrintable(QString::number(waited)));
 
         TaskTable table;
-        QVERIFY(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText).failed);
+        LoadResult result;
+        QCOMPARE(loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, errText),
+                 DatabaseRead::Failed);
         lock.reset();
         QCOMPARE(agent.dump(QStringLiteral("InvokerState")), QStringList{QStringLiteral("1|1|2|0|0")});
     }

@@ -3,6 +3,7 @@
 // back.
 #include "ActionHelpers.h"
 #include "DemoAgent.h"
+#include "DescriptorAnswer.h"
 #include "EventLoopProbe.h"
 #include "FixedClock.h"
 #include "ProcessMemory.h"
@@ -343,7 +344,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QString error;
-        QCOMPARE(getTaskName(path, error), std::optional<QString>(QStringLiteral("Unknow;L")));
+        QCOMPARE(test::descriptorAnswer(path, error), std::optional<QString>(QStringLiteral("Unknow;L")));
         QVERIFY2(timer.elapsed() < 10000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(peakMemoryMb() - memoryBefore < 250 * kMemoryLimitScale,
                  qPrintable(QString::number(peakMemoryMb() - memoryBefore)));
@@ -359,14 +360,17 @@ private slots:
         QVERIFY(agent.writeInvokerLog(log));
         QElapsedTimer timer;
         timer.start();
-        const InvokerLogPart part = readInvokerLog(agent.paths().invokerLog(), kClock.today());
+        QStringList lines;
+        QString error;
+        QCOMPARE(readInvokerLog(agent.paths().invokerLog(), kClock.today(), lines, error),
+                 AgentFileStatus::Read);
         QVERIFY2(timer.elapsed() < 10000 * kSlowdown, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(part.lines.size(), 4);
-        QCOMPARE(part.lines.at(0),
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0),
                  QString::fromLatin1(key) + QStringLiteral(" nul") + QChar(0) + QStringLiteral("here"));
-        QCOMPARE(part.lines.at(1), QStringLiteral("bad utf-8 \u00ff\u00fe\u00c3"));
-        QCOMPARE(part.lines.at(2).size(), kMaxLineBytes); // cut, the rest of it dropped
-        QCOMPARE(part.lines.at(3), QStringLiteral("last"));
+        QCOMPARE(lines.at(1), QStringLiteral("bad utf-8 \u00ff\u00fe\u00c3"));
+        QCOMPARE(lines.at(2).size(), kMaxLineBytes); // cut, the rest of it dropped
+        QCOMPARE(lines.at(3), QStringLiteral("last"));
 
         // The window shows it without hanging.
         RecordingPresenter messages;
@@ -404,7 +408,8 @@ private slots:
         QStringList statuses;
         connect(&run, &PolicySyncRun::statusChanged, this, [&](const QString& text) { statuses << text; });
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        QVERIFY(run.start());
+        QString error;
+        QVERIFY2(run.start(error), qPrintable(error));
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.first().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Completed);
         // After the wipe the stand-in looks at one more policy and downloads nothing.

@@ -2,6 +2,7 @@
 #include "TestAgent.h"
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
+#include "agent/InvokerLogSearch.h"
 
 #include <QFile>
 #include <QLocale>
@@ -64,19 +65,11 @@ private slots:
         QFETCH(QStringList, lines);
         TestAgent agent;
         QVERIFY(agent.writeInvokerLog(log));
-        const InvokerLogPart part = readInvokerLog(agent.paths().invokerLog(), QDate(2026, 12, 7));
-        QCOMPARE(part.status, InvokerLogPart::Status::Read);
-        QCOMPARE(part.lines, lines);
-    }
-
-    void shownText() {
-        InvokerLogPart part;
-        part.lines = {QStringLiteral("a"), QStringLiteral("b")};
-        QCOMPARE(part.shownText(), QStringLiteral("\r\na\r\nb"));
-        part.lines.clear();
-        QCOMPARE(part.shownText(), QString());
-        part.status = InvokerLogPart::Status::Missing;
-        QCOMPARE(part.shownText(), QStringLiteral("Can't find log file"));
+        QStringList read;
+        QString error;
+        QCOMPARE(readInvokerLog(agent.paths().invokerLog(), QDate(2026, 12, 7), read, error),
+                 AgentFileStatus::Read);
+        QCOMPARE(read, lines);
     }
 
     // Random appends (finished and unfinished lines), truncations, replacements, rewrites in place that grow
@@ -142,7 +135,7 @@ private slots:
                 case InvokerLogUpdate::Kind::Unchanged:
                     break;
                 case InvokerLogUpdate::Kind::Replaced:
-                    if (update.status == InvokerLogPart::Status::Missing)
+                    if (update.status == AgentFileStatus::Missing)
                         box = QStringList{QStringLiteral("Can't find log file")};
                     else
                         box = (update.truncatedFront ? QStringList() : QStringList{QString()}) + update.lines;
@@ -156,10 +149,11 @@ private slots:
                 while (box.size() > kBoxLines)
                     box.removeFirst();
 
-                const InvokerLogPart full = readInvokerLog(path, date);
-                QStringList expected = full.status == InvokerLogPart::Status::Missing
+                QStringList full;
+                QString error;
+                QStringList expected = readInvokerLog(path, date, full, error) == AgentFileStatus::Missing
                                            ? QStringList{QStringLiteral("Can't find log file")}
-                                           : QStringList{QString()} + full.lines;
+                                           : QStringList{QString()} + full;
                 while (expected.size() > kBoxLines)
                     expected.removeFirst();
                 if (box != expected)
@@ -188,10 +182,57 @@ private slots:
         QCOMPARE(update.lines, QStringList{QStringLiteral("b")});
     }
 
+    // The details search reads through the agent-file opener: while it holds the log open, between two
+    // chunks of a long log, the agent renames its log, starts a new one under the name and deletes the old
+    // one (on Windows a plain open would refuse the rename), and the search still reads the old log to its
+    // end. A search told to stop gives up.
+    void searchLetsTheAgentRenameAndDeleteTheLog() {
+        TestAgent agent;
+        const QString path = agent.paths().invokerLog();
+        QByteArray log = "07 Dec 2026 SDClientTask.1.xml first\r\n";
+        const QByteArray filler = QByteArray(200, 'x') + "\r\n";
+        while (log.size() < 6 * 1024 * 1024) // longer than a chunk: the last line is read after the changes
+            log += filler;
+        log += "07 Dec 2026 SDClientTask.1.xml last\r\n";
+        QVERIFY(agent.writeInvokerLog(log));
+        const QString old = path + QStringLiteral(".old");
+        int asked = 0;
+        bool renamed = false;
+        bool replaced = false;
+        bool deleted = false;
+        const auto agentRotatesItsLog = [&] {
+            if (++asked == 1) {
+                renamed = QFile::rename(path, old);
+                replaced = agent.writeInvokerLog("08 Dec 2026 new log\r\n");
+                deleted = QFile::remove(old);
+            }
+            return true;
+        };
+        InvokerLogLines found;
+        QString error;
+        const bool read = invokerLogLinesContaining(path, QStringLiteral("SDClientTask.1.xml"), 10,
+                                                    agentRotatesItsLog, found, error);
+        QVERIFY(renamed);
+        QVERIFY(replaced);
+        QVERIFY(deleted);
+        QVERIFY2(read, qPrintable(error));
+        QCOMPARE(found.lines, QStringList({QStringLiteral("07 Dec 2026 SDClientTask.1.xml first"),
+                                           QStringLiteral("07 Dec 2026 SDClientTask.1.xml last")}));
+
+        QVERIFY(agent.writeInvokerLog(log));
+        QVERIFY(!invokerLogLinesContaining(
+            path, QStringLiteral("SDClientTask.1.xml"), 10, [] { return false; }, found, error));
+        QCOMPARE(error, QStringLiteral("the search was stopped"));
+        QVERIFY(found.lines.isEmpty());
+    }
+
     void missingLog() {
         TestAgent agent;
-        QCOMPARE(readInvokerLog(agent.paths().invokerLog(), QDate(2026, 12, 7)).status,
-                 InvokerLogPart::Status::Missing);
+        QStringList lines;
+        QString error;
+        QCOMPARE(readInvokerLog(agent.paths().invokerLog(), QDate(2026, 12, 7), lines, error),
+                 AgentFileStatus::Missing);
+        QVERIFY(lines.isEmpty() && error.isEmpty());
     }
 };
 

@@ -70,8 +70,9 @@ bool writeAgent(TestAgent& agent) {
 
 QList<ActionTarget> targets(const TestAgent& agent, const QStringList& ids) {
     TaskTable table;
+    LoadResult result;
     QString error;
-    loadOperations(table, agent.paths().database(), kLoadOperationsQuery, error);
+    loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error);
     QList<CheckedRow> rows;
     for (const QString& id : ids)
         rows.append({QLatin1Char('k') + id, true, QStringLiteral("Package ") + id});

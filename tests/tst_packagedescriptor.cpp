@@ -1,4 +1,5 @@
 // Reading a package's name out of its descriptor.
+#include "DescriptorAnswer.h"
 #include "TestAgent.h"
 #include "agent/PackageDescriptor.h"
 
@@ -100,7 +101,7 @@ private slots:
         const QString path = agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml"));
         QVERIFY(agent.writeFile(path, content));
         QString error;
-        QCOMPARE(getTaskName(path, error).value_or(QStringLiteral("(failure)")), answer);
+        QCOMPARE(test::descriptorAnswer(path, error).value_or(QStringLiteral("(failure)")), answer);
     }
 
     void writtenDescriptorGivesItsName() {
@@ -108,7 +109,7 @@ private slots:
         const QString name = QStringLiteral("Gestionnaire de th\u00e8mes \u00e9l\u00e9gants");
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.9.xml"), name));
         QString error;
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml")), error)
+        QCOMPARE(test::descriptorAnswer(agent.paths().descriptor(QStringLiteral("SDClientTask.9.xml")), error)
                      .value_or(QString()),
                  name);
     }
@@ -116,13 +117,14 @@ private slots:
     void missingDescriptor() {
         TestAgent agent;
         QString error;
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml")), error),
-                 std::optional<QString>(QStringLiteral("Unknow;P")));
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("Database@Error")), error),
+        QCOMPARE(
+            test::descriptorAnswer(agent.paths().descriptor(QStringLiteral("SDClientTask.1.xml")), error),
+            std::optional<QString>(QStringLiteral("Unknow;P")));
+        QCOMPARE(test::descriptorAnswer(agent.paths().descriptor(QStringLiteral("Database@Error")), error),
                  std::optional<QString>(QStringLiteral("Can't find SQLite Database")));
         // A folder under the name is no descriptor either.
         QVERIFY(agent.writeFile(agent.paths().descriptor(QStringLiteral("dir/f")), "x"));
-        QCOMPARE(getTaskName(agent.paths().descriptor(QStringLiteral("dir")), error),
+        QCOMPARE(test::descriptorAnswer(agent.paths().descriptor(QStringLiteral("dir")), error),
                  std::optional<QString>(QStringLiteral("Unknow;P")));
     }
 };

@@ -4,6 +4,7 @@
 #include "sync/PolicySyncRun.h"
 #include "sync/SyncLog.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -53,24 +54,30 @@ void rewriteInPlace(const QString& path, const QByteArray& content) {
     QCOMPARE(file.write(content), content.size());
 }
 
+// The stamped lines of `bytes`, as the log's reader splits lines, an unfinished last one included.
+QStringList stampedLines(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QStringList lines;
+    readLinesFrom(buffer, 0, [&](QByteArrayView line, bool) {
+        if (SyncTally::isStamped(line))
+            lines << QString::fromLatin1(line);
+    });
+    return lines;
+}
+
 // What a full pass over a run's own bytes finds, an unfinished last line included.
 SyncTally tallyOf(const QByteArray& runBytes) {
     SyncTally tally;
-    forEachLine(runBytes, [&](QByteArrayView line) {
-        if (SyncTally::isStamped(line))
-            tally.add(QString::fromLatin1(line));
-    });
+    for (const QString& line : stampedLines(runBytes))
+        tally.add(line);
     return tally;
 }
 
 // The stamped lines among the finished lines of a run's bytes: what the window shows.
 QStringList finishedStampedLines(const QByteArray& runBytes) {
-    QStringList lines;
-    forEachLine(runBytes.left(runBytes.lastIndexOf('\n') + 1), [&](QByteArrayView line) {
-        if (SyncTally::isStamped(line))
-            lines << QString::fromLatin1(line);
-    });
-    return lines;
+    return stampedLines(runBytes.left(runBytes.lastIndexOf('\n') + 1));
 }
 
 // How a run ended, and what it showed on the way.
@@ -108,10 +115,8 @@ Finished runToEnd(const TestAgent& agent, const PolicySyncRun::Timing& timing) {
     QSignalSpy finished(&run, &PolicySyncRun::finished);
     QElapsedTimer clock;
     clock.start();
-    if (!run.start()) {
-        result.message = run.error();
+    if (!run.start(result.message))
         return result;
-    }
     if (!finished.wait(timing.timeoutMs + 10000))
         return result;
     result.elapsedMs = clock.elapsed();
@@ -161,8 +166,6 @@ private slots:
             << QStringList{QStringLiteral("Mon 09:00 policy.sync: Starting"),
                            QStringLiteral("Mon 09:02 policy.sync: finished [STOP]")}
             << 0 << 0 << true;
-        QTest::newRow("log started afresh, shorter")
-            << kEarlierRun << "rewrite" << threeLines << threeShown << 1 << 1 << true;
         QByteArray twenty;
         for (int i = 1; i <= 20; ++i)
             twenty += "policy.sync: The remote operation file f" + QByteArray::number(i) +
@@ -171,8 +174,6 @@ private slots:
             << kEarlierRun << "rewrite" << twenty
             << QString::fromLatin1(twenty).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts) << 0 << 20
             << false;
-        QTest::newRow("log replaced by another file")
-            << kEarlierRun << "replace" << threeLines << threeShown << 1 << 1 << true;
         QTest::newRow("unstamped lines neither shown nor counted")
             << kEarlierRun << "append"
             << QByteArray(
@@ -422,7 +423,8 @@ private slots:
         QVERIFY(elsewhere.waitForStarted());
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        QVERIFY(run.start());
+        QString error;
+        QVERIFY2(run.start(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
         const QString refusal = finished.last().at(1).toString();
@@ -434,7 +436,7 @@ private slots:
         QCOMPARE(named.captured(1).toLongLong(), elsewhere.processId());
 
         QSignalSpy summaries(&run, &PolicySyncRun::summarised);
-        QVERIFY(run.follow());
+        QVERIFY2(run.follow(error), qPrintable(error));
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Completed);
         QCOMPARE(summaries.size(), 1);
@@ -444,7 +446,7 @@ private slots:
         QCOMPARE(runsInLog(agent), 1);
 
         // With none left there is nothing to follow.
-        QVERIFY(run.follow());
+        QVERIFY2(run.follow(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(1).toString(), QStringLiteral("No policy synchroniser is running."));
 #ifndef Q_OS_WIN
@@ -480,13 +482,15 @@ private slots:
         TestAgent agent;
         const QString shownPath = QDir::toNativeSeparators(agent.paths().synchroniser());
         PolicySyncRun run(agent.paths(), fastTiming());
-        QVERIFY(!run.start());
-        QVERIFY2(run.error().contains(shownPath), qPrintable(run.error()));
+        QString error;
+        QVERIFY(!run.start(error));
+        QVERIFY2(error.contains(shownPath), qPrintable(error));
         QVERIFY(!run.isRunning());
 
         QSignalSpy finished(&run, &PolicySyncRun::finished);
         auto messageOfARun = [&] {
-            return run.start() && finished.wait(10000) ? finished.last().at(1).toString() : run.error();
+            QString error;
+            return run.start(error) && finished.wait(10000) ? finished.last().at(1).toString() : error;
         };
         QVERIFY(agent.writeFile(agent.paths().synchroniser(), "not a program")); // present, not executable
         QString message = messageOfARun();
@@ -517,7 +521,8 @@ private slots:
         prepareAgent(agent, options);
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
-        QVERIFY(run.start());
+        QString error;
+        QVERIFY2(run.start(error), qPrintable(error));
         QTRY_VERIFY(run.synchroniserRunning());
         run.abandon();
         QCOMPARE(finished.size(), 1);
@@ -526,14 +531,14 @@ private slots:
                  qPrintable(finished.first().at(1).toString()));
         QVERIFY(!run.isRunning());
 
-        QVERIFY(run.start());
+        QVERIFY2(run.start(error), qPrintable(error));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
         QVERIFY2(finished.last().at(1).toString().contains(QLatin1String("already running")),
                  qPrintable(finished.last().at(1).toString()));
         QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), 15000);
         QCOMPARE(finished.size(), 2); // no pass, no end after each end
-        QVERIFY(run.start());
+        QVERIFY2(run.start(error), qPrintable(error));
         run.abandon();
     }
 
@@ -542,7 +547,8 @@ private slots:
         TestAgent agent;
         prepareAgent(agent, delayed(150));
         auto run = std::make_unique<PolicySyncRun>(agent.paths(), fastTiming());
-        QVERIFY(run->start());
+        QString error;
+        QVERIFY2(run->start(error), qPrintable(error));
         QTRY_VERIFY(run->synchroniserRunning());
         run.reset();
         auto endLines = [&] {

@@ -144,11 +144,10 @@ private slots:
         QString error;
         const QDateTime now(QDate(2026, 12, 7), QTime(10, 0));
         QVERIFY2(fake::writeDemoAgent(agent.root(), now, error), qPrintable(error));
-        QString dbErrorText;
         RecordingFeedback feedback;
-        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
-        QVERIFY(!snapshot.database.databaseMissing && !snapshot.database.failed &&
-                snapshot.scheduledTasksRead);
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), feedback);
+        QCOMPARE(snapshot.databaseRead, DatabaseRead::Read);
+        QCOMPARE(readProblems(snapshot), QStringList());
         QCOMPARE(feedback.statuses, QStringList({QStringLiteral("Loading SQLite : InvokerState"), QString(),
                                                  QStringLiteral("Loading Xml : SDClient.Tasks"), QString()}));
         QCOMPARE(snapshot.rows.size(), 12);
@@ -175,10 +174,9 @@ private slots:
         TestAgent agent;
         QVERIFY(agent.writeScheduledTasks(
             {{QStringLiteral("55"), QStringLiteral("pending"), QStringLiteral("0")}}));
-        QString dbErrorText;
         RecordingFeedback feedback;
-        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
-        QVERIFY(snapshot.database.databaseMissing);
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), feedback);
+        QCOMPARE(snapshot.databaseRead, DatabaseRead::Missing);
         QCOMPARE(snapshot.rows.size(), 2);
         // Shown as a package, but no task stands behind it: it cannot be checked.
         QCOMPARE(describe(snapshot.rows.at(0)),
@@ -199,9 +197,8 @@ private slots:
             xml += "<task taskid=\"N" + QByteArray::number(i) + "\" state=\"pending\" time=\"0\"/>";
         QVERIFY(agent.writeFile(agent.paths().scheduledTasks(), xml + "</tasks>"));
 
-        QString dbErrorText;
         RecordingFeedback feedback;
-        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), dbErrorText, feedback);
+        const TaskListSnapshot snapshot = loadTaskList(agent.paths(), feedback);
         QCOMPARE(snapshot.rows.size(), kMaxListedTasks);
         QCOMPARE(snapshot.table.overflow(), 11); // the database's task came first
         QCOMPARE(snapshot.rows.first().sdclient, QStringLiteral("active"));

@@ -813,8 +813,9 @@ private slots:
             {QStringLiteral("CORE01_1203"), huge, std::nullopt}, // Active: refused
             {QStringLiteral("CORE01_1202"), huge, std::nullopt}};
         TaskTable table;
-        QString errText;
-        loadOperations(table, agent.paths().database(), kLoadOperationsQuery, errText);
+        LoadResult result;
+        QString error;
+        loadOperations(table, agent.paths().database(), kLoadOperationsQuery, result, error);
         QList<CheckedRow> rows;
         for (const ActionTarget& target : targets)
             rows.append({QLatin1Char('k') + target.taskId, true, target.packageName});

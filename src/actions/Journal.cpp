@@ -92,7 +92,7 @@ bool readHistory(const QString& path, const std::optional<QString>& taskId, QLis
     if (!QFileInfo::exists(path))
         return true;
     Journal journal;
-    return journal.open(path, error) && journal.entries(entries, error, taskId);
+    return journal.open(path, error) && journal.entries(taskId, entries, error);
 }
 
 QString describeChanges(const JournalEntry& entry) {
@@ -178,7 +178,7 @@ bool Journal::prune(QString& error) {
                m_db->exec(
                    QStringLiteral("INSERT INTO dropped SELECT id FROM entries WHERE substr(time, 1, 19) < "
                                   "substr(?1, 1, 19) OR id <= (SELECT max(id) FROM entries) - ?2"),
-                   error, {text(oldest), integer(kMaxEntries)}) &&
+                   {text(oldest), integer(kMaxEntries)}, error) &&
                m_db->exec(QStringLiteral("DELETE FROM cells WHERE entry IN (SELECT id FROM dropped)"),
                           error) &&
                m_db->exec(QStringLiteral("DELETE FROM changes WHERE entry IN (SELECT id FROM dropped)"),
@@ -199,10 +199,10 @@ bool Journal::add(JournalEntry& entry, QString& error) {
         if (!m_db->exec(
                 QStringLiteral("INSERT INTO entries (time, user, machine, action, task, operation, "
                                "package, status, undoes) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-                error,
                 {text(entry.time.toString(Qt::ISODate)), text(entry.user), text(entry.machine),
                  text(entry.action), text(entry.taskId), text(entry.operationFile), text(entry.packageName),
-                 text(entry.status), entry.undoes ? integer(entry.undoes) : SqlValue()}))
+                 text(entry.status), entry.undoes ? integer(entry.undoes) : SqlValue()},
+                error))
             return false;
         QList<QList<SqlValue>> rows;
         if (!m_db->query(QStringLiteral("SELECT last_insert_rowid()"), {}, rows, error))
@@ -210,15 +210,17 @@ bool Journal::add(JournalEntry& entry, QString& error) {
         entry.id = toInteger(rows.value(0).value(0));
         for (int seq = 0; seq < entry.rows.size(); ++seq) {
             const RowChange& change = entry.rows.at(seq);
-            if (!m_db->exec(QStringLiteral("INSERT INTO changes VALUES (?1, ?2, ?3, ?4, ?5, ?6)"), error,
+            if (!m_db->exec(QStringLiteral("INSERT INTO changes VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
                             {integer(entry.id), integer(seq), text(change.table), integer(change.rowid),
-                             integer(change.before ? 1 : 0), integer(change.after ? 1 : 0)}))
+                             integer(change.before ? 1 : 0), integer(change.after ? 1 : 0)},
+                            error))
                 return false;
             for (int col = 0; col < change.columns.size(); ++col) {
-                if (!m_db->exec(QStringLiteral("INSERT INTO cells VALUES (?1, ?2, ?3, ?4, ?5, ?6)"), error,
+                if (!m_db->exec(QStringLiteral("INSERT INTO cells VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
                                 {integer(entry.id), integer(seq), integer(col), text(change.columns.at(col)),
                                  change.before ? change.before->value(col) : SqlValue(),
-                                 change.after ? change.after->value(col) : SqlValue()}))
+                                 change.after ? change.after->value(col) : SqlValue()},
+                                error))
                     return false;
             }
         }
@@ -233,8 +235,8 @@ bool Journal::setStatus(qint64 id, const QString& status, QString& error) {
     }
     // A status lost to a crash is settled again from the agent's rows: it needs no sync of its own.
     return m_db->exec(QStringLiteral("PRAGMA synchronous = NORMAL"), error) &&
-           m_db->exec(QStringLiteral("UPDATE entries SET status = ?1 WHERE id = ?2"), error,
-                      {text(status), integer(id)});
+           m_db->exec(QStringLiteral("UPDATE entries SET status = ?1 WHERE id = ?2"),
+                      {text(status), integer(id)}, error);
 }
 
 bool Journal::readRows(JournalEntry& entry, QString& error) {
@@ -303,20 +305,21 @@ bool Journal::select(const QString& where, const QList<SqlValue>& values, QList<
     return true;
 }
 
-bool Journal::entries(QList<JournalEntry>& into, QString& error, const std::optional<QString>& taskId) {
+bool Journal::entries(const std::optional<QString>& taskId, QList<JournalEntry>& into, QString& error) {
     return taskId ? select(QStringLiteral("WHERE task = ?1"), {text(*taskId)}, into, error)
                   : select(QString(), {}, into, error);
 }
 
-std::optional<JournalEntry> Journal::entry(qint64 id, QString& error) {
+bool Journal::entry(qint64 id, JournalEntry& into, QString& error) {
     QList<JournalEntry> found;
     if (!select(QStringLiteral("WHERE id = ?1"), {integer(id)}, found, error))
-        return std::nullopt;
+        return false;
     if (found.isEmpty()) {
         error = QStringLiteral("no entry %1 in the journal").arg(id);
-        return std::nullopt;
+        return false;
     }
-    return found.first();
+    into = found.first();
+    return true;
 }
 
 bool Journal::readRow(SqliteConnection& db, const QString& table, qint64 rowid, QStringList& columns,

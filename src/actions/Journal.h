@@ -60,8 +60,8 @@ public:
     bool add(JournalEntry& entry, QString& error);
     bool setStatus(qint64 id, const QString& status, QString& error);
     // Newest first; only the task's entries when `taskId` is given.
-    bool entries(QList<JournalEntry>& into, QString& error, const std::optional<QString>& taskId = {});
-    std::optional<JournalEntry> entry(qint64 id, QString& error);
+    bool entries(const std::optional<QString>& taskId, QList<JournalEntry>& into, QString& error);
+    bool entry(qint64 id, JournalEntry& into, QString& error);
 
     // Settles every pending entry by the agent's rows as they are now: "done" when they hold the entry's
     // after-values, "not applied" when they hold its before-values, "unknown" otherwise.

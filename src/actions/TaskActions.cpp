@@ -389,7 +389,7 @@ void apply(SqliteConnection& db, TaskStep& step, TaskAction action, const Action
             QStringList columns;
             const bool ran =
                 Journal::readRow(db, statement.table, change.rowid, change.columns, change.before, error) &&
-                db.exec(statement.sql, error, {rowid}) &&
+                db.exec(statement.sql, {rowid}, error) &&
                 Journal::readRow(db, statement.table, change.rowid, columns, change.after, error);
             if (!ran) {
                 status.setStatus(QString());

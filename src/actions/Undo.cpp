@@ -133,10 +133,11 @@ UndoStep planEntry(SqliteConnection& db, const JournalEntry& entry) {
     return step;
 }
 
-// The rowid alias of `table` (its INTEGER PRIMARY KEY column), or an empty text.
-QString rowidAlias(SqliteConnection& db, const QString& table, QString& error, bool& ok) {
+// The rowid alias of `table` (its INTEGER PRIMARY KEY column) into `alias`, or an empty text.
+bool rowidAlias(SqliteConnection& db, const QString& table, QString& alias, QString& error) {
     QList<QList<SqlValue>> info;
-    ok = db.query(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table)), {}, info, error);
+    if (!db.query(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table)), {}, info, error))
+        return false;
     QStringList keys;
     QString type;
     for (const QList<SqlValue>& column : info) {
@@ -145,8 +146,10 @@ QString rowidAlias(SqliteConnection& db, const QString& table, QString& error, b
             type = column.value(2).text();
         }
     }
-    return keys.size() == 1 && type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0 ? keys.first()
-                                                                                                : QString();
+    alias = keys.size() == 1 && type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0
+                ? keys.first()
+                : QString();
+    return true;
 }
 
 // Runs one restore and records the row as it was and as it is left, for the Undo's own entry.
@@ -157,8 +160,8 @@ bool runRestore(SqliteConnection& db, const Restore& restore, RowChange& record,
     if (!Journal::readRow(db, change.table, change.rowid, record.columns, record.before, error))
         return false;
     if (restore.kind == Restore::Kind::Delete) {
-        if (!db.exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoted(change.table)), error,
-                     {integer(change.rowid)}))
+        if (!db.exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoted(change.table)),
+                     {integer(change.rowid)}, error))
             return false;
         record.after.reset();
         return true;
@@ -171,13 +174,12 @@ bool runRestore(SqliteConnection& db, const Restore& restore, RowChange& record,
         values << *change.before;
         if (!db.exec(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?1")
                          .arg(quoted(change.table), set.join(QStringLiteral(", "))),
-                     error, values))
+                     values, error))
             return false;
         return Journal::readRow(db, change.table, change.rowid, ignored, record.after, error);
     }
-    bool ok = false;
-    const QString alias = rowidAlias(db, change.table, error, ok);
-    if (!ok)
+    QString alias;
+    if (!rowidAlias(db, change.table, alias, error))
         return false;
     QStringList names;
     QStringList placeholders;
@@ -196,7 +198,7 @@ bool runRestore(SqliteConnection& db, const Restore& restore, RowChange& record,
     if (!db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                      .arg(quoted(change.table), names.join(QStringLiteral(", ")),
                           placeholders.join(QStringLiteral(", "))),
-                 error, values))
+                 values, error))
         return false;
     QList<QList<SqlValue>> rowid;
     if (!db.query(QStringLiteral("SELECT last_insert_rowid()"), {}, rowid, error))
@@ -274,8 +276,8 @@ ActionReport walkEntries(const QList<qint64>& ids, const QString& dbPath, const 
         journal.settle(db, error);
     for (int e = 0; e < ids.size(); ++e) {
         UndoStep step;
-        const std::optional<JournalEntry> entry = journal.entry(ids.at(e), error);
-        if (!entry) {
+        JournalEntry entry;
+        if (!journal.entry(ids.at(e), entry, error)) {
             step.outcome = {TaskOutcome::Kind::Refused,
                             QString(),
                             QString(),
@@ -288,19 +290,19 @@ ActionReport walkEntries(const QList<qint64>& ids, const QString& dbPath, const 
         } else if (!db.exec(preview ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), error)) {
             step.outcome = {
                 TaskOutcome::Kind::NotChanged,
-                entry->taskId,
-                entry->packageName,
+                entry.taskId,
+                entry.packageName,
                 {},
                 {},
                 {},
                 QStringLiteral("Entry %1 (task %2) was not undone, the agent database answered: %3")
-                    .arg(entry->id)
-                    .arg(cappedCell(entry->taskId), error),
+                    .arg(entry.id)
+                    .arg(cappedCell(entry.taskId), error),
                 db.lastFailureWasBusy(),
                 0};
         } else {
-            step = planEntry(db, *entry);
-            act(db, step, *entry, journal, e);
+            step = planEntry(db, entry);
+            act(db, step, entry, journal, e);
             QString ignored;
             db.exec(QStringLiteral("ROLLBACK"), ignored); // after a COMMIT there is nothing left to roll back
         }

@@ -51,14 +51,14 @@ QString taskIdFromOperationFile(const QString& operationFile) {
     return rest.section(QLatin1Char('.'), -1);
 }
 
-LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText) {
-    LoadResult result;
+DatabaseRead loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, LoadResult& result,
+                            QString& error) {
+    result = LoadResult();
     if (dbPath.isEmpty() || sql.isEmpty())
-        return result;
+        return DatabaseRead::Read;
     if (!QFileInfo(dbPath).isFile()) {
         table.add(TaskRecord::kMissingDatabaseKey, TaskRecord::kMissingDatabaseRecord);
-        result.databaseMissing = true;
-        return result;
+        return DatabaseRead::Missing;
     }
 
     // Opened once as any agent file first: a database that is no regular file, leads out of its folder or may
@@ -67,20 +67,18 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
         AgentFile probe;
         QString refused;
         if (openAgentFile(probe, dbPath, refused) == AgentFileStatus::Unreadable) {
-            errText = refused;
-            result.failed = true;
-            return result;
+            error = refused;
+            return DatabaseRead::Failed;
         }
     }
     QList<QStringList> rows;
-    QString error;
+    QString queryError;
     SqliteConnection db(dbPath, SqliteConnection::Access::ReadOnly);
-    const bool read = db.run(sql, rows, error);
+    const bool read = db.run(sql, rows, queryError);
     result.recoveredInterruptedWrite = db.recoveredInterruptedWrite();
     if (!read) {
-        errText = error;
-        result.failed = true;
-        return result;
+        error = queryError;
+        return DatabaseRead::Failed;
     }
     // A row that cannot be read whole is named and the load goes on, so one bad row hides no other.
     for (const QStringList& row : rows) {
@@ -102,7 +100,7 @@ LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString
         if (table.add(taskId, record))
             ++result.rows;
     }
-    return result;
+    return DatabaseRead::Read;
 }
 
 } // namespace corvane

@@ -17,14 +17,15 @@ inline const QString kDatabaseMissingMessage = QStringLiteral("Can't find SQLite
 inline const QString kRecoveredWriteNotice =
     QStringLiteral("Recovered an interrupted write of the agent database");
 
+// How a read of the agent database ended. Its callers tell a missing database (the table then holds the
+// missing-database entry alone, and the technician is told where the database was looked for) apart from
+// one that could not be read, so the outcome is this small status beside the usual reason in `error`.
+enum class DatabaseRead { Read, Missing, Failed };
+
+// What a read of the database found beside its rows.
 struct LoadResult {
     // Rows loaded; 0 on every failure and when the database is missing.
     int rows = 0;
-    // No database file at the path: the table then holds the missing-database entry alone, and the
-    // caller tells the technician.
-    bool databaseMissing = false;
-    // The database could not be opened or read; `errText` has the reason.
-    bool failed = false;
     // A write that a crashed program left half done was rolled back before the read.
     bool recoveredInterruptedWrite = false;
     // One text per row that could not be read whole, naming its operation file: left out (a task id seen
@@ -32,10 +33,11 @@ struct LoadResult {
     QStringList rowProblems;
 };
 
-// Fills `table` with one entry per row of `sql` (the load query) run on the database at `dbPath`.
-// When the query fails `errText` receives its description and nothing is added; otherwise `errText` is left
+// Fills `table` with one entry per row of `sql` (the load query) run on the database at `dbPath`, and
+// `result` with what the read found. Failed: nothing is added and `error` says why; otherwise `error` is left
 // as it was. One connection per call, closed on every path.
-LoadResult loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, QString& errText);
+DatabaseRead loadOperations(TaskTable& table, const QString& dbPath, const QString& sql, LoadResult& result,
+                            QString& error);
 
 // The task id in an operation file name: "SDClientTask." and ".xml" removed, then the last "."-piece.
 QString taskIdFromOperationFile(const QString& operationFile);

@@ -3,23 +3,12 @@
 #include "base/AgentFile.h"
 #include "base/TextLines.h"
 
-#include <QBuffer>
-
 namespace corvane {
 
 namespace {
 const char* const kMonthNames[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 } // namespace
-
-QString InvokerLogPart::shownText() const {
-    if (status == Status::Missing)
-        return kLogMissingText;
-    QString text;
-    for (const QString& line : lines)
-        text += QStringLiteral("\r\n") + line;
-    return text;
-}
 
 QString invokerDateKey(const QDate& date) {
     return QString::asprintf("%02d %s %04d", date.day(), kMonthNames[date.month()], date.year());
@@ -39,35 +28,22 @@ bool readDayPart(QIODevice& device, const QString& dateKey, QStringList& lines) 
 }
 } // namespace
 
-QStringList linesFromDateKey(const QByteArray& content, const QString& dateKey) {
-    QBuffer buffer;
-    buffer.setData(content);
-    buffer.open(QIODevice::ReadOnly);
-    QStringList lines;
-    readDayPart(buffer, dateKey, lines);
-    return lines;
-}
-
-InvokerLogPart readInvokerLog(const QString& logPath, const QDate& date) {
-    InvokerLogPart part;
+AgentFileStatus readInvokerLog(const QString& logPath, const QDate& date, QStringList& lines,
+                               QString& error) {
+    lines.clear();
     AgentFile file;
-    switch (openAgentFile(file, logPath, part.error)) {
-    case AgentFileStatus::Missing:
-        part.status = InvokerLogPart::Status::Missing;
-        part.error.clear();
-        return part;
-    case AgentFileStatus::Unreadable:
-        part.status = InvokerLogPart::Status::Unreadable;
-        return part;
-    case AgentFileStatus::Read:
-        break;
+    QString openError;
+    const AgentFileStatus opened = openAgentFile(file, logPath, openError);
+    if (opened == AgentFileStatus::Unreadable)
+        error = openError;
+    if (opened != AgentFileStatus::Read)
+        return opened;
+    if (!readDayPart(file, invokerDateKey(date), lines)) {
+        error = file.errorString();
+        lines.clear();
+        return AgentFileStatus::Unreadable;
     }
-    if (!readDayPart(file, invokerDateKey(date), part.lines)) {
-        part.status = InvokerLogPart::Status::Unreadable;
-        part.error = file.errorString();
-        part.lines.clear();
-    }
-    return part;
+    return AgentFileStatus::Read;
 }
 
 } // namespace corvane

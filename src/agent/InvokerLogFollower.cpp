@@ -12,21 +12,19 @@ InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const Fil
                                                   const QString& dateKey) const {
     // Something there that is no regular file is read, and refused, as the reader's own error.
     if (!file.exists)
-        return m_valid && m_status == InvokerLogPart::Status::Missing ? Plan::Nothing : Plan::Missing;
-    if (!m_valid || m_status != InvokerLogPart::Status::Read || dateKey != m_dateKey ||
-        !file.sameFile(m_file))
+        return m_valid && m_status == AgentFileStatus::Missing ? Plan::Nothing : Plan::Missing;
+    if (!m_valid || m_status != AgentFileStatus::Read || dateKey != m_dateKey)
         return Plan::Full;
-    if (file.unchangedSince(m_file))
+    // Anything but an append (another file, shrunk, or rewritten, even rewritten longer) is read again.
+    switch (m_log.look(file, path)) {
+    case GrowingFile::Look::Unchanged:
         return Plan::Nothing;
-    // Grown, with what was read still in place: the agent appended. Anything else (shrunk, or rewritten,
-    // even rewritten longer than before) is read again.
-    return file.size > m_file.size && readBytesInPlace(path) ? Plan::Append : Plan::Full;
-}
-
-bool InvokerLogFollower::readBytesInPlace(const QString& path) const {
-    AgentFile log;
-    QString error;
-    return openAgentFile(log, path, error) == AgentFileStatus::Read && m_fingerprint.matches(log);
+    case GrowingFile::Look::Appended:
+        return Plan::Append;
+    case GrowingFile::Look::Restarted:
+        break;
+    }
+    return Plan::Full;
 }
 
 qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) const {
@@ -36,7 +34,7 @@ qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) 
     case Plan::Missing:
         return 0;
     case Plan::Append:
-        return file.size - m_consumed;
+        return file.size - m_log.consumed;
     case Plan::Full:
         break;
     }
@@ -52,10 +50,10 @@ InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& da
     case Plan::Missing: {
         *this = InvokerLogFollower(m_boxLines);
         m_valid = true;
-        m_status = InvokerLogPart::Status::Missing;
+        m_status = AgentFileStatus::Missing;
         InvokerLogUpdate update;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Missing;
+        update.status = AgentFileStatus::Missing;
         return update;
     }
     case Plan::Full:
@@ -75,13 +73,13 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     if (opened == AgentFileStatus::Missing) {
         *this = InvokerLogFollower(m_boxLines);
         m_valid = true;
-        m_status = InvokerLogPart::Status::Missing;
+        m_status = AgentFileStatus::Missing;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Missing;
+        update.status = AgentFileStatus::Missing;
         return update;
     }
     if (fromStart) {
-        m_consumed = 0;
+        m_log.restart();
         m_found = false;
         m_unfinishedShown = false;
         m_partLines = 0;
@@ -100,7 +98,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     const QByteArray key = dateKey.toLatin1();
     const qint64 consumed = opened != AgentFileStatus::Read
                                 ? -1
-                                : readLinesFrom(log, m_consumed, [&](QByteArrayView line, bool complete) {
+                                : readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
                                       if (!complete) {
                                           sawUnfinished = true;
                                           foundBeforeUnfinished = found;
@@ -118,17 +116,15 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     if (consumed < 0) {
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = InvokerLogPart::Status::Unreadable;
+        update.status = AgentFileStatus::Unreadable;
         update.error = opened == AgentFileStatus::Read ? log.errorString() : openError;
         return update;
     }
 
     m_valid = true;
-    m_status = InvokerLogPart::Status::Read;
+    m_status = AgentFileStatus::Read;
     m_dateKey = dateKey;
-    m_file = file;
-    m_consumed = consumed;
-    m_fingerprint = FileFingerprint::of(log, consumed);
+    m_log.consume(file, log, consumed);
     // The next read starts again at an unfinished last line, with the flag as it stood before it.
     m_found = sawUnfinished ? foundBeforeUnfinished : found;
     m_unfinishedShown = unfinishedShown;

@@ -19,7 +19,7 @@ struct InvokerLogUpdate {
         Replaced,  // `lines` are the whole text now
     };
     Kind kind = Kind::Unchanged;
-    InvokerLogPart::Status status = InvokerLogPart::Status::Read;
+    AgentFileStatus status = AgentFileStatus::Read;
     QStringList lines;
     bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
     bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
@@ -42,16 +42,13 @@ public:
 private:
     enum class Plan { Nothing, Missing, Full, Append };
     Plan plan(const QString& path, const FileState& file, const QString& dateKey) const;
-    bool readBytesInPlace(const QString& path) const;
     InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
 
     int m_boxLines;
     bool m_valid = false;
-    InvokerLogPart::Status m_status = InvokerLogPart::Status::Read;
+    AgentFileStatus m_status = AgentFileStatus::Read;
     QString m_dateKey;
-    FileState m_file;
-    qint64 m_consumed = 0;          // where the unfinished last line starts, or the end
-    FileFingerprint m_fingerprint;  // of the bytes before m_consumed
+    GrowingFile m_log;              // consumed up to where the unfinished last line starts, or the end
     bool m_found = false;           // the day's first line is among the complete lines
     bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
     qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included

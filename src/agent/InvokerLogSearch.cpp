@@ -6,35 +6,43 @@
 
 namespace corvane {
 
-InvokerLogLines invokerLogLinesContaining(const QString& logPath, const QString& text, int maxLines) {
-    InvokerLogLines result;
+bool invokerLogLinesContaining(const QString& logPath, const QString& text, int maxLines,
+                               const std::function<bool()>& goOn, InvokerLogLines& found, QString& error) {
+    found.lines.clear();
+    found.dropped = 0;
     AgentFile file;
-    switch (openAgentFile(file, logPath, result.error)) {
+    QString openError;
+    switch (openAgentFile(file, logPath, openError)) {
     case AgentFileStatus::Missing:
-        result.error = kLogMissingText;
-        return result;
+        error = kLogMissingText;
+        return false;
     case AgentFileStatus::Unreadable:
-        return result;
+        error = openError;
+        return false;
     case AgentFileStatus::Read:
         break;
     }
     const QByteArray needle = text.toLatin1(); // the log is read one byte per character
+    bool stopped = false;
     const qint64 end = readLinesFrom(file, 0, [&](QByteArrayView line, bool) {
+        if (stopped || (goOn && !goOn())) {
+            stopped = true;
+            return;
+        }
         if (!line.contains(QByteArrayView(needle)))
             return;
-        result.lines.append(QString::fromLatin1(line));
-        if (result.lines.size() > maxLines) {
-            result.lines.removeFirst();
-            ++result.dropped;
+        found.lines.append(QString::fromLatin1(line));
+        if (found.lines.size() > maxLines) {
+            found.lines.removeFirst();
+            ++found.dropped;
         }
     });
-    if (end < 0) {
-        result.error = file.errorString();
-        result.lines.clear();
-        return result;
+    if (end < 0 || stopped) {
+        error = stopped ? QStringLiteral("the search was stopped") : file.errorString();
+        found.lines.clear();
+        return false;
     }
-    result.read = true;
-    return result;
+    return true;
 }
 
 } // namespace corvane

@@ -128,16 +128,16 @@ std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype max
 }
 
 namespace {
-// getTaskName's answer for the descriptor at `xmlPath` as it was read.
+// The answer for the descriptor at `xmlPath` as it was read; see descriptorTaskNames.
 std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus status, QByteArray& bytes,
-                                        QString& errText, qsizetype maxNameChars, bool* nameCut) {
+                                        qsizetype maxNameChars, bool& nameCut, QString& error) {
     switch (status) {
     case AgentFileStatus::Read: {
         std::optional<QString> name =
-            taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, nameCut);
+            taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, &nameCut);
         if (!name)
-            errText = QStringLiteral("Cannot read %1: its name tags are out of order")
-                          .arg(QDir::toNativeSeparators(xmlPath));
+            error = QStringLiteral("Cannot read %1: its name tags are out of order")
+                        .arg(QDir::toNativeSeparators(xmlPath));
         return name;
     }
     case AgentFileStatus::Missing:
@@ -148,21 +148,7 @@ std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus 
     }
     return std::nullopt; // there, but not readable
 }
-
-QString notPlainError(const QString& operationFile) {
-    return QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
-        .arg(operationFile);
-}
 } // namespace
-
-std::optional<QString> getTaskName(const QString& xmlPath, QString& errText, qsizetype maxNameChars,
-                                   bool* nameCut) {
-    // Opened straight away: asking first whether the file exists would cost every row a second look.
-    QByteArray bytes;
-    const AgentFileStatus status =
-        readAgentFile(xmlPath, kMaxDescriptorBytes, bytes, errText, kDescriptorDeadlineMs);
-    return taskNameFromFile(xmlPath, status, bytes, errText, maxNameChars, nameCut);
-}
 
 void descriptorTaskNames(const QString& descriptorFolder, const QStringList& operationFiles,
                          const std::function<qsizetype(int index)>& maxNameChars,
@@ -176,15 +162,16 @@ void descriptorTaskNames(const QString& descriptorFolder, const QStringList& ope
         kMaxDescriptorBytes, kDescriptorDeadlineMs,
         [&](int index, AgentFileStatus status, QByteArray& bytes, const QString& readError) {
             const QString& file = operationFiles.at(index);
-            QString errText = readError;
+            QString error = readError;
             bool nameCut = false;
             std::optional<QString> answer;
             if (isPlainFileName(file))
-                answer = taskNameFromFile(descriptorFolder + file, status, bytes, errText,
-                                          maxNameChars(index), &nameCut);
+                answer = taskNameFromFile(descriptorFolder + file, status, bytes, maxNameChars(index),
+                                          nameCut, error);
             else
-                errText = notPlainError(file);
-            use(index, answer, errText, nameCut);
+                error = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
+                            .arg(file);
+            use(index, answer, nameCut, error);
         });
 }
 
@@ -195,15 +182,6 @@ bool isPlainFileName(const QString& name) {
     static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$"));
 #endif
     return !name.contains(kNotPlain);
-}
-
-std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
-                                          QString& errText, qsizetype maxNameChars, bool* nameCut) {
-    if (!isPlainFileName(operationFile)) {
-        errText = notPlainError(operationFile);
-        return std::nullopt;
-    }
-    return getTaskName(descriptorFolder + operationFile, errText, maxNameChars, nameCut);
 }
 
 } // namespace corvane

@@ -25,29 +25,19 @@ inline QString cutNameText(const QString& kept, qsizetype leftOut) {
     return kept + QStringLiteral(" [... %1 more characters]").arg(leftOut);
 }
 
-// The package name that a descriptor carries, cut out between fixed tags (the descriptor is not parsed as
-// XML). Answers "Unknow;P" when there is no file, "Can't find SQLite Database" for the missing-database
-// entry's path, "Unknow;L" when a marker is missing. Returns nothing, with the reason in `errText`, when
-// the file cannot be read or its tags are placed so that no name can be cut out of them. A name longer than
-// `maxNameChars` is cut (see cutNameText), and `nameCut`, when given, is set. A descriptor that starts with a
-// UTF-16 byte order mark is read as the text it declares.
-std::optional<QString> getTaskName(const QString& xmlPath, QString& errText,
-                                   qsizetype maxNameChars = kMaxNameChars, bool* nameCut = nullptr);
-
-// getTaskName for the descriptor of `operationFile` in `descriptorFolder` (which ends with a separator).
-// The name comes from the agent's database or scheduled-task file: one that is not a plain file name could
-// lead out of the folder, so its descriptor is not read and there is no answer.
-std::optional<QString> descriptorTaskName(const QString& descriptorFolder, const QString& operationFile,
-                                          QString& errText, qsizetype maxNameChars = kMaxNameChars,
-                                          bool* nameCut = nullptr);
-
-// What descriptorTaskNames hands over for each operation file: the answer and reason as descriptorTaskName
-// gives them, and whether the name was cut.
-using DescriptorAnswerUse = std::function<void(int index, const std::optional<QString>& answer,
-                                               const QString& errText, bool nameCut)>;
-// descriptorTaskName for each of `operationFiles`, in order, the name of each cut at `maxNameChars(index)`
-// (asked just before its answer is handed over). The descriptors are read one after the other off the calling
-// thread, which waits; `use` is called for one at a time, and not after this returns.
+// The package names that the descriptors of `operationFiles` in `descriptorFolder` (which ends with a
+// separator) carry, cut out between fixed tags (a descriptor is not parsed as XML). For each file, in order,
+// `use` gets the answer: the name; "Unknow;P" when there is no descriptor; "Can't find SQLite Database" for
+// the missing-database entry's; "Unknow;L" when a marker is missing; or nothing, with the reason in `error`,
+// when the file cannot be read or its tags are placed so that no name can be cut out of them. A name
+// longer than `maxNameChars(index)` (asked just before its answer is handed over) is cut (see cutNameText),
+// and `nameCut` set. A descriptor that starts with a UTF-16 byte order mark is read as the text it
+// declares. The operation file names come from the agent's database or scheduled-task file: one that is
+// not a plain file name could lead out of the folder, so its descriptor is not read and there is no answer.
+// The descriptors are read one after the other off the calling thread, which waits; `use` is called for one
+// at a time, and not after this returns.
+using DescriptorAnswerUse =
+    std::function<void(int index, const std::optional<QString>& answer, bool nameCut, const QString& error)>;
 void descriptorTaskNames(const QString& descriptorFolder, const QStringList& operationFiles,
                          const std::function<qsizetype(int index)>& maxNameChars,
                          const DescriptorAnswerUse& use);
@@ -60,7 +50,8 @@ bool isPlainFileName(const QString& name);
 // The content of a descriptor as the name is searched in: one byte per character, line breaks dropped.
 QByteArray descriptorContent(QByteArray bytes);
 
-// The name in a descriptor's content, decoded as UTF-8 where valid, else as Windows-1252; see getTaskName.
+// The name in a descriptor's content, decoded as UTF-8 where valid, else as Windows-1252; see
+// descriptorTaskNames.
 std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype maxNameChars = kMaxNameChars,
                                            bool* nameCut = nullptr);
 

@@ -75,45 +75,45 @@ bool firstInvalidUtf8(QIODevice& document, qint64& line, qint64& column) {
 }
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
-// whether the whole document is well-formed (if not, why in `errText`). The document is read from its start
+// whether the whole document is well-formed (if not, why in `error`). The document is read from its start
 // as a stream: nothing is kept between elements, and at most a chunk of it is in memory, whatever its size.
 using TaskVisitor = std::function<void(const QString& id, QStringView state, const QString& time)>;
-bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString& errText) {
+bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString& error) {
     if (!document.seek(0)) {
-        errText = document.errorString();
+        error = document.errorString();
         return false;
     }
     QXmlStreamReader xml(&document);
     xml.setEntityExpansionLimit(kEntityExpansionLimit);
-    const auto notWellFormed = [&xml, &errText, &document] {
+    const auto notWellFormed = [&xml, &error, &document] {
         if (!xml.hasError()) {
-            errText = QStringLiteral("no root element");
+            error = QStringLiteral("no root element");
             return false;
         }
         qint64 line = xml.lineNumber();
         qint64 column = xml.columnNumber() + 1;
         const bool badByte =
             xml.errorString().contains(QLatin1String("encoded")) && firstInvalidUtf8(document, line, column);
-        errText = badByte
-                      ? QStringLiteral("a byte that is not UTF-8 at line %1, column %2").arg(line).arg(column)
-                      : QStringLiteral("not well-formed XML at line %1, column %2: %3")
-                            .arg(line)
-                            .arg(column)
-                            .arg(xml.errorString());
+        error = badByte
+                    ? QStringLiteral("a byte that is not UTF-8 at line %1, column %2").arg(line).arg(column)
+                    : QStringLiteral("not well-formed XML at line %1, column %2: %3")
+                          .arg(line)
+                          .arg(column)
+                          .arg(xml.errorString());
         return false;
     };
     if (!xml.readNextStartElement())
         return notWellFormed();
     // Skips the rest of a child of the root (depth 2), counting how deep its content nests.
-    const auto skipChild = [&xml, &errText] {
+    const auto skipChild = [&xml, &error] {
         int depth = 2;
         while (depth >= 2) {
             switch (xml.readNext()) {
             case QXmlStreamReader::StartElement:
                 if (++depth > kMaxXmlDepth) {
-                    errText = QStringLiteral("elements nested deeper than %1 levels at line %2")
-                                  .arg(kMaxXmlDepth)
-                                  .arg(xml.lineNumber());
+                    error = QStringLiteral("elements nested deeper than %1 levels at line %2")
+                                .arg(kMaxXmlDepth)
+                                .arg(xml.lineNumber());
                     return false;
                 }
                 break;
@@ -130,7 +130,7 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
     };
     while (xml.readNextStartElement()) {
         if (document.pos() > kMaxScheduledTasksBytes) { // a file that grows while it is read
-            errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
+            error = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
             return false;
         }
         if (xml.qualifiedName() == QLatin1String("task")) {
@@ -155,15 +155,15 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
 }
 
 // Merges a whole document; see mergeScheduledTasks.
-bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText);
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& error);
 
 } // namespace
 
-bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errText) {
+bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& error) {
     AgentFile document;
-    switch (openAgentFile(document, xmlPath, errText)) {
+    switch (openAgentFile(document, xmlPath, error)) {
     case AgentFileStatus::Missing:
-        errText.clear();
+        error.clear();
         return true;
     case AgentFileStatus::Unreadable:
         return false;
@@ -171,23 +171,23 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errT
         break;
     }
     if (document.size() > kMaxScheduledTasksBytes) {
-        errText = QStringLiteral("Cannot read %1: it holds more than %2 bytes")
-                      .arg(QDir::toNativeSeparators(xmlPath))
-                      .arg(kMaxScheduledTasksBytes);
+        error = QStringLiteral("Cannot read %1: it holds more than %2 bytes")
+                    .arg(QDir::toNativeSeparators(xmlPath))
+                    .arg(kMaxScheduledTasksBytes);
         return false;
     }
-    if (!mergeDocument(table, document, errText)) {
+    if (!mergeDocument(table, document, error)) {
         if (document.hasFailed()) { // the reader saw an early end: the file failed or did not answer
-            errText = document.errorString();
+            error = document.errorString();
             return false;
         }
-        errText = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), errText);
+        error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), error);
         return false;
     }
     return true;
 }
 
-bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText) {
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& error) {
     // A file tells its size; a stream is read in steps, since asking it for the whole bound at once would
     // allocate the bound for a small document.
     constexpr qint64 kStep = 1024 * 1024;
@@ -206,17 +206,17 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText
         tooLarge = bytes.size() > kMaxScheduledTasksBytes;
     }
     if (tooLarge) {
-        errText = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
+        error = QStringLiteral("it holds more than %1 bytes").arg(kMaxScheduledTasksBytes);
         return false;
     }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return mergeDocument(table, buffer, errText);
+    return mergeDocument(table, buffer, error);
 }
 
 namespace {
-bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText) {
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& error) {
     // Nothing is merged before the whole document has been read and found well-formed, so a broken file
     // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
     // file with very many is read a second time instead, merging as it goes, so memory stays flat (a file
@@ -241,7 +241,7 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText) {
             }
             tasks.append({id, state.toString(), time});
         },
-        errText);
+        error);
     if (!wellFormed)
         return false;
     auto merge = [&table](const QString& id, QStringView state, const QString& time) {
@@ -262,7 +262,7 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& errText) {
         }
     };
     if (tooMany)
-        forEachScheduledTask(document, merge, errText);
+        forEachScheduledTask(document, merge, error);
     for (const Task& task : std::as_const(tasks))
         merge(task.id, task.state, task.time);
     return true;

@@ -10,10 +10,10 @@ class TaskTable;
 
 // Merges the agent's scheduled-task file into `table`: a task the table holds gets the file's state and
 // time as its last two fields, in place; a task only the file knows is appended. A file that is missing
-// or not well-formed merges nothing. Returns false, with the reason in `errText`, when the file exists but
+// or not well-formed merges nothing. Returns false, with the reason in `error`, when the file exists but
 // could not be read or parsed.
-bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& errText);
+bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& error);
 // The same from an open document.
-bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& errText);
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& error);
 
 } // namespace corvane

@@ -33,9 +33,6 @@ QString unescaped(const QString& stored);
 inline QStringList split(const QString& record) {
     return record.split(QLatin1Char(';'));
 }
-inline QString join(const QStringList& fields) {
-    return fields.join(QLatin1Char(';'));
-}
 // The text of field `index` of split fields, or an empty text when the record is shorter.
 inline QString field(const QStringList& fields, int index) {
     return index < fields.size() ? unescaped(fields.at(index)) : QString();

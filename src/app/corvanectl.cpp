@@ -1,4 +1,5 @@
 // corvanectl: the agent's tasks and logs from the command line, through the same code as the window.
+#include "actions/CheckRule.h"
 #include "actions/Journal.h"
 #include "actions/TaskActions.h"
 #include "actions/Undo.h"
@@ -6,6 +7,7 @@
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
 #include "base/Clock.h"
+#include "base/TextLines.h"
 #include "sync/PolicySyncRun.h"
 #include "tasklist/Feedback.h"
 #include "tasklist/TaskList.h"
@@ -49,27 +51,6 @@ const QString kDescription = QStringLiteral(
     "  history [--json] [--task ID]     every change Corvane made to the agent database, newest first\n"
     "  undo [--dry-run] ID...           take back the changes of those history entries");
 
-// Text from the agent's files as a terminal should get it: every control character shown as an escape
-// (ESC as \x1b), so that a name or a log line can neither move the cursor, retitle or clear the terminal,
-// nor split a row. The characters in `kept` stay as they are (a message's own line breaks, a log's tabs).
-QString visibleText(const QString& text, QStringView kept = {}) {
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t code = c.unicode();
-        const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
-        // Line and paragraph separators break a line too; the direction overrides reorder what follows.
-        const bool layout = code == 0x2028 || code == 0x2029 || code == 0x200E || code == 0x200F ||
-                            (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-        if ((control || layout) && !kept.contains(c))
-            shown += code < 0x100 ? QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'))
-                                  : QStringLiteral("\\u%1").arg(int(code), 4, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
 public:
@@ -112,10 +93,7 @@ QJsonObject rowObject(const TaskRow& row) {
 // The rows as an aligned table: the task id, the list's six captioned columns, then icon and colour.
 void printTable(QTextStream& out, const QList<TaskRow>& rows) {
     QList<QStringList> lines;
-    QStringList header{QStringLiteral("Task")};
-    for (int column = 1; column < kTaskColumns.size(); ++column)
-        header << kTaskColumns.at(column).caption;
-    header << QStringLiteral("Icon") << QStringLiteral("Colour");
+    const QStringList header = exportHeader() << QStringLiteral("Icon") << QStringLiteral("Colour");
     lines << header;
     for (const TaskRow& row : rows) {
         QStringList cells{cappedCell(row.key.mid(1))};
@@ -155,8 +133,7 @@ enum class ListFormat { Table, Json, Csv };
 
 int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextStream& err,
             Feedback& feedback) {
-    QString dbErrorText;
-    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
+    const TaskListSnapshot snapshot = loadTaskList(paths, feedback);
     if (format == ListFormat::Csv) {
 #ifdef Q_OS_WIN
         // CSV lines end with CR LF already; a text-mode stdout would add another CR.
@@ -174,44 +151,33 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
     }
     if (withOutputWritten(out, err, kSuccess) != kSuccess)
         return kDataFailure;
-    if (snapshot.database.databaseMissing) {
+    if (snapshot.databaseRead == DatabaseRead::Missing) {
         err << kDatabaseMissingMessage << paths.database() << Qt::endl;
         return kDataFailure;
     }
-    if (snapshot.database.failed) {
-        err << "Database error: " << visibleText(dbErrorText) << Qt::endl;
-        return kDataFailure;
-    }
-    if (snapshot.database.recoveredInterruptedWrite)
-        err << kRecoveredWriteNotice << Qt::endl;
-    const QString descriptors = descriptorNotice(snapshot.rows);
-    if (!descriptors.isEmpty())
-        err << "Warning: " << visibleText(descriptors) << Qt::endl;
-    if (!snapshot.scheduledTasksRead)
-        err << "Warning: the scheduled-task file could not be read: "
-            << visibleText(snapshot.scheduledTasksError) << Qt::endl;
-    // The other rows are printed; a script still learns that the list is not whole.
-    for (const QString& problem : snapshot.database.rowProblems)
-        err << "Row not read whole: " << visibleText(problem) << Qt::endl;
-    if (snapshot.table.overflow() > 0)
-        err << leftOutNotice(snapshot.table.overflow()) << Qt::endl;
-    return snapshot.database.rowProblems.isEmpty() && snapshot.table.overflow() == 0 ? kSuccess
-                                                                                     : kDataFailure;
+    // The rows are printed; a script still learns that the list is not whole.
+    for (const QString& problem : readProblems(snapshot))
+        err << visibleText(problem) << Qt::endl;
+    return snapshot.databaseRead == DatabaseRead::Read && snapshot.database.rowProblems.isEmpty() &&
+                   snapshot.table.overflow() == 0
+               ? kSuccess
+               : kDataFailure;
 }
 
 int runLog(const AgentPaths& paths, const QDate& date, QTextStream& out, QTextStream& err) {
-    const InvokerLogPart part = readInvokerLog(paths.invokerLog(), date);
-    switch (part.status) {
-    case InvokerLogPart::Status::Missing:
+    QStringList lines;
+    QString error;
+    switch (readInvokerLog(paths.invokerLog(), date, lines, error)) {
+    case AgentFileStatus::Missing:
         err << kLogMissingText << Qt::endl;
         return kDataFailure;
-    case InvokerLogPart::Status::Unreadable:
-        err << kLogMissingText << ": " << paths.invokerLog() << ": " << part.error << Qt::endl;
+    case AgentFileStatus::Unreadable:
+        err << kLogMissingText << ": " << paths.invokerLog() << ": " << error << Qt::endl;
         return kDataFailure;
-    case InvokerLogPart::Status::Read:
+    case AgentFileStatus::Read:
         break;
     }
-    for (const QString& line : part.lines)
+    for (const QString& line : lines)
         out << visibleText(line, u"\t") << '\n';
     return withOutputWritten(out, err, kSuccess);
 }
@@ -230,10 +196,9 @@ QString outcomeLine(const TaskOutcome& task) {
 // one the real run would give.
 int runAction(const AgentPaths& paths, TaskAction action, const QStringList& taskIds, bool dryRun,
               QTextStream& out, ConsoleFeedback& feedback) {
-    QString dbErrorText;
-    const TaskListSnapshot snapshot = loadTaskList(paths, dbErrorText, feedback);
-    if (snapshot.database.failed)
-        feedback.showMessage(QStringLiteral("Database error: ") + dbErrorText);
+    const TaskListSnapshot snapshot = loadTaskList(paths, feedback);
+    if (snapshot.databaseRead == DatabaseRead::Failed)
+        feedback.showMessage(QStringLiteral("Can't read the agent database: ") + snapshot.databaseError);
 
     const QSet<QString> named(taskIds.cbegin(), taskIds.cend());
     QList<CheckedRow> rows;
@@ -243,7 +208,8 @@ int runAction(const AgentPaths& paths, TaskAction action, const QStringList& tas
         if (!named.contains(taskId))
             continue;
         found.insert(taskId);
-        if (row.tag == TaskRow::Tag::Policy)
+        // Named on the command line stands for checked in the window.
+        if (applyCheckRule(row.tag, true).checked)
             rows.append({row.key, true, row.application});
         else
             feedback.showMessage(
@@ -400,8 +366,9 @@ int runSync(const AgentPaths& paths, bool follow, int timeoutSeconds, QTextStrea
                              loop.exit(kDataFailure);
                          }
                      });
-    if (!(follow ? run.follow() : run.start())) {
-        err << run.error() << Qt::endl;
+    QString error;
+    if (!(follow ? run.follow(error) : run.start(error))) {
+        err << error << Qt::endl;
         return kDataFailure;
     }
     return loop.exec();

@@ -248,7 +248,7 @@ bool isInsideFolderOf(const QString& real, const QString& path) {
 
 struct Opened {
     AgentFileStatus status = AgentFileStatus::Read;
-    QString errText;
+    QString error;
     std::shared_ptr<NativeFile> file;
     qint64 size = 0;
 };
@@ -262,19 +262,19 @@ void openNative(const QString& path, Opened& opened) {
         opened.status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                             ? AgentFileStatus::Missing
                             : AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, qt_error_string(int(error)));
+        opened.error = cannotRead(path, qt_error_string(int(error)));
         return;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         opened.status = AgentFileStatus::Missing;
-        opened.errText = cannotRead(path, QStringLiteral("it is a folder"));
+        opened.error = cannotRead(path, QStringLiteral("it is a folder"));
         return;
     }
     // A symbolic link or junction is followed only where it stays in the folder: its target is looked up
     // without being opened for reading.
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !isInsideFolderOf(finalPathOf(name), path)) {
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, kLinkOutside);
+        opened.error = cannotRead(path, kLinkOutside);
         return;
     }
     // The agent keeps writing, renaming and deleting its files while they are read: share every mode.
@@ -284,7 +284,7 @@ void openNative(const QString& path, Opened& opened) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText =
+        opened.error =
             error == ERROR_ACCESS_DENIED ? noPermission(path) : cannotRead(path, qt_error_string(int(error)));
         return;
     }
@@ -293,27 +293,27 @@ void openNative(const QString& path, Opened& opened) {
     // A pipe or a device (NUL, CON, COM1) is no file of the agent's.
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, QStringLiteral("it is not a regular file"));
+        opened.error = cannotRead(path, QStringLiteral("it is not a regular file"));
         return;
     }
     const QString real = finalPath(handle);
     if (!isInsideFolderOf(real, path)) {
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, kLinkOutside);
+        opened.error = cannotRead(path, kLinkOutside);
         return;
     }
     // Windows finds a file under another case, a short 8.3 alias, or with trailing dots or spaces dropped:
     // that is another file of the agent's, not the one named.
     if (QFileInfo(real).fileName() != QFileInfo(path).fileName()) {
         opened.status = AgentFileStatus::Missing;
-        opened.errText =
+        opened.error =
             cannotRead(path, QStringLiteral("its real name is %1").arg(QFileInfo(real).fileName()));
         return;
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle, &size)) {
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, qt_error_string(int(GetLastError())));
+        opened.error = cannotRead(path, qt_error_string(int(GetLastError())));
         return;
     }
     opened.size = size.QuadPart;
@@ -345,12 +345,12 @@ void openNative(const QString& path, Opened& opened) {
         opening = QFileInfo(path).canonicalFilePath();
         if (opening.isEmpty()) { // a link to nothing
             opened.status = AgentFileStatus::Missing;
-            opened.errText = cannotRead(path, QStringLiteral("it is a link to no file"));
+            opened.error = cannotRead(path, QStringLiteral("it is a link to no file"));
             return;
         }
         if (!isInsideFolderOf(opening, path)) {
             opened.status = AgentFileStatus::Unreadable;
-            opened.errText = cannotRead(path, kLinkOutside);
+            opened.error = cannotRead(path, kLinkOutside);
             return;
         }
         fd = ::open(QFile::encodeName(opening).constData(), kFlags);
@@ -359,7 +359,7 @@ void openNative(const QString& path, Opened& opened) {
         const int error = errno;
         opened.status =
             error == ENOENT || error == ENOTDIR ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
-        opened.errText = error == EACCES ? noPermission(path) : cannotRead(path, qt_error_string(error));
+        opened.error = error == EACCES ? noPermission(path) : cannotRead(path, qt_error_string(error));
         return;
     }
     auto file = std::make_shared<NativeFile>();
@@ -368,13 +368,13 @@ void openNative(const QString& path, Opened& opened) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const bool folder = S_ISDIR(info.st_mode);
         opened.status = folder ? AgentFileStatus::Missing : AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, folder ? QStringLiteral("it is a folder")
-                                                 : QStringLiteral("it is not a regular file"));
+        opened.error = cannotRead(path, folder ? QStringLiteral("it is a folder")
+                                               : QStringLiteral("it is not a regular file"));
         return;
     }
     if (!isInsideFolderOf(realPathOf(fd, opening), path)) {
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, kLinkOutside);
+        opened.error = cannotRead(path, kLinkOutside);
         return;
     }
     // A regular file never blocks on O_NONBLOCK, but some special ones (a kernel trace pipe) then answer
@@ -484,16 +484,17 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
     return copied;
 }
 
-AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText, int deadlineMs) {
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error) {
+    constexpr int deadlineMs = kAgentFileDeadlineMs;
     file.close();
     auto opened = std::make_shared<Opened>();
     if (!callWithDeadline(path, deadlineMs,
                           [opened, path](std::atomic<qint64>&) { openNative(path, *opened); })) {
-        errText = cannotRead(path, noAnswer(deadlineMs));
+        error = cannotRead(path, noAnswer(deadlineMs));
         return AgentFileStatus::Unreadable;
     }
     if (opened->status != AgentFileStatus::Read) {
-        errText = opened->errText;
+        error = opened->error;
         return opened->status;
     }
     file.m_native = std::move(opened->file);
@@ -507,7 +508,7 @@ AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& err
 namespace {
 
 // Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
-// readAgentFile. Runs on a helper thread.
+// readAgentFiles. Runs on a helper thread.
 void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
                std::atomic<qint64>& progress) {
     openNative(path, opened);
@@ -516,7 +517,7 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
     const auto tooLarge = [&] {
         bytes.clear();
         opened.status = AgentFileStatus::Unreadable;
-        opened.errText = cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
+        opened.error = cannotRead(path, QStringLiteral("it holds more than %1 bytes").arg(maxBytes));
     };
     if (opened.size > maxBytes)
         return tooLarge();
@@ -537,7 +538,7 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
         if (got < 0) {
             bytes.clear();
             opened.status = AgentFileStatus::Unreadable;
-            opened.errText = cannotRead(path, error);
+            opened.error = cannotRead(path, error);
             return;
         }
         if (got == 0)
@@ -552,30 +553,6 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
 }
 
 } // namespace
-
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
-                              int deadlineMs) {
-    content.clear();
-    struct Whole {
-        Opened opened;
-        QByteArray content;
-    };
-    auto whole = std::make_shared<Whole>();
-    const bool answered =
-        callWithDeadline(path, deadlineMs, [whole, path, maxBytes](std::atomic<qint64>& progress) {
-            readWhole(path, maxBytes, whole->opened, whole->content, progress);
-        });
-    if (!answered) {
-        errText = cannotRead(path, noAnswer(deadlineMs));
-        return AgentFileStatus::Unreadable;
-    }
-    if (whole->opened.status != AgentFileStatus::Read) {
-        errText = whole->opened.errText;
-        return whole->opened.status;
-    }
-    content = std::move(whole->content);
-    return AgentFileStatus::Read;
-}
 
 void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
                     const AgentFileUse& use) {
@@ -607,7 +584,7 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
                     opened.status = AgentFileStatus::Missing;
                 } else if (isHanging(path)) {
                     opened.status = AgentFileStatus::Unreadable;
-                    opened.errText = cannotRead(path, noAnswer(deadlineMs));
+                    opened.error = cannotRead(path, noAnswer(deadlineMs));
                 } else {
                     readWhole(path, maxBytes, opened, bytes, batch->progress);
                 }
@@ -617,7 +594,7 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
                     hungPaths().paths.erase(path);
                     return;
                 }
-                batch->use(index, opened.status, bytes, opened.errText);
+                batch->use(index, opened.status, bytes, opened.error);
                 batch->next = index + 1;
                 ++batch->progress;
                 // The caller looks at the progress once per deadline; waking it for every file would cost
@@ -657,13 +634,13 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
     ++batch->generation; // no reader hands anything over once this has returned
 }
 
-bool isInsideItsFolder(const QString& path, QString& errText) {
+bool isInsideItsFolder(const QString& path, QString& error) {
     const QFileInfo info(path);
     if (!info.exists())
         return true; // nothing there to lead anywhere
     if (isInside(info.canonicalFilePath(), realFolderOf(path)))
         return true;
-    errText = cannotRead(path, kLinkOutside);
+    error = cannotRead(path, kLinkOutside);
     return false;
 }
 

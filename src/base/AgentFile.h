@@ -9,12 +9,14 @@
 
 namespace corvane {
 
-// How opening or reading one of the agent's files ended.
+// How opening or reading one of the agent's files ended, beside the reason in `error`. Its callers tell a
+// missing file (often no failure at all: no scheduled-task file, no log yet) apart from one that is there but
+// cannot be read, so this status stands where other readers return a bool.
 enum class AgentFileStatus {
     Read,       // opened (and read, where the whole content was asked for)
     Missing,    // no file at the path; a folder counts as no file
     Unreadable, // there, but not a regular file, outside its folder, larger than allowed, failing or not
-                // answering; `errText` says why
+                // answering
 };
 
 // How long a read of an agent file may go without progress before the file counts as unreadable. A file on
@@ -46,8 +48,7 @@ protected:
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
-    friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText,
-                                         int deadlineMs);
+    friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
     std::shared_ptr<NativeFile> m_native;
     QString m_path;
     int m_deadlineMs = kAgentFileDeadlineMs;
@@ -62,30 +63,27 @@ private:
 // folder that the path names for it, and never waits to do so: a FIFO, a device or a socket is refused
 // without being read, since a read from one may block forever or never end, and a link (or on Windows a
 // junction) leading out of the folder is refused without opening its target. The agent may go on writing,
-// renaming or deleting the file while it is open.
-AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& errText,
-                              int deadlineMs = kAgentFileDeadlineMs);
+// renaming or deleting the file while it is open: on Windows it is opened sharing reading, writing and
+// deleting. A read gives up after kAgentFileDeadlineMs without progress.
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
 
-// Reads the whole of the agent's regular file at `path` into `content`, refusing one that holds more than
-// `maxBytes`; memory never exceeds the bound, even for a file that grows while it is read.
-AgentFileStatus readAgentFile(const QString& path, qint64 maxBytes, QByteArray& content, QString& errText,
-                              int deadlineMs = kAgentFileDeadlineMs);
-
-// Called with each file of readAgentFiles, its status, content and reason as readAgentFile gives them.
+// Called with each file of readAgentFiles: its status, its whole content when read, and the reason when not.
 using AgentFileUse =
-    std::function<void(int index, AgentFileStatus status, QByteArray& content, const QString& errText)>;
+    std::function<void(int index, AgentFileStatus status, QByteArray& content, const QString& error)>;
 
-// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, as readAgentFile does, one after the other on a
-// helper thread, and hands each to `use` in that order; returns once all are handed over. A list reads
-// thousands of descriptors, and a hand-over between threads for each would cost more than the reads. A file
+// Reads the files `pathOf(0)` to `pathOf(count - 1)` whole, each opened as openAgentFile opens it and
+// refused when it holds more than `maxBytes` (memory never exceeds the bound, even for a file that grows
+// while it is read), one after the other on a helper thread, and hands each to `use` in that order; returns
+// once all are handed over. A list reads thousands of descriptors, and a hand-over between threads for each
+// would cost more than the reads. A file
 // that makes no progress for `deadlineMs` is handed over as not answering, and the rest are read by another
 // thread. An empty path is not read: it comes as Missing with no reason. `use` runs on the helper threads or
 // the calling one, for one file at a time, and never after this returns.
 void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64 maxBytes, int deadlineMs,
                     const AgentFileUse& use);
 
-// False, with the reason in `errText`, when the file at `path` is a link or junction whose real location
+// False, with the reason in `error`, when the file at `path` is a link or junction whose real location
 // lies outside the folder that the path names for it. For the openers that are not this one's (SQLite).
-bool isInsideItsFolder(const QString& path, QString& errText);
+bool isInsideItsFolder(const QString& path, QString& error);
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #include "base/FileState.h"
 
+#include "base/AgentFile.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -85,6 +87,25 @@ bool FileFingerprint::matches(QIODevice& file) const {
         return false;
     const FileFingerprint now = of(file, end);
     return now.end == end && now.head == head && now.tail == tail;
+}
+
+GrowingFile::Look GrowingFile::look(const FileState& now, const QString& path) const {
+    if (now.unchangedSince(state))
+        return Look::Unchanged;
+    if (!now.sameFile(state) || now.size < state.size)
+        return Look::Restarted;
+    AgentFile file;
+    QString error;
+    return openAgentFile(file, path, error) == AgentFileStatus::Read && fingerprint.matches(file)
+               ? Look::Appended
+               : Look::Restarted;
+}
+
+void GrowingFile::consume(const FileState& now, QIODevice& file, qint64 end) {
+    if (end != consumed || fingerprint.end < 0)
+        fingerprint = FileFingerprint::of(file, end);
+    consumed = end;
+    state = now;
 }
 
 } // namespace corvane

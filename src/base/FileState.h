@@ -41,4 +41,31 @@ struct FileFingerprint {
     bool matches(QIODevice& file) const;
 };
 
+// A file that its writer grows, as a follower sees it between two looks: the file it consumed (its
+// identity, size and time), how far it consumed it, and a fingerprint of the bytes consumed. The one rule
+// for both followers (the invoker log's and the synchroniser log's) of whether a file grew or started over.
+struct GrowingFile {
+    enum class Look {
+        Unchanged, // the same file, untouched since it was consumed
+        Appended,  // the same file, no shorter, the bytes consumed still in place: read on from `consumed`
+        Restarted, // another file under the name, or shrunk, or rewritten in place: read from the start
+    };
+
+    FileState state;             // when consumed; not a file when nothing was
+    qint64 consumed = 0;         // where the next read starts
+    FileFingerprint fingerprint; // of the bytes before `consumed`
+
+    // How the file at `path`, `now` as FileState::of gives it, relates to what was consumed. A changed time
+    // alone (a touch, a rewrite at the same size) is not taken for a restart when the consumed bytes are in
+    // place; they are read through the agent-file opener, and only when the file changed.
+    Look look(const FileState& now, const QString& path) const;
+    // Starts over: nothing consumed yet.
+    void restart() {
+        consumed = 0;
+        fingerprint = FileFingerprint();
+    }
+    // Records that `file`, `now` as FileState::of gave it, was consumed up to `end`.
+    void consume(const FileState& now, QIODevice& file, qint64 end);
+};
+
 } // namespace corvane

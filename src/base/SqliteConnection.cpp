@@ -218,7 +218,7 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
     }
 }
 
-bool SqliteConnection::exec(const QString& sql, QString& error, const QList<SqlValue>& values) {
+bool SqliteConnection::exec(const QString& sql, const QList<SqlValue>& values, QString& error) {
     QList<QList<SqlValue>> rows;
     return query(sql, values, rows, error);
 }

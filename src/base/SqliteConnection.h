@@ -45,8 +45,6 @@ public:
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
-    bool isOpen() const { return m_db != nullptr; }
-
     // Called once each time a statement starts waiting for a lock that another program holds.
     void setWaitNotice(std::function<void()> notice) { m_waitNotice = std::move(notice); }
 
@@ -62,7 +60,8 @@ public:
     bool query(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
                QStringList& columns, QString& error);
     // Runs one statement whose rows do not matter (BEGIN, COMMIT, an UPDATE) with `values` bound.
-    bool exec(const QString& sql, QString& error, const QList<SqlValue>& values = {});
+    bool exec(const QString& sql, const QList<SqlValue>& values, QString& error);
+    bool exec(const QString& sql, QString& error) { return exec(sql, {}, error); }
     // Rows that the last INSERT, UPDATE or DELETE changed.
     int changes() const;
     // Rows changed since the connection opened, those changed by triggers included.
@@ -77,8 +76,8 @@ private:
     static int waitForLock(void* connection, int attempt);
     sqlite3* open(QString& error) const;
     bool rollBackInterruptedWrite(QString& error);
-    bool step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
-              QString& error, QStringList* columns = nullptr);
+    bool step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows, QString& error,
+              QStringList* columns = nullptr);
 
     QString m_path;
     Access m_access;

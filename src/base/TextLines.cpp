@@ -84,4 +84,21 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     return consumed;
 }
 
+QString visibleText(const QString& text, QStringView kept) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
+        const bool layout = code == 0x2028 || code == 0x2029 || code == 0x200E || code == 0x200F ||
+                            (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+        if ((control || layout) && !kept.contains(c))
+            shown += code < 0x100 ? QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'))
+                                  : QStringLiteral("\\u%1").arg(int(code), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 } // namespace corvane

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
+#include <QStringView>
 
 #include <cstring>
 #include <functional>
@@ -17,22 +19,6 @@ inline qsizetype lineEndIn(QByteArrayView data, qsizetype start) {
     return carriageReturn ? carriageReturn - data.data() : lineFeed;
 }
 
-// Calls `visit` with each line of `content` as the agent's text readers see lines: ended by LF, CR LF or a
-// lone CR, no empty last line after a final line break.
-template <typename Visit> void forEachLine(const QByteArray& content, Visit visit) {
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = lineEndIn(content, start);
-        if (end < 0)
-            end = content.size();
-        visit(QByteArrayView(content.constData() + start, end - start));
-        start = end + 1;
-        if (end < content.size() && content.at(end) == '\r' && start < content.size() &&
-            content.at(start) == '\n')
-            ++start;
-    }
-}
-
 } // namespace corvane
 
 class QIODevice;
@@ -45,11 +31,19 @@ namespace corvane {
 constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 
 // Reads `device` from `offset` to the end it has when the read begins, in chunks, calling `visit(line,
-// complete)` for each line with the same line rules as forEachLine; `complete` is false for a last line with
-// no line feed yet. Returns the offset just past the last complete line (where an unfinished last line
-// starts), or -1 when reading fails. Memory stays at one chunk and one line of at most kMaxLineBytes,
+// complete)` for each line as the agent's text readers see lines: ended by LF, CR LF or a lone CR, no empty
+// last line after a final line break; `complete` is false for a last line with no line break yet. Returns
+// the offset just past the last complete line (where an unfinished last line starts), or -1 when reading
+// fails. Memory stays at one chunk and one line of at most kMaxLineBytes,
 // whatever the file's size.
 qint64 readLinesFrom(QIODevice& device, qint64 offset,
                      const std::function<void(QByteArrayView line, bool complete)>& visit);
+
+// `text` as a terminal or a one-line message should show it: every control character (C0, DEL, C1), and
+// every character that breaks a line or reorders what follows (line and paragraph separators, direction
+// marks, embeddings, overrides and isolates), written as an escape ("\x1b", "\u202e"), so that a name or a
+// log line from the agent's files can neither move a cursor, retitle or clear a terminal, nor split a line.
+// The characters in `kept` stay as they are (a message's own line breaks, a log's tabs).
+QString visibleText(const QString& text, QStringView kept = {});
 
 } // namespace corvane

@@ -155,7 +155,7 @@ void AgentSession::showDatabaseMissing() {
 
 void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
     if (update.kind == InvokerLogUpdate::Kind::Replaced &&
-        update.status == InvokerLogPart::Status::Unreadable) {
+        update.status == AgentFileStatus::Unreadable) {
         emit logReadFailed();
         emit noticeChanged(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
         return;
@@ -163,7 +163,7 @@ void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
     emit logUpdated(update);
     // The log's folder is the agent's program folder: without it the agent is not (or no longer) installed.
     const QString folder = QFileInfo(m_paths.invokerLog()).absolutePath();
-    const bool folderMissing = update.status == InvokerLogPart::Status::Missing && !QFileInfo(folder).isDir();
+    const bool folderMissing = update.status == AgentFileStatus::Missing && !QFileInfo(folder).isDir();
     emit noticeChanged(Notice::InvokerLog, folderMissing ? QStringLiteral("Can't find the agent's folder ") +
                                                                QDir::toNativeSeparators(folder)
                                                          : QString());
@@ -274,10 +274,11 @@ void AgentSession::startSync(bool follow) {
     if (!m_sync)
         createSync();
     m_refresh->dropRunningRead(); // the sync owns the status line
-    if (!(follow ? m_sync->follow() : m_sync->start())) {
+    QString error;
+    if (!(follow ? m_sync->follow(error) : m_sync->start(error))) {
         m_syncRunning = false;
         emit statusChanged(QString());
-        tell(m_sync->error());
+        tell(error);
         updateControls();
         return;
     }

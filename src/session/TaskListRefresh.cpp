@@ -38,8 +38,8 @@ void TaskListRefresh::start() {
         this,
         [paths = m_paths, feedback] {
             Read read;
-            read.snapshot = loadTaskList(paths, read.dbErrorText, *feedback);
-            read.descriptorNotice = descriptorNotice(read.snapshot.rows);
+            read.snapshot = loadTaskList(paths, *feedback);
+            read.problems = readProblems(read.snapshot);
             read.scheduledTasksMissing = !QFileInfo::exists(paths.scheduledTasks());
             return read;
         },
@@ -71,42 +71,29 @@ void TaskListRefresh::finish(Read read, const QDateTime& startedAt) {
     if (m_dropResult)
         return;
 
-    const LoadResult& database = read.snapshot.database;
-    QStringList notices;
     // A database that cannot be read would leave only the scheduled-task file's tasks, all grey and
     // uncheckable: the last list read with its database says more, and says from when.
-    if (database.failed && m_fullReadAt.isValid()) {
-        notices << QStringLiteral("Showing the list read at %1: can't read the agent database: %2")
-                       .arg(m_fullReadAt.toString(QStringLiteral("HH:mm:ss")), read.dbErrorText);
-        setNotice(notices.join(kNoticeSeparator));
+    const bool databaseFailed = read.snapshot.databaseRead == DatabaseRead::Failed;
+    if (databaseFailed && m_fullReadAt.isValid()) {
+        setNotice(QStringLiteral("Showing the list read at %1: can't read the agent database: %2")
+                      .arg(m_fullReadAt.toString(QStringLiteral("HH:mm:ss")), read.snapshot.databaseError));
         emit readEnded();
         return;
     }
 
-    if (database.recoveredInterruptedWrite)
-        notices << kRecoveredWriteNotice;
-    if (database.failed)
-        notices << QStringLiteral("Can't read the agent database: ") + read.dbErrorText;
-    else
+    if (!databaseFailed)
         m_fullReadAt = startedAt;
-    if (!database.rowProblems.isEmpty())
-        notices << QStringLiteral("Rows not read whole: ") + database.rowProblems.join(QStringLiteral("; "));
     // Without the file SDClient and Install say "n/a" for every task: say why.
     if (read.scheduledTasksMissing)
-        notices << QStringLiteral("Can't find the scheduled-task file ") +
-                       QDir::toNativeSeparators(m_paths.scheduledTasks());
-    if (!read.snapshot.scheduledTasksRead)
-        notices << QStringLiteral("Can't read the scheduled-task file: ") + read.snapshot.scheduledTasksError;
-    if (read.snapshot.table.overflow() > 0)
-        notices << leftOutNotice(read.snapshot.table.overflow());
-    if (!read.descriptorNotice.isEmpty())
-        notices << read.descriptorNotice;
+        read.problems << QStringLiteral("Can't find the scheduled-task file ") +
+                             QDir::toNativeSeparators(m_paths.scheduledTasks());
     m_table = std::move(read.snapshot.table);
     m_readAt = startedAt;
     emit rowsRead(read.snapshot.rows);
-    setNotice(notices.join(kNoticeSeparator));
-    if (database.databaseMissing != m_databaseMissing) {
-        m_databaseMissing = database.databaseMissing;
+    setNotice(read.problems.join(kNoticeSeparator));
+    const bool databaseMissing = read.snapshot.databaseRead == DatabaseRead::Missing;
+    if (databaseMissing != m_databaseMissing) {
+        m_databaseMissing = databaseMissing;
         emit databaseMissingChanged(m_databaseMissing);
     }
     emit readEnded();

@@ -55,8 +55,7 @@ private:
     void showProgress(const QString& text);
     struct Read {
         TaskListSnapshot snapshot;
-        QString dbErrorText;
-        QString descriptorNotice;
+        QStringList problems;
         bool scheduledTasksMissing = false;
     };
     void finish(Read read, const QDateTime& startedAt);

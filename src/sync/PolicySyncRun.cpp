@@ -1,6 +1,7 @@
 #include "sync/PolicySyncRun.h"
 
 #include "base/OffThread.h"
+#include "base/TextLines.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,11 +40,7 @@ QString lastLineOf(const QByteArray& output) {
         const QString text = QString::fromLocal8Bit(line->trimmed());
         if (text.isEmpty())
             continue;
-        QString shown;
-        for (const QChar c : text.left(kErrorLineLimit))
-            shown += c.unicode() < 0x20 || c.unicode() == 0x7f
-                         ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                         : QString(c);
+        const QString shown = visibleText(text.left(kErrorLineLimit));
         return text.size() > kErrorLineLimit ? shown + QStringLiteral("...") : shown;
     }
     return QString();
@@ -80,30 +77,32 @@ bool PolicySyncRun::synchroniserRunning() const {
     return m_process && !m_exited;
 }
 
-bool PolicySyncRun::start() {
-    return begin(false);
+bool PolicySyncRun::start(QString& error) {
+    return begin(false, error);
 }
 
-bool PolicySyncRun::follow() {
-    return begin(true);
+bool PolicySyncRun::follow(QString& error) {
+    return begin(true, error);
 }
 
-bool PolicySyncRun::begin(bool joining) {
+bool PolicySyncRun::begin(bool joining, QString& error) {
     Q_ASSERT(onInterfaceThread());
-    m_error.clear();
     if (m_running) {
-        m_error = kRunAlready;
+        error = kRunAlready;
         return false;
     }
     const QString synchroniser = m_paths.synchroniser();
     if (!joining && !QFileInfo(synchroniser).isFile()) {
-        m_error = kMissingSynchroniser.arg(QDir::toNativeSeparators(synchroniser));
+        error = kMissingSynchroniser.arg(QDir::toNativeSeparators(synchroniser));
         return false;
     }
     // Held from the search to the end of the run: of two starts racing, one finds the other's synchroniser.
-    const bool locked = !joining && m_lock.tryTake(m_error) == PolicySyncLock::Result::Taken;
-    if (!m_error.isEmpty())
+    QString lockError;
+    const bool locked = !joining && m_lock.tryTake(lockError) == PolicySyncLock::Result::Taken;
+    if (!lockError.isEmpty()) {
+        error = lockError;
         return false;
+    }
     m_running = true;
     m_joined = joining;
     m_holding = false;

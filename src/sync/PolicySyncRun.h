@@ -51,12 +51,13 @@ public:
 
     // Starts a run: the machine-wide lock is taken, the machine searched for a running synchroniser, and
     // the log's present end taken, off the interface thread; then the synchroniser starts, or the run ends
-    // as Refused, naming the synchroniser found (runningSynchroniser()). Returns false, with error() set and
-    // nothing started, when the synchroniser is missing, this object runs already or the lock can't be had.
-    bool start();
+    // as Refused, naming the synchroniser found (runningSynchroniser()). Returns false, with the reason in
+    // `error` and nothing started, when the synchroniser is missing, this object runs already or the lock
+    // can't be had.
+    bool start(QString& error);
     // Joins the synchroniser running on the machine: follows its log from now on, to its end line or the
-    // end of its last process. The run ends as Failed when none runs. False, with error(), while running.
-    bool follow();
+    // end of its last process. The run ends as Failed when none runs. False, with the reason, while running.
+    bool follow(QString& error);
     // Stops following at once, as Abandoned (or Completed while the summary is up).
     void abandon();
 
@@ -69,7 +70,6 @@ public:
     std::optional<SynchroniserProcess> runningSynchroniser() const { return m_runningSynchroniser; }
     // Since the synchroniser started, or the run joined it.
     qint64 elapsedMs() const { return m_elapsed.isValid() ? m_elapsed.elapsed() : 0; }
-    QString error() const { return m_error; }
     const SyncTally& tally() const { return m_tally; }
 
 signals:
@@ -85,7 +85,7 @@ signals:
 
 private:
     struct Prepared;
-    bool begin(bool joining);
+    bool begin(bool joining, QString& error);
     void onPrepared(Prepared prepared);
     void launch();
     void step();
@@ -102,7 +102,6 @@ private:
     QTimer m_timer;
     QElapsedTimer m_elapsed;
     SyncTally m_tally;
-    QString m_error;
     bool m_running = false;
     bool m_joined = false;
     bool m_holding = false;

@@ -29,51 +29,43 @@ QString syncSummary(const SyncTally& tally, bool joined) {
 }
 
 SyncLogFollower::SyncLogFollower(const QString& path)
-    : m_path(path)
-    , m_file(FileState::of(path)) {
+    : m_path(path) {
+    const FileState file = FileState::of(path);
     AgentFile log;
     QString error;
-    if (!m_file.isFile || openAgentFile(log, path, error) != AgentFileStatus::Read) {
-        m_file = FileState(); // whatever appears at the path later is the run's
-        return;
-    }
+    if (!file.isFile || openAgentFile(log, path, error) != AgentFileStatus::Read)
+        return; // whatever appears at the path later is the run's
     // Only the size is taken, whatever the log holds: a run's lines are found without looking for them.
-    m_consumed = m_file.size;
-    m_fingerprint = FileFingerprint::of(log, m_consumed);
+    m_log.consume(file, log, file.size);
 }
 
 void SyncLogFollower::restart(SyncPass& pass) {
     pass.fromStart = true;
-    m_consumed = 0;
-    m_fingerprint = FileFingerprint();
+    m_log.restart();
     m_complete = SyncTally();
 }
 
 SyncPass SyncLogFollower::pass(bool final) {
     SyncPass pass;
     const FileState file = FileState::of(m_path);
-    pass.logChanged = !file.unchangedSince(m_file) && (file.isFile || m_file.isFile);
+    pass.logChanged = !file.unchangedSince(m_log.state) && (file.isFile || m_log.state.isFile);
     AgentFile log;
     QString error;
     if (!file.isFile || openAgentFile(log, m_path, error) != AgentFileStatus::Read) {
         // The log is gone, and the run's lines with it; one that comes back is read from its start.
-        if (m_file.isFile)
+        if (m_log.state.isFile)
             restart(pass);
-        m_file = FileState();
+        m_log.state = FileState();
         pass.tally = m_complete;
         return pass;
     }
-    // Same file, no shorter, and the bytes already read still in place: only what follows them is new. A
-    // changed time alone (a rewrite at the same size, a touch) is not taken for a rewrite on its own.
-    const bool appendedOrUnchanged =
-        file.unchangedSince(m_file) ||
-        (file.sameFile(m_file) && file.size >= m_file.size && m_fingerprint.matches(log));
-    if (!appendedOrUnchanged)
+    // Only what follows the bytes already read is new, unless the log started over.
+    if (m_log.look(file, m_path) == GrowingFile::Look::Restarted)
         restart(pass);
 
     SyncTally current;
     bool unfinished = false;
-    const qint64 consumed = readLinesFrom(log, m_consumed, [&](QByteArrayView bytes, bool complete) {
+    const qint64 consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView bytes, bool complete) {
         const bool stamped = SyncTally::isStamped(bytes);
         if (complete || final) {
             if (!stamped)
@@ -102,11 +94,7 @@ SyncPass SyncLogFollower::pass(bool final) {
         pass.tally = m_complete;
         return pass;
     }
-    const qint64 end = final ? log.pos() : consumed;
-    if (end != m_consumed || !appendedOrUnchanged)
-        m_fingerprint = FileFingerprint::of(log, end);
-    m_consumed = end;
-    m_file = file;
+    m_log.consume(file, log, final ? log.pos() : consumed);
     pass.tally = unfinished && !final ? current : m_complete;
     return pass;
 }

@@ -60,10 +60,8 @@ private:
     void restart(SyncPass& pass);
 
     QString m_path;
-    FileState m_file;
-    qint64 m_consumed = 0;         // past the last complete line read
-    FileFingerprint m_fingerprint; // of the bytes before m_consumed
-    SyncTally m_complete;          // what the complete lines found
+    GrowingFile m_log;    // consumed past the last complete line read
+    SyncTally m_complete; // what the complete lines found
 };
 
 } // namespace corvane

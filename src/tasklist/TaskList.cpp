@@ -10,13 +10,13 @@
 namespace corvane {
 
 const QList<TaskColumn> kTaskColumns = {
-    {QStringLiteral("colonne1"), QString(), 0.07},
-    {QStringLiteral("colonne2"), QStringLiteral("Application"), 0.26},
-    {QStringLiteral("colonne3"), QStringLiteral("Database"), 0.11},
-    {QStringLiteral("colonne4"), QStringLiteral("SDClient"), 0.11},
-    {QStringLiteral("colonne5"), QStringLiteral("Install"), 0.15},
-    {QStringLiteral("colonne6"), QStringLiteral("Reschedule"), 0.11},
-    {QStringLiteral("colonne7"), QStringLiteral("Reschedule Date"), 0.15},
+    {QString(), 0.07},
+    {QStringLiteral("Application"), 0.26},
+    {QStringLiteral("Database"), 0.11},
+    {QStringLiteral("SDClient"), 0.11},
+    {QStringLiteral("Install"), 0.15},
+    {QStringLiteral("Reschedule"), 0.11},
+    {QStringLiteral("Reschedule Date"), 0.15},
 };
 
 namespace {
@@ -156,10 +156,10 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
     descriptorTaskNames(
         descriptorFolder, operationFiles,
         [&](int) { return std::min(kMaxNameChars, kCellTextLimit + longPartsLeft); },
-        [&](int index, const std::optional<QString>& answer, const QString& errText, bool nameCut) {
+        [&](int index, const std::optional<QString>& answer, bool nameCut, const QString& error) {
             TaskRow row = buildTaskRow(table.keys().at(index), table.items().at(index), answer);
             if (!answer)
-                row.descriptorError = errText;
+                row.descriptorError = error;
             row.nameCut = answer && nameCut;
             longPartsLeft -=
                 std::min(longPartsLeft, std::max<qsizetype>(0, row.application.size() - kCellTextLimit));

@@ -13,9 +13,8 @@ namespace corvane {
 
 class TaskTable;
 
-// The list's seven columns: key, caption and share of the list's width.
+// The list's seven columns: caption and share of the list's width.
 struct TaskColumn {
-    QString key;
     QString caption;
     double widthFraction;
 };
@@ -33,7 +32,8 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
 // first could not) and of those whose package name was cut; empty when every descriptor was read whole.
 QString descriptorNotice(const QList<TaskRow>& rows);
 
-// One row from a task id and its record; `descriptorAnswer` is getTaskName's answer (nothing when it failed).
+// One row from a task id and its record; `descriptorAnswer` is the descriptor's answer as
+// descriptorTaskNames gives it (nothing when it failed).
 TaskRow buildTaskRow(const QString& taskId, const QString& record,
                      const std::optional<QString>& descriptorAnswer);
 

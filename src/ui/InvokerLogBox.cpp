@@ -90,7 +90,7 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
     case InvokerLogUpdate::Kind::Unchanged:
         return;
     case InvokerLogUpdate::Kind::Replaced:
-        m_missing = update.status == InvokerLogPart::Status::Missing;
+        m_missing = update.status == AgentFileStatus::Missing;
         m_lines = m_missing ? QStringList() : update.lines;
         if (m_missing)
             showText(kLogMissingText + QStringLiteral(": ") + QDir::toNativeSeparators(m_logPath));

@@ -108,11 +108,18 @@ TaskDetailsDialog::TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row
 
     readChanges(paths.journal(), taskId);
     const QString logPath = paths.invokerLog();
+    // A search of a long log stops once the dialog has closed, rather than hold a pool thread for nothing.
     runOffThread(
         this,
-        [logPath, operationFile] { return invokerLogLinesContaining(logPath, operationFile, kMaxLogLines); },
+        [logPath, operationFile, closed = m_closed] {
+            InvokerLogLines found;
+            invokerLogLinesContaining(
+                logPath, operationFile, kMaxLogLines, [closed] { return !closed->load(); }, found,
+                found.error);
+            return found;
+        },
         [this, logPath](const InvokerLogLines& found) {
-            if (!found.read) {
+            if (!found.error.isEmpty()) {
                 m_log->setPlaceholderText(QStringLiteral("Can't read the invoker log %1: %2")
                                               .arg(QDir::toNativeSeparators(logPath), found.error));
             } else if (found.lines.isEmpty()) {

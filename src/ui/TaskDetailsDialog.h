@@ -5,6 +5,9 @@
 
 #include <QDialog>
 
+#include <atomic>
+#include <memory>
+
 class QPlainTextEdit;
 
 namespace corvane {
@@ -20,6 +23,7 @@ public:
     static constexpr int kMaxLogLines = 5000;
 
     TaskDetailsDialog(const AgentPaths& paths, const TaskRow& row, QWidget* parent = nullptr);
+    ~TaskDetailsDialog() override { m_closed->store(true); }
 
     // The log lines shown, once read.
     QString logText() const;
@@ -34,6 +38,8 @@ private:
     QPlainTextEdit* m_log = nullptr;
     QPlainTextEdit* m_changes = nullptr;
     bool m_logRead = false;
+    // Set when the dialog goes: the log search running for it stops.
+    std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace corvane

@@ -17,8 +17,6 @@ public:
 
     // Keeps the rows with a column text containing `text`, whatever its case; an empty text keeps all.
     void setFilterText(const QString& text);
-    QString filterText() const { return m_filterText; }
-    bool isFiltered() const { return !m_filterText.isEmpty(); }
 
     TaskListModel* taskListModel() const { return m_model; }
 

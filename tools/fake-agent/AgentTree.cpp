@@ -219,11 +219,15 @@ bool AgentTree::installSynchroniser(const QString& program, const SyncOptions& o
         arguments << QStringLiteral("--hand-over");
     if (options.exitStatus)
         arguments << QStringLiteral("--exit-status") << QString::number(*options.exitStatus);
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+    if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+        m_error = QStringLiteral("Cannot create the folder of ") + target;
         return false;
+    }
     QFile::remove(target);
-    if (!QFile::copy(program, target))
+    if (!QFile::copy(program, target)) {
+        m_error = QStringLiteral("Cannot copy %1 to %2").arg(program, target);
         return false;
+    }
     return writeFile(target + kBakedArgumentsSuffix, arguments.join(QLatin1Char('\n')).toUtf8());
 }
 

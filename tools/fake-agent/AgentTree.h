@@ -66,9 +66,9 @@ public:
     bool writeDescriptor(const QString& operationFile, const QString& packageName);
     bool writeScheduledTasks(const QList<ScheduledTask>& tasks);
     bool writeInvokerLog(const QByteArray& content);
-    // Installs the stand-in synchroniser at the synchroniser's path: a script that runs
-    // `program synchronise` (program: the corvane-fake-agent executable) on this tree.
-    // Installs a copy of `program` (this executable) as the synchroniser, with its command line beside it.
+    // Installs the stand-in synchroniser at the synchroniser's path: a copy of `program` (the
+    // corvane-fake-agent executable) that finds its command line, `synchronise` on this tree with
+    // `options`, in the file beside it (kBakedArgumentsSuffix).
     bool installSynchroniser(const QString& program, const SyncOptions& options);
     // Appends to a file as a writer that shares it would: open, append, close.
     bool appendFile(const QString& path, const QByteArray& content);
