@@ -154,8 +154,7 @@ void AgentSession::showDatabaseMissing() {
 }
 
 void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
-    if (update.kind == InvokerLogUpdate::Kind::Replaced &&
-        update.status == AgentFileStatus::Unreadable) {
+    if (update.kind == InvokerLogUpdate::Kind::Replaced && update.status == AgentFileStatus::Unreadable) {
         emit logReadFailed();
         emit noticeChanged(Notice::InvokerLog, QStringLiteral("Can't read the invoker log: ") + update.error);
         return;
