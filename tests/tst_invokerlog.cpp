@@ -226,6 +226,22 @@ private slots:
         QVERIFY(found.lines.isEmpty());
     }
 
+    // An indented line continues the entry above it: the details keep it with the task's failure, and leave
+    // out the one under another task's entry.
+    void searchKeepsTheLinesThatContinueAnEntry() {
+        TestAgent agent;
+        QVERIFY(agent.writeInvokerLog("07 Dec 2026 SDClientTask.1.xml failed\r\n"
+                                      "    return code 1603, see the package log\r\n"
+                                      "07 Dec 2026 SDClientTask.2.xml failed\r\n"
+                                      "    return code 5\r\n"));
+        InvokerLogLines found;
+        QString error;
+        QVERIFY(invokerLogLinesContaining(agent.paths().invokerLog(), QStringLiteral("SDClientTask.1.xml"),
+                                          10, {}, found, error));
+        QCOMPARE(found.lines, QStringList({QStringLiteral("07 Dec 2026 SDClientTask.1.xml failed"),
+                                           QStringLiteral("    return code 1603, see the package log")}));
+    }
+
     void missingLog() {
         TestAgent agent;
         QStringList lines;

@@ -563,6 +563,24 @@ private slots:
         QVERIFY(form.taskListView()->selectedRowsText().contains(longName));
     }
 
+    // A day longer than the box: the box says how many of the day's earlier lines it does not show, and the
+    // count grows as the log does.
+    void longDaySaysWhatTheBoxLeavesOut() {
+        WindowFixture window;
+        QByteArray log;
+        for (int i = 0; i < kLogBoxLines + 50; ++i)
+            log += invokerLine(QStringLiteral("line %1").arg(i));
+        QVERIFY(window.agent.writeInvokerLog(log));
+        QVERIFY(window.open());
+        auto* sign = control<QLabel>(*window.form, "OnlyTaskSign");
+        QVERIFY(!sign->isHidden());
+        QVERIFY2(sign->text().contains(QLatin1String("50 earlier lines")), qPrintable(sign->text()));
+        QVERIFY(
+            window.agent.appendFile(window.agent.paths().invokerLog(), invokerLine(QStringLiteral("more"))));
+        window.form->Timer1_Timer();
+        QVERIFY2(sign->text().contains(QLatin1String("51 earlier lines")), qPrintable(sign->text()));
+    }
+
     // The log box follows the log's end only while the technician is there, stays put when nothing new was
     // written, and does not disturb a selection being made with the mouse.
     void logBoxFollowsOnlyAtTheEnd() {

@@ -130,6 +130,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     m_unfinishedShown = unfinishedShown;
     m_partLines += newLines;
 
+    update.partLines = m_partLines;
     for (const QByteArray& line : std::as_const(kept))
         update.lines.append(QString::fromLatin1(line));
     // The box holds the leading break and the lines while they fit, else its last lines only.

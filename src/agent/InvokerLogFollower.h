@@ -23,6 +23,7 @@ struct InvokerLogUpdate {
     QStringList lines;
     bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
     bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
+    qint64 partLines = 0;        // lines of the day's part so far, shown or not
     QString error;               // Unreadable: why
 };
 

@@ -24,12 +24,16 @@ bool invokerLogLinesContaining(const QString& logPath, const QString& text, int 
     }
     const QByteArray needle = text.toLatin1(); // the log is read one byte per character
     bool stopped = false;
+    bool inEntry = false; // an indented line continues the entry above it, and goes with it
     const qint64 end = readLinesFrom(file, 0, [&](QByteArrayView line, bool) {
         if (stopped || (goOn && !goOn())) {
             stopped = true;
             return;
         }
-        if (!line.contains(QByteArrayView(needle)))
+        const bool continuation = line.startsWith(' ') || line.startsWith('\t');
+        if (!continuation)
+            inEntry = line.contains(QByteArrayView(needle));
+        if (!inEntry && !line.contains(QByteArrayView(needle)))
             return;
         found.lines.append(QString::fromLatin1(line));
         if (found.lines.size() > maxLines) {

@@ -7,7 +7,8 @@
 
 namespace corvane {
 
-// The lines of the whole invoker log, every day it holds, that contain a text, in file order. Read off the
+// The lines of the whole invoker log, every day it holds, that contain a text, with the indented lines that
+// continue them, in file order. Read off the
 // interface thread and handed over whole, so it carries its failure as data.
 struct InvokerLogLines {
     QStringList lines;

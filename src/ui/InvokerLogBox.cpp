@@ -123,6 +123,9 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
             appendPlainText(joinedForLogBox(update.lines));
         break;
     }
+    m_partLines = update.partLines;
+    if (m_partLines - m_lines.size() != m_earlierShown)
+        showSign();
     verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : position);
 }
 
@@ -158,12 +161,24 @@ void InvokerLogBox::setOnlyTask(const QString& text, const QString& label) {
         showFiltered();
     }
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    m_sign->setText(QStringLiteral("Only the lines of %1 &nbsp; <a href=\"all\">Show every line</a>")
-                        .arg(label.toHtmlEscaped()));
-    m_sign->setVisible(!m_onlyTask.isEmpty());
-    setViewportMargins(0, m_onlyTask.isEmpty() ? 0 : m_sign->sizeHint().height(), 0, 0);
-    placeSign();
+    m_onlyTaskLabel = label;
+    showSign();
     emit onlyTaskChanged(m_onlyTask);
+}
+
+// Above the text: which task's lines the box shows, and how many lines of a long day are not shown.
+void InvokerLogBox::showSign() {
+    QStringList parts;
+    if (!m_onlyTask.isEmpty())
+        parts << QStringLiteral("Only the lines of %1 &nbsp; <a href=\"all\">Show every line</a>")
+                     .arg(m_onlyTaskLabel.toHtmlEscaped());
+    m_earlierShown = m_missing ? 0 : std::max<qint64>(0, m_partLines - m_lines.size());
+    if (m_earlierShown > 0)
+        parts << QStringLiteral("%L1 earlier lines of the day are not shown").arg(m_earlierShown);
+    m_sign->setText(parts.join(QStringLiteral(" &nbsp;|&nbsp; ")));
+    m_sign->setVisible(!parts.isEmpty());
+    setViewportMargins(0, parts.isEmpty() ? 0 : m_sign->sizeHint().height(), 0, 0);
+    placeSign();
 }
 
 void InvokerLogBox::placeSign() {

@@ -49,12 +49,16 @@ private:
     void showFiltered();
     bool isAtEnd() const;
     void placeSign();
+    void showSign();
 
     QString m_logPath;
     // Every line of the day's part that the box holds, whatever the filter shows.
     QStringList m_lines;
     bool m_missing = false;
     QString m_onlyTask;
+    QString m_onlyTaskLabel;
+    qint64 m_partLines = 0; // lines of the day's part, shown or not
+    qint64 m_earlierShown = -1;
     QLabel* m_sign = nullptr;
     // Updates that came while the technician was selecting with the mouse, applied on release.
     bool m_selecting = false;
