@@ -3,6 +3,7 @@
 #include "SessionFixture.h"
 #include "actions/TaskActions.h"
 #include "agent/ClientDatabase.h"
+#include "agent/InvokerLog.h"
 #include "agent/TaskTable.h"
 
 #include <QDir>
@@ -146,6 +147,34 @@ private slots:
         session.undoLast();
         QCOMPARE(status.size(), 1);
         QVERIFY(status.first().first().toString().startsWith(QLatin1String("Nothing to undo")));
+    }
+
+    // The log box can show another day: that day's lines only, as they stand (the timer does not replace
+    // them); back to today, it follows today's part again.
+    void anotherDayInTheLog() {
+        SessionFixture fixture;
+        QVERIFY(test::writeDemo(fixture.agent));
+        QVERIFY(fixture.open());
+        AgentSession& session = *fixture.session;
+        QList<InvokerLogUpdate> updates;
+        connect(&session, &AgentSession::logUpdated, this,
+                [&](const InvokerLogUpdate& update) { updates << update; });
+        session.showLogDay(test::kClock.today().addDays(-1));
+        QTRY_COMPARE(updates.size(), 1);
+        const QString yesterday = updates.first().lines.join(QLatin1Char('\n'));
+        QVERIFY2(yesterday.contains(QLatin1String("Starting, 11 policies known")), qPrintable(yesterday));
+        QVERIFY(!yesterday.contains(invokerDateKey(test::kClock.today())));
+        QVERIFY(fixture.agent.appendFile(fixture.agent.paths().invokerLog(),
+                                         invokerDateKey(test::kClock.today()).toLatin1() +
+                                             " 13:00:00 later\r\n"));
+        session.tick();
+        QCOMPARE(updates.size(), 1);
+
+        session.showLogDay(test::kClock.today());
+        QVERIFY(!session.logDay().isValid());
+        QCOMPARE(updates.size(), 2);
+        QCOMPARE(updates.last().kind, InvokerLogUpdate::Kind::Replaced);
+        QVERIFY(updates.last().lines.last().endsWith(QLatin1String("later")));
     }
 
     // The agent's program folder goes: the first panel names the missing folder and scheduled-task file. It

@@ -17,5 +17,8 @@ QString invokerDateKey(const QDate& date);
 // that carries the day's date key to the end of the file. Bytes are read one per character. Missing (no log)
 // and Unreadable (with the reason in `error`) leave `lines` empty.
 AgentFileStatus readInvokerLog(const QString& logPath, const QDate& date, QStringList& lines, QString& error);
+// The same for a past day: its part ends where a later day's first line begins.
+AgentFileStatus readInvokerLogDay(const QString& logPath, const QDate& date, QStringList& lines,
+                                  QString& error);
 
 } // namespace corvane

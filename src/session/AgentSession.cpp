@@ -1,7 +1,9 @@
 #include "session/AgentSession.h"
 
 #include "agent/ClientDatabase.h"
+#include "agent/InvokerLog.h"
 #include "base/Clock.h"
+#include "base/OffThread.h"
 #include "session/ActionRunner.h"
 #include "session/InvokerLogWatch.h"
 #include "session/MessagePresenter.h"
@@ -100,7 +102,8 @@ void AgentSession::tick() {
     // shows what the synchroniser adds as it goes.
     if (controls().listMayRebuild && !m_refresh->isReading() && (m_auto || m_refresh->isDatabaseBack()))
         refresh();
-    m_logWatch->check();
+    if (!m_logDay.isValid())
+        m_logWatch->check();
 }
 
 void AgentSession::setAutoRefresh(bool on) {
@@ -133,7 +136,8 @@ bool AgentSession::isReading() const {
 void AgentSession::onTaskListRead() {
     if (!m_actionSummary.isEmpty())
         emit statusChanged(std::exchange(m_actionSummary, QString()));
-    m_logWatch->check();
+    if (!m_logDay.isValid())
+        m_logWatch->check();
     emit taskListRead();
 }
 
@@ -166,6 +170,36 @@ void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
     emit noticeChanged(Notice::InvokerLog, folderMissing ? QStringLiteral("Can't find the agent's folder ") +
                                                                QDir::toNativeSeparators(folder)
                                                          : QString());
+}
+
+void AgentSession::showLogDay(const QDate& day) {
+    const QDate shown = day == m_clock.today() ? QDate() : day;
+    if (shown == m_logDay)
+        return;
+    m_logDay = shown;
+    emit logDayChanged(m_logDay);
+    if (!m_logDay.isValid()) {
+        m_logWatch->setPath(m_paths.invokerLog()); // today's part afresh
+        m_logWatch->check();
+        return;
+    }
+    runOffThread(
+        this,
+        [path = m_paths.invokerLog(), day] {
+            InvokerLogUpdate update;
+            update.kind = InvokerLogUpdate::Kind::Replaced;
+            update.status = readInvokerLogDay(path, day, update.lines, update.error);
+            update.partLines = update.lines.size();
+            if (update.lines.size() > kLogBoxLines) {
+                update.lines = update.lines.mid(update.lines.size() - kLogBoxLines);
+                update.truncatedFront = true;
+            }
+            return update;
+        },
+        [this, day](const InvokerLogUpdate& update) {
+            if (day == m_logDay) // else the technician chose another day meanwhile
+                onLogUpdate(update);
+        });
 }
 
 bool AgentSession::isActing() const {

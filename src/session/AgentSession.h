@@ -53,6 +53,10 @@ public:
     CheckOutcome tickRow(TaskRow::Tag tag, bool nowChecked);
     // The table behind the rows last handed out by rowsRead, and when they were read.
     const TaskTable& table() const;
+    // The log box shows another day's part of the invoker log, as it stands; today (or an invalid date)
+    // follows today's part again.
+    void showLogDay(const QDate& day);
+    QDate logDay() const { return m_logDay; }
     QDateTime readAt() const;
     bool isReading() const;
 
@@ -94,6 +98,8 @@ signals:
     void logUpdated(const corvane::InvokerLogUpdate& update);
     // The log could not be read: what the box shows stays, the notice says why.
     void logReadFailed();
+    // The box shows the part of `day`, or today's when it is invalid.
+    void logDayChanged(const QDate& day);
 
     // An action or an Undo ended; `checksDone`: it changed something, so the ticks have served.
     void actionEnded(const corvane::ActionReport& report, bool checksDone);
@@ -134,6 +140,7 @@ private:
     bool m_syncRunning = false;
     bool m_actionRunning = false;
     int m_messagesOpen = 0;
+    QDate m_logDay; // invalid while the box follows today's part
     ControlState m_shownControls;
     QString m_actionSummary;     // the last action's summary, for the status line after its read
     QList<qint64> m_lastChanges; // the journal entries of this session's last action, for undoLast()

@@ -154,6 +154,8 @@ void Form1::bindSession() {
         m_ui->Text1->showUpdate(update, m_session->paths().invokerLog());
     });
     connect(m_session, &AgentSession::logReadFailed, m_ui->Text1, &InvokerLogBox::endReading);
+    connect(m_session, &AgentSession::logDayChanged, m_ui->Text1, &InvokerLogBox::setDay);
+    connect(m_ui->Text1, &InvokerLogBox::dayChosen, m_session, &AgentSession::showLogDay);
     connect(m_session, &AgentSession::actionEnded, this,
             [this](const ActionReport&, bool checksDone) { onActionEnded(checksDone); });
     connect(m_session, &AgentSession::waitingForDatabase, this, [](bool waiting) {

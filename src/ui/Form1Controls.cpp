@@ -49,7 +49,7 @@ Form1Controls::Form1Controls(QWidget* form, const QString& synchroniserPath, con
 
     // The design size lays every control out where it always was; extra space goes to the list and the
     // log box, the splitter between them shares it, and the banner keeps its width.
-    Text1 = new InvokerLogBox(form);
+    Text1 = new InvokerLogBox(clock, form);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setAccessibleName(QStringLiteral("Invoker log"));
     Text1->setReadOnly(true); // the next refresh would discard anything typed

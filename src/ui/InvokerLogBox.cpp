@@ -4,6 +4,7 @@
 #include "agent/InvokerLog.h"
 #include "ui/LogBox.h"
 
+#include <QCalendarWidget>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QHelpEvent>
@@ -46,8 +47,9 @@ protected:
 
 } // namespace
 
-InvokerLogBox::InvokerLogBox(QWidget* parent)
-    : QPlainTextEdit(parent) {
+InvokerLogBox::InvokerLogBox(const Clock& clock, QWidget* parent)
+    : QPlainTextEdit(parent)
+    , m_clock(clock) {
     // Until the first read the box is empty, whatever message the window opens with.
     setPlaceholderText(QStringLiteral("Reading..."));
     new InvokerLogHighlighter(document());
@@ -59,7 +61,12 @@ InvokerLogBox::InvokerLogBox(QWidget* parent)
     m_sign->setPalette(palette);
     m_sign->setIndent(4);
     m_sign->setTextFormat(Qt::RichText);
-    connect(m_sign, &QLabel::linkActivated, this, [this] { setOnlyTask(QString(), QString()); });
+    connect(m_sign, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (link == QLatin1String("today"))
+            emit dayChosen(QDate());
+        else
+            setOnlyTask(QString(), QString());
+    });
     m_sign->hide();
 }
 
@@ -169,6 +176,9 @@ void InvokerLogBox::setOnlyTask(const QString& text, const QString& label) {
 // Above the text: which task's lines the box shows, and how many lines of a long day are not shown.
 void InvokerLogBox::showSign() {
     QStringList parts;
+    if (m_day.isValid())
+        parts << QStringLiteral("Lines of %1 &nbsp; <a href=\"today\">Back to today</a>")
+                     .arg(invokerDateKey(m_day));
     if (!m_onlyTask.isEmpty())
         parts << QStringLiteral("Only the lines of %1 &nbsp; <a href=\"all\">Show every line</a>")
                      .arg(m_onlyTaskLabel.toHtmlEscaped());
@@ -179,6 +189,11 @@ void InvokerLogBox::showSign() {
     m_sign->setVisible(!parts.isEmpty());
     setViewportMargins(0, parts.isEmpty() ? 0 : m_sign->sizeHint().height(), 0, 0);
     placeSign();
+}
+
+void InvokerLogBox::setDay(const QDate& day) {
+    m_day = day;
+    showSign();
 }
 
 void InvokerLogBox::placeSign() {
@@ -234,6 +249,24 @@ void InvokerLogBox::contextMenuEvent(QContextMenuEvent* event) {
         menu->addAction(QStringLiteral("Show &every line"), this,
                         [this] { setOnlyTask(QString(), QString()); });
     }
+    menu->addSeparator();
+    // Another day's part, chosen on a calendar that ends today.
+    menu->addAction(QStringLiteral("Show another &day..."), this, [this, place = event->globalPos()] {
+        auto* calendar = new QCalendarWidget(this);
+        calendar->setObjectName(QStringLiteral("LogDayCalendar"));
+        calendar->setWindowFlags(Qt::Popup);
+        calendar->setAttribute(Qt::WA_DeleteOnClose);
+        calendar->setMaximumDate(m_clock.today());
+        calendar->setSelectedDate(m_day.isValid() ? m_day : m_clock.today());
+        connect(calendar, &QCalendarWidget::activated, this, [this, calendar](const QDate& day) {
+            calendar->close();
+            emit dayChosen(day);
+        });
+        calendar->move(place);
+        calendar->show();
+    });
+    if (m_day.isValid())
+        menu->addAction(QStringLiteral("Back to &today"), this, [this] { emit dayChosen(QDate()); });
     menu->exec(event->globalPos());
     delete menu;
 }

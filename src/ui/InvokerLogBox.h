@@ -1,7 +1,9 @@
 #pragma once
 
 #include "agent/InvokerLogFollower.h"
+#include "base/Clock.h"
 
+#include <QDate>
 #include <QList>
 #include <QPlainTextEdit>
 #include <QStringList>
@@ -18,7 +20,8 @@ class InvokerLogBox : public QPlainTextEdit {
     Q_OBJECT
 
 public:
-    explicit InvokerLogBox(QWidget* parent = nullptr);
+    // `clock` says which day is today for the choice of another day.
+    explicit InvokerLogBox(const Clock& clock = systemClock(), QWidget* parent = nullptr);
 
     // Shows what the follower found; `logPath` is named when the log is missing.
     void showUpdate(const InvokerLogUpdate& update, const QString& logPath);
@@ -29,12 +32,16 @@ public:
     // sign above the box; an empty text shows every line again.
     void setOnlyTask(const QString& text, const QString& label);
     QString onlyTask() const { return m_onlyTask; }
+    // The box shows the part of `day` (invalid: today's), as the sign above it says.
+    void setDay(const QDate& day);
 
     // The tooltip for the line at `position` in the viewport: the meanings of its installer exit codes.
     QString exitCodeToolTipAt(const QPoint& position) const;
 
 signals:
     void onlyTaskChanged(const QString& text);
+    // The technician chose a day to show from the menu, or went back to today (invalid).
+    void dayChosen(const QDate& day);
 
 protected:
     bool viewportEvent(QEvent* event) override;
@@ -57,6 +64,8 @@ private:
     bool m_missing = false;
     QString m_onlyTask;
     QString m_onlyTaskLabel;
+    QDate m_day;
+    const Clock& m_clock;
     qint64 m_partLines = 0; // lines of the day's part, shown or not
     qint64 m_earlierShown = -1;
     QLabel* m_sign = nullptr;
