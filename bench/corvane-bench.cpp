@@ -43,7 +43,6 @@ constexpr int kBoxLines = kLogBoxLines;
 class NoFeedback : public Feedback {
 public:
     void setStatus(const QString&) override {}
-    void showMessage(const QString&) override {}
 };
 
 class SilentMessages : public MessagePresenter {

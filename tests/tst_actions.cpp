@@ -19,7 +19,6 @@ class Recorder : public Feedback {
 public:
     QStringList events;
     void setStatus(const QString& text) override { events << text; }
-    void showMessage(const QString& text) override { events << QStringLiteral("message: ") + text; }
 };
 
 // The name under which the agent records the state of the package an operation file installs.

@@ -26,7 +26,6 @@ namespace {
 class Quiet : public Feedback {
 public:
     void setStatus(const QString&) override {}
-    void showMessage(const QString&) override {}
 };
 
 // Every row of the agent's tables with every value as stored (storage class and exact bytes).

@@ -23,7 +23,6 @@ class RecordingFeedback : public Feedback {
 public:
     QStringList statuses;
     void setStatus(const QString& text) override { statuses << text; }
-    void showMessage(const QString& text) override { statuses << QStringLiteral("message: ") + text; }
 };
 
 QString describe(const TaskRow& row) {

@@ -61,7 +61,8 @@ public:
         if (m_verbose && !text.isEmpty())
             m_err << visibleText(text) << Qt::endl;
     }
-    void showMessage(const QString& text) override {
+    // Says something on standard error, whatever --verbose says.
+    void showMessage(const QString& text) {
         ++m_messages;
         m_err << visibleText(text, u"\n") << Qt::endl;
     }

@@ -18,7 +18,6 @@ public:
     void setStatus(const QString& text) override {
         m_relay.post([show = m_show, text] { show(text); });
     }
-    void showMessage(const QString&) override {}
 
 private:
     InterfaceThreadRelay m_relay;

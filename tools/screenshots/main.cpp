@@ -38,7 +38,6 @@ public:
 class QuietFeedback : public Feedback {
 public:
     void setStatus(const QString&) override {}
-    void showMessage(const QString&) override {}
 };
 
 void settle(int ms = 300) {
