@@ -30,8 +30,9 @@ QString packageStateTask(const QString& operationFile) {
 }
 
 // An agent with the given operations (file name, state, periodicReschedule), each with a package state row.
-void fill(TestAgent& agent, const QList<std::array<const char*, 3>>& operations) {
-    QVERIFY(agent.createDatabase());
+bool fill(TestAgent& agent, const QList<std::array<const char*, 3>>& operations) {
+    if (!agent.createDatabase())
+        return false;
     for (const auto& op : operations) {
         const QString file = QString::fromUtf8(op[0]);
         std::optional<QString> periodic;
@@ -43,9 +44,12 @@ void fill(TestAgent& agent, const QList<std::array<const char*, 3>>& operations)
         std::optional<QString> state;
         if (op[1])
             state = QString::fromUtf8(op[1]);
-        QVERIFY(agent.addOperation({file, state, periodic, timeT}));
-        QVERIFY(agent.addPackageState(packageStateTask(file), QStringLiteral("pkg"), 6));
+        if (!agent.addOperation({file, state, periodic, timeT}))
+            return false;
+        if (!agent.addPackageState(packageStateTask(file), QStringLiteral("pkg"), 6))
+            return false;
     }
+    return true;
 }
 
 TaskTable loadTable(const TestAgent& agent) {
@@ -87,10 +91,10 @@ private slots:
     // Statements in their order with their status texts; refusals and unknown tasks in one message.
     void stopInstallInListOrder() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.2.xml", "2", "1"},
-                     {"SDClientTask.4.xml", "4", nullptr},
-                     {"SDClientTask.k12.xml", "6", nullptr},
-                     {"SDClientTask.5.xml", "1", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.2.xml", "2", "1"},
+                             {"SDClientTask.4.xml", "4", nullptr},
+                             {"SDClientTask.k12.xml", "6", nullptr},
+                             {"SDClientTask.5.xml", "1", nullptr}}));
         const TaskTable table = loadTable(agent);
         Recorder recorder;
         const ActionReport report = runAction(TaskAction::StopInstall,
@@ -119,9 +123,9 @@ private slots:
 
     void reinstallChangesExactlyItsTask() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "6", "0"},
-                     {"SDClientTask.2.xml", "4", "1"},
-                     {"SDClientTask.3.xml", "6", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "6", "0"},
+                             {"SDClientTask.2.xml", "4", "1"},
+                             {"SDClientTask.3.xml", "6", nullptr}}));
         const ActionReport report =
             run(agent, TaskAction::Reinstall,
                 targets(loadTable(agent), {QStringLiteral("2"), QStringLiteral("3")}));
@@ -162,7 +166,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QString, reason);
         TestAgent agent;
-        fill(agent, {{"SDClientTask.7.xml", "2", "1"}});
+        QVERIFY(fill(agent, {{"SDClientTask.7.xml", "2", "1"}}));
         const TaskTable table = loadTable(agent); // read while the task was Waiting
         QVERIFY(agent.execute(change));
         const QStringList before = agent.dumpAll();
@@ -175,7 +179,7 @@ private slots:
     // A statement failing after others succeeded leaves the task as it was, and the message says why.
     void oneTaskIsOneTransaction() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "2", "1"}, {"SDClientTask.2.xml", "2", "1"}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"}, {"SDClientTask.2.xml", "2", "1"}}));
         QVERIFY(agent.execute(QStringLiteral(
             "CREATE TRIGGER refuse BEFORE UPDATE ON InvokerState WHEN old.ClientOperations_IDN = 2 "
             "BEGIN SELECT RAISE(ABORT, 'the agent refuses'); END;")));
@@ -196,7 +200,7 @@ private slots:
 
     void aMissingTableChangesNothing() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "2", "1"}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"}}));
         QVERIFY(agent.execute(QStringLiteral("DROP TABLE PackageState")));
         const QStringList before = agent.dumpAll();
         const ActionReport report =
@@ -210,7 +214,7 @@ private slots:
     // Another process holds the database: each task waits once, then is told unchanged.
     void aLockHeldChangesNothingAndWaitsOncePerTask() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "2", "1"}, {"SDClientTask.2.xml", "1", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"}, {"SDClientTask.2.xml", "1", nullptr}}));
         const TaskTable table = loadTable(agent);
         const QStringList before = agent.dumpAll();
         QElapsedTimer timer;
@@ -255,7 +259,7 @@ private slots:
         QFETCH(QString, neighbour);
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             TestAgent agent;
-            fill(agent, {{"SDClientTask.before.xml", "2", "1"}});
+            QVERIFY(fill(agent, {{"SDClientTask.before.xml", "2", "1"}}));
             for (const QString& file : {neighbour, name}) {
                 QVERIFY(agent.addOperation(
                     {file, QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("86400")}));
@@ -298,7 +302,7 @@ private slots:
         QFETCH(QString, filename);
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             TestAgent agent;
-            fill(agent, {{"SDClientTask.1.xml", "2", nullptr}});
+            QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", nullptr}}));
             QVERIFY(agent.execute(
                 QStringLiteral(
                     "INSERT INTO ClientOperations (filename) VALUES (%1);"
@@ -323,7 +327,7 @@ private slots:
     // Reinstall of an Active task goes ahead, with a warning for the preview.
     void tasksWithoutAnInvokerStateAndActiveReinstalls() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", nullptr, "1"}, {"SDClientTask.2.xml", "4", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", nullptr, "1"}, {"SDClientTask.2.xml", "4", nullptr}}));
         const TaskTable table = loadTable(agent);
         ActionReport report = run(agent, TaskAction::StopInstall, targets(table, {QStringLiteral("1")}));
         QCOMPARE(report.tasks.first().what(),
@@ -344,9 +348,9 @@ private slots:
     // and nothing for a task whose rows changed since it was read.
     void okAppliesThePreviewedPlan() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "2", "1"},
-                     {"SDClientTask.2.xml", "2", nullptr},
-                     {"SDClientTask.3.xml", "4", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"},
+                             {"SDClientTask.2.xml", "2", nullptr},
+                             {"SDClientTask.3.xml", "4", nullptr}}));
         const TaskTable table = loadTable(agent);
         const QList<ActionTarget> checked =
             targets(table, {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
@@ -389,8 +393,8 @@ private slots:
     void rowsAreAddressedByIdentity() {
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             TestAgent agent;
-            fill(agent,
-                 {{"SDClientTask.CORE01_1202.xml", "2", "1"}, {"SDClientTask.core01_1202.xml", "4", "1"}});
+            QVERIFY(fill(agent, {{"SDClientTask.CORE01_1202.xml", "2", "1"},
+                                 {"SDClientTask.core01_1202.xml", "4", "1"}}));
             QVERIFY(agent.execute(QStringLiteral(
                 "ALTER TABLE ClientOperations RENAME TO o; ALTER TABLE ReschedulePolicy RENAME TO r;"
                 "ALTER TABLE PackageState RENAME TO p;"
@@ -423,9 +427,9 @@ private slots:
     // A trigger that changes more rows than planned makes the task's transaction roll back.
     void nothingBeyondThePlanIsCommitted() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask.1.xml", "2", "1"},
-                     {"SDClientTask.2.xml", "4", nullptr},
-                     {"SDClientTask.3.xml", "1", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"},
+                             {"SDClientTask.2.xml", "4", nullptr},
+                             {"SDClientTask.3.xml", "1", nullptr}}));
         QVERIFY(agent.execute(
             QStringLiteral("CREATE TRIGGER everyone AFTER UPDATE OF state ON InvokerState WHEN new.state = 6 "
                            "BEGIN UPDATE InvokerState SET state = 6 WHERE state <> 6; END;")));
@@ -440,7 +444,7 @@ private slots:
     // A task named SDClientTask..xml has the empty task id and is acted on like any other.
     void emptyTaskIdIsActedOn() {
         TestAgent agent;
-        fill(agent, {{"SDClientTask..xml", "2", nullptr}});
+        QVERIFY(fill(agent, {{"SDClientTask..xml", "2", nullptr}}));
         const TaskTable table = loadTable(agent);
         QVERIFY(table.exists(QString()));
         const ActionReport report = run(agent, TaskAction::StopInstall, targets(table, {QString()}));
@@ -467,11 +471,11 @@ private slots:
     void previewIsWhatTheActionDoes() {
         for (const TaskAction action : {TaskAction::StopInstall, TaskAction::Reinstall}) {
             TestAgent agent;
-            fill(agent, {{"SDClientTask.1.xml", "2", "1"},
-                         {"SDClientTask.2.xml", "4", "0"},
-                         {"SDClientTask.3.xml", nullptr, nullptr},
-                         {"SDClientTask.4.xml", "x", nullptr},
-                         {"SDClientTask.5.xml", "6", nullptr}});
+            QVERIFY(fill(agent, {{"SDClientTask.1.xml", "2", "1"},
+                                 {"SDClientTask.2.xml", "4", "0"},
+                                 {"SDClientTask.3.xml", nullptr, nullptr},
+                                 {"SDClientTask.4.xml", "x", nullptr},
+                                 {"SDClientTask.5.xml", "6", nullptr}}));
             const TaskTable table = loadTable(agent);
             QVERIFY(agent.execute(
                 QStringLiteral("DELETE FROM ClientOperations WHERE filename='SDClientTask.5.xml'")));

@@ -67,16 +67,26 @@ CorvanectlRun corvanectl(const TestAgent& agent, const QStringList& arguments, i
 }
 
 // Adds a package task to the agent: SDClientTask.<id>.xml, named "Package <id>".
-void addTask(TestAgent& agent, const QString& id) {
+bool addTask(TestAgent& agent, const QString& id) {
     const QString file = QStringLiteral("SDClientTask.%1.xml").arg(id);
-    QVERIFY2(agent.addOperation({file, QStringLiteral("2"), {}, {}}), qPrintable(agent.error()));
-    QVERIFY2(agent.writeDescriptor(file, QStringLiteral("Package ") + id), qPrintable(agent.error()));
+    if (!agent.addOperation({file, QStringLiteral("2"), {}, {}})) {
+        qWarning("%s", qPrintable(agent.error()));
+        return false;
+    }
+    if (!agent.writeDescriptor(file, QStringLiteral("Package ") + id)) {
+        qWarning("%s", qPrintable(agent.error()));
+        return false;
+    }
+    return true;
 }
 
 // An agent with one package task, SDClientTask.A1.xml, named "Package A1".
-void writeOneTask(TestAgent& agent) {
-    QVERIFY2(agent.createDatabase(), qPrintable(agent.error()));
-    addTask(agent, QStringLiteral("A1"));
+bool writeOneTask(TestAgent& agent) {
+    if (!agent.createDatabase()) {
+        qWarning("%s", qPrintable(agent.error()));
+        return false;
+    }
+    return addTask(agent, QStringLiteral("A1"));
 }
 
 // The `application` of each row of `corvanectl list --json`, by task id.
@@ -122,8 +132,8 @@ private slots:
         QSKIP("A regular file whose read blocks is made here with a kernel trace pipe, on Linux only");
 #else
         TestAgent agent;
-        writeOneTask(agent);
-        addTask(agent, QStringLiteral("B2"));
+        QVERIFY(writeOneTask(agent));
+        QVERIFY(addTask(agent, QStringLiteral("B2")));
         const QString descriptor = agent.paths().descriptor(QStringLiteral("SDClientTask.A1.xml"));
         QTemporaryDir tracefs;
         if (::unshare(CLONE_NEWNS) != 0 ||
@@ -225,7 +235,7 @@ private slots:
 #else
         QFETCH(QString, what);
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         QVERIFY(agent.writeInvokerLog("a line\r\n"));
         const QString descriptor = agent.paths().descriptor(QStringLiteral("SDClientTask.A1.xml"));
         if (what == QLatin1String("fifo-descriptor")) {
@@ -275,7 +285,7 @@ private slots:
     void descriptorsStayInTheirFolder() {
         QFETCH(bool, fromDatabase);
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         // Seven levels up from the descriptor folder is the agent's root.
         const QString outside = QStringLiteral("../../../../../../../outside.xml");
         QVERIFY(agent.writeFile(agent.root() + QStringLiteral("/outside.xml"),
@@ -324,7 +334,7 @@ private slots:
     // were.
     void listingLeavesAWalDatabaseAsItWas() {
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         const QString db = agent.paths().database();
         const QStringList companions = {QStringLiteral("-wal"), QStringLiteral("-shm")};
         QTemporaryDir saved;
@@ -386,7 +396,7 @@ private slots:
     // escapes, a line break inside a field never splits a row, and JSON keeps the values as they are.
     void terminalGetsNoControlCharacters() {
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         const QString forged = QStringLiteral("Real\x1b[1A\x1b[2KForged row\x07\u202e");
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), forged));
         QVERIFY(agent.addOperation({QStringLiteral("SDClientTask.B\nC.xml"), QStringLiteral("2"), {}, {}}));
@@ -516,7 +526,7 @@ private slots:
     // names; the notice names the cut. Many long names together stay within the list's bound.
     void hugeNamesAreKeptCut() {
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         const QString first = agent.paths().descriptor(QStringLiteral("SDClientTask.A1.xml"));
         QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.A1.xml"), QString(60'000'000, u'n')));
         for (int i = 2; i <= 11; ++i) {
@@ -572,7 +582,7 @@ private slots:
         QSKIP("Symbolic links need a right that tests do not have on Windows; Wine makes none");
 #else
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         QVERIFY(agent.writeFile(agent.root() + QStringLiteral("/elsewhere.xml"),
                                 fake::AgentTree::descriptorText(QStringLiteral("Not a package"))));
         const QMap<QString, QString> links = {
@@ -630,7 +640,7 @@ private slots:
     // space) do not read it: no second row takes A1's name. Elsewhere they are other names anyway.
     void namesThatWindowsWouldAlias() {
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         for (const char* alias : {"sdclienttask.a1.xml", "SDClientTask.A1.xml.", "SDClientTask.A1.xml "})
             QVERIFY(agent.addOperation({QLatin1String(alias), QStringLiteral("2"), {}, {}}));
         const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list"), QStringLiteral("--json")});
@@ -647,7 +657,7 @@ private slots:
         QSKIP("Permissions are POSIX ones here; under Wine every file is readable");
 #else
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         QVERIFY(QFile::setPermissions(agent.root(), QFile::permissions(agent.root()) | QFileDevice::ExeOther |
                                                         QFileDevice::ReadOther));
         QVERIFY(QFile::setPermissions(agent.paths().database(), QFileDevice::Permissions()));
@@ -674,7 +684,7 @@ private slots:
         QSKIP("FIFOs are POSIX files");
 #else
         TestAgent agent;
-        writeOneTask(agent);
+        QVERIFY(writeOneTask(agent));
         fake::SyncOptions options;
         options.failAtOnce = true; // writes nothing, so it never opens the FIFO either
         QVERIFY2(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options),

@@ -34,11 +34,12 @@ PolicySyncRun::Timing fastTiming(int timeoutMs = 20000) {
 }
 
 // An agent whose synchroniser log holds `log` (none when null), and the stand-in synchroniser with `options`.
-void prepareAgent(TestAgent& agent, fake::SyncOptions options, const QByteArray& log = kEarlierRun) {
-    QVERIFY(agent.createDatabase());
-    if (!log.isNull())
-        QVERIFY(agent.writeFile(agent.paths().syncLog(), log));
-    QVERIFY(agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options));
+bool prepareAgent(TestAgent& agent, fake::SyncOptions options, const QByteArray& log = kEarlierRun) {
+    if (!agent.createDatabase())
+        return false;
+    if (!log.isNull() && !agent.writeFile(agent.paths().syncLog(), log))
+        return false;
+    return agent.installSynchroniser(QStringLiteral(FAKE_AGENT_PATH), options);
 }
 
 fake::SyncOptions delayed(int delayMs) {
@@ -320,7 +321,7 @@ private slots:
 
     void completedRun() {
         TestAgent agent;
-        prepareAgent(agent, delayed(30));
+        QVERIFY(prepareAgent(agent, delayed(30)));
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
         QCOMPARE(result.tally.policyCount, 2);
@@ -348,7 +349,7 @@ private slots:
         TestAgent agent;
         fake::SyncOptions options = delayed(30);
         options.freshLog = freshLog;
-        prepareAgent(agent, options, log);
+        QVERIFY(prepareAgent(agent, options, log));
         const Finished result = runToEnd(agent, fastTiming());
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::Completed);
         QCOMPARE(result.lines.size(), 6);
@@ -389,7 +390,7 @@ private slots:
         options.failAtOnce = failAtOnce;
         options.handOver = handOver;
         options.neverStop = neverStop;
-        prepareAgent(agent, options);
+        QVERIFY(prepareAgent(agent, options));
         const Finished result = runToEnd(agent, fastTiming(8000));
         waitForSynchronisers(agent);
         QCOMPARE(result.outcome, outcome);
@@ -417,7 +418,7 @@ private slots:
     // following joins it from then on, to its end line.
     void synchroniserRunningElsewhere() {
         TestAgent agent;
-        prepareAgent(agent, delayed(150));
+        QVERIFY(prepareAgent(agent, delayed(150)));
         QProcess elsewhere;
         elsewhere.start(agent.paths().synchroniser(), QStringList());
         QVERIFY(elsewhere.waitForStarted());
@@ -467,7 +468,7 @@ private slots:
         fake::SyncOptions options = delayed(10);
         options.neverStop = true;
         options.holdMs = 2000;
-        prepareAgent(agent, options);
+        QVERIFY(prepareAgent(agent, options));
         const Finished result = runToEnd(agent, fastTiming(1000));
         waitForSynchronisers(agent);
         QCOMPARE(result.outcome, PolicySyncRun::Outcome::TimedOut);
@@ -518,7 +519,7 @@ private slots:
         fake::SyncOptions options = delayed(10);
         options.neverStop = true;
         options.holdMs = 1500;
-        prepareAgent(agent, options);
+        QVERIFY(prepareAgent(agent, options));
         PolicySyncRun run(agent.paths(), fastTiming());
         QSignalSpy finished(&run, &PolicySyncRun::finished);
         QString error;
@@ -545,7 +546,7 @@ private slots:
     // The synchroniser belongs to the agent: it finishes its work after whatever followed it is gone.
     void synchroniserOutlivesItsRun() {
         TestAgent agent;
-        prepareAgent(agent, delayed(150));
+        QVERIFY(prepareAgent(agent, delayed(150)));
         auto run = std::make_unique<PolicySyncRun>(agent.paths(), fastTiming());
         QString error;
         QVERIFY2(run->start(error), qPrintable(error));

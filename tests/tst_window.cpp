@@ -86,8 +86,9 @@ const QDateTime kNow = kClock.now();
 
 // `count` operations SDClientTask.N.xml, all Completed but those in `active`, which the scheduler runs too;
 // each has a package descriptor, so an active one is green.
-void writeLongList(TestAgent& agent, int count, const QList<int>& active) {
-    QVERIFY(agent.createDatabase());
+bool writeLongList(TestAgent& agent, int count, const QList<int>& active) {
+    if (!agent.createDatabase())
+        return false;
     QString sql = QStringLiteral("BEGIN;");
     for (int i = 0; i < count; ++i) {
         sql += QStringLiteral("INSERT INTO ClientOperations (ClientOperations_IDN, filename) VALUES (%1, "
@@ -96,24 +97,27 @@ void writeLongList(TestAgent& agent, int count, const QList<int>& active) {
                    .arg(i)
                    .arg(active.contains(i) ? 4 : 6);
     }
-    QVERIFY(agent.execute(sql + QStringLiteral("COMMIT;")));
+    if (!agent.execute(sql + QStringLiteral("COMMIT;")))
+        return false;
     for (int i = 0; i < count; ++i)
-        QVERIFY(agent.writeDescriptor(QStringLiteral("SDClientTask.%1.xml").arg(i),
-                                      QStringLiteral("Package %1").arg(i)));
+        if (!agent.writeDescriptor(QStringLiteral("SDClientTask.%1.xml").arg(i),
+                                   QStringLiteral("Package %1").arg(i)))
+            return false;
     QList<fake::ScheduledTask> scheduled;
     for (int i : active)
         scheduled.append({QString::number(i), QStringLiteral("active"), QStringLiteral("0")});
-    QVERIFY(agent.writeScheduledTasks(scheduled));
+    return agent.writeScheduledTasks(scheduled);
 }
 
-void makeActive(TestAgent& agent, const QList<int>& active) {
+bool makeActive(TestAgent& agent, const QList<int>& active) {
     for (int i : active)
-        QVERIFY(agent.execute(
-            QStringLiteral("UPDATE InvokerState SET state = 4 WHERE ClientOperations_IDN = %1;").arg(i)));
+        if (!agent.execute(
+                QStringLiteral("UPDATE InvokerState SET state = 4 WHERE ClientOperations_IDN = %1;").arg(i)))
+            return false;
     QList<fake::ScheduledTask> scheduled;
     for (int i : active)
         scheduled.append({QString::number(i), QStringLiteral("active"), QStringLiteral("0")});
-    QVERIFY(agent.writeScheduledTasks(scheduled));
+    return agent.writeScheduledTasks(scheduled);
 }
 
 QString keyAtTop(const TaskListView& view) {
@@ -227,7 +231,7 @@ private slots:
     // survive Refresh List and a re-ticked Auto, and an action's own rebuild clears them.
     void placeIsKeptAcrossRebuilds() {
         TestAgent agent;
-        writeLongList(agent, 80, {});
+        QVERIFY(writeLongList(agent, 80, {}));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
@@ -278,7 +282,7 @@ private slots:
     // every rebuild, and not while the technician has been looking elsewhere for less than 30 s.
     void activeRowScrollRespectsTheTechnician() {
         TestAgent agent;
-        writeLongList(agent, 80, {60});
+        QVERIFY(writeLongList(agent, 80, {60}));
         FixedClock clock(kNow);
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, clock);
@@ -293,20 +297,20 @@ private slots:
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // nothing new became Active
 
-        makeActive(agent, {20, 60});
+        QVERIFY(makeActive(agent, {20, 60}));
         clock.advanceSeconds(10);
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QCOMPARE(keyAtTop(*view), QStringLiteral("0")); // scrolled 10 s ago: left alone
         QVERIFY(!rowVisible(*view, 20));
 
-        makeActive(agent, {20, 40, 60});
+        QVERIFY(makeActive(agent, {20, 40, 60}));
         clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QVERIFY(rowVisible(*view, 20)); // a task became Active and the technician has been idle
 
         // The task that became Active, not the first row that was Active all along.
         view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
-        makeActive(agent, {20, 40, 60, 75});
+        QVERIFY(makeActive(agent, {20, 40, 60, 75}));
         clock.advanceSeconds(TaskListView::kKeepPlaceSeconds);
         QVERIFY(test::readAfter(form, [&] { form.Timer1_Timer(); }));
         QVERIFY(rowVisible(*view, 75));
@@ -411,7 +415,7 @@ private slots:
     // The row found with the filter stays current and in view once the filter is off.
     void filterOffKeepsTheFoundRowInView() {
         TestAgent agent;
-        writeLongList(agent, 80, {});
+        QVERIFY(writeLongList(agent, 80, {}));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         QVERIFY(test::load(form));
