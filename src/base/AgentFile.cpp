@@ -337,10 +337,14 @@ QString realPathOf(int fd, const QString& path) {
 void openNative(const QString& path, Opened& opened) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. O_NOFOLLOW: a final link is
     // looked at before its target is opened. The type and the place are checked on the opened descriptor,
-    // so a file swapped between a check and the open cannot slip through.
+    // so a file swapped between a check and the open cannot slip through. A list opens thousands of
+    // descriptors: a plain file costs an open, an fstat and the close, and only a link is looked at further.
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
     QString opening = path;
     int fd = ::open(QFile::encodeName(path).constData(), kFlags);
+    // Opened without a link as its last step, the file lies in the folder the path names, wherever that
+    // folder really is; opened through a link, where it really is is checked once it is open.
+    bool throughLink = false;
     if (fd < 0 && errno == ELOOP) {
         opening = QFileInfo(path).canonicalFilePath();
         if (opening.isEmpty()) { // a link to nothing
@@ -353,6 +357,7 @@ void openNative(const QString& path, Opened& opened) {
             opened.errText = cannotRead(path, kLinkOutside);
             return;
         }
+        throughLink = true;
         fd = ::open(QFile::encodeName(opening).constData(), kFlags);
     }
     if (fd < 0) {
@@ -372,14 +377,13 @@ void openNative(const QString& path, Opened& opened) {
                                                  : QStringLiteral("it is not a regular file"));
         return;
     }
-    if (!isInsideFolderOf(realPathOf(fd, opening), path)) {
+    if (throughLink && !isInsideFolderOf(realPathOf(fd, opening), path)) {
         opened.status = AgentFileStatus::Unreadable;
         opened.errText = cannotRead(path, kLinkOutside);
         return;
     }
-    // A regular file never blocks on O_NONBLOCK, but some special ones (a kernel trace pipe) then answer
-    // "try again" instead of waiting: reads go back to the usual mode and the deadline guards them.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: a regular file reads the same with it. The few special ones that answer "try again"
+    // instead (a kernel trace pipe) are put back in the usual mode by their first read.
     opened.size = qint64(info.st_size);
     opened.file = std::move(file);
 }
@@ -410,10 +414,16 @@ qint64 NativeFile::readAt(qint64 offset, char* data, qint64 size, QString& error
             got = ::read(fd, data, wanted);
         if (got >= 0)
             return qint64(got);
-        if (errno != EINTR) {
-            error = qt_error_string(errno);
-            return -1;
-        }
+        const int failure = errno;
+        if (failure == EINTR)
+            continue;
+        // A special file that refuses a read without blocking ("try again", "busy": a kernel trace pipe)
+        // is asked again in the usual mode, which may wait; the caller's deadline guards that.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+            continue;
+        error = qt_error_string(failure);
+        return -1;
     }
 #endif
 }
@@ -532,8 +542,8 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
             bytes.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
         }
         QString error;
-        const qint64 got = opened.file->readAt(filled, bytes.data() + filled,
-                                               std::min<qint64>(bytes.size() - filled, kStep), error);
+        const qint64 asked = std::min<qint64>(bytes.size() - filled, kStep);
+        const qint64 got = opened.file->readAt(filled, bytes.data() + filled, asked, error);
         if (got < 0) {
             bytes.clear();
             opened.status = AgentFileStatus::Unreadable;
@@ -544,6 +554,11 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
             break;
         filled += got;
         ++progress;
+        // A read that stops short at the size the file had when it was opened has met the end: a regular
+        // file is not asked again only to answer 0. One that grew meanwhile filled the byte past that size
+        // and is read on.
+        if (got < asked && filled == opened.size)
+            break;
     }
     if (filled > maxBytes)
         return tooLarge();
