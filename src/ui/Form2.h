@@ -7,6 +7,8 @@ class QPlainTextEdit;
 
 namespace corvane {
 
+class LogBoxFeed;
+
 // "Policy Sync log": the lines a synchronisation adds to the synchroniser's log, one per line, the last in
 // view, then the run's summary. A plain viewer, not modal, sized by the technician. It keeps the last
 // kSyncLogLines lines, however much the synchroniser writes.
@@ -20,7 +22,7 @@ public:
     void clearLines();
     // Adds `lines` after the text, one per line, and scrolls to the last one.
     void appendLines(const QStringList& lines);
-    // The text, each line ended by a line break.
+    // The text, each line ended by a line break, lines still on their way into the box included.
     QString text() const;
 
 signals:
@@ -34,7 +36,7 @@ private:
     void Form_Resize();
 
     QPlainTextEdit* Text1 = nullptr;
-    QStringList m_lines; // what Text1 shows, at most kSyncLogLines lines
+    LogBoxFeed* m_feed = nullptr;
 };
 
 } // namespace corvane
