@@ -28,10 +28,10 @@ QString invokerDateKey(const QDate& date) {
 namespace {
 // The day's part of a log read from `device` in chunks: only that part is kept, however long the log is.
 bool readDayPart(QIODevice& device, const QString& dateKey, QStringList& lines) {
-    const QByteArray key = dateKey.toLatin1();
+    const TextFinder key(dateKey.toLatin1());
     bool found = false;
     return readLinesFrom(device, 0, [&](QByteArrayView line, bool) {
-               if (!found && line.contains(QByteArrayView(key)))
+               if (!found && key.isIn(line))
                    found = true;
                if (found)
                    lines.append(QString::fromLatin1(line));
