@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -253,9 +255,85 @@ struct Opened {
     qint64 size = 0;
 };
 
+// The names of the entries of one folder, as they really are, for a list that reads many of its files.
+struct FolderNames {
+    QString folder; // as the paths name it, without the final separator
+    QSet<QString> names;
+};
+
 #ifdef Q_OS_WIN
-void openNative(const QString& path, Opened& opened) {
+QString folderPart(const QString& path) {
+    return path.left(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 0));
+}
+#endif
+
+#ifdef Q_OS_WIN
+// Whether Windows takes `fileName` for a device (NUL, CON, COM1, ...), whatever its extension.
+bool isDeviceName(const QString& fileName) {
+    static const QStringList kDevices = {
+        QStringLiteral("CON"),  QStringLiteral("PRN"),  QStringLiteral("AUX"),  QStringLiteral("NUL"),
+        QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"), QStringLiteral("COM4"),
+        QStringLiteral("COM5"), QStringLiteral("COM6"), QStringLiteral("COM7"), QStringLiteral("COM8"),
+        QStringLiteral("COM9"), QStringLiteral("LPT1"), QStringLiteral("LPT2"), QStringLiteral("LPT3"),
+        QStringLiteral("LPT4"), QStringLiteral("LPT5"), QStringLiteral("LPT6"), QStringLiteral("LPT7"),
+        QStringLiteral("LPT8"), QStringLiteral("LPT9")};
+    const QString base = fileName.section(QLatin1Char('.'), 0, 0).trimmed();
+    return kDevices.contains(base, Qt::CaseInsensitive);
+}
+
+// The names in `folder`, or nothing when it holds more than `atMost` entries (a list of a few files in a
+// large folder opens them the long way) or cannot be listed.
+std::optional<FolderNames> listFolder(const QString& folder, qsizetype atMost) {
+    WIN32_FIND_DATAW entry{};
+    const std::wstring pattern = QDir::toNativeSeparators(folder + QStringLiteral("/*")).toStdWString();
+    HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    FolderNames listed;
+    listed.folder = folder;
+    bool fits = true;
+    do {
+        listed.names.insert(QString::fromWCharArray(entry.cFileName));
+        fits = listed.names.size() <= atMost;
+    } while (fits && FindNextFileW(find, &entry));
+    FindClose(find);
+    if (!fits)
+        return std::nullopt;
+    return listed;
+}
+
+// Opens a file whose name the folder's listing holds exactly: one CreateFile and one query of its size
+// and kind. Being in the listing, it is no device, no other file's alias and not another case of its name;
+// a link or anything else that is no plain file is left to the long way (false).
+bool openListed(const std::wstring& name, Opened& opened) {
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, so that its target is never opened here.
+    HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    auto file = std::make_shared<NativeFile>();
+    file->handle = handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    opened.size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    opened.file = std::move(file);
+    return true;
+}
+
+void openNative(const QString& path, Opened& opened, const FolderNames* listed = nullptr) {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    if (listed) {
+        const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        if (listed->folder == folderPart(path) && listed->names.contains(fileName) &&
+            !isDeviceName(fileName) && !fileName.endsWith(QLatin1Char('.')) &&
+            !fileName.endsWith(QLatin1Char(' ')) && openListed(name, opened))
+            return;
+    }
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
@@ -334,7 +412,7 @@ QString realPathOf(int fd, const QString& path) {
     return QFileInfo(path).canonicalFilePath();
 }
 
-void openNative(const QString& path, Opened& opened) {
+void openNative(const QString& path, Opened& opened, const FolderNames* = nullptr) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. O_NOFOLLOW: a final link is
     // looked at before its target is opened. The type and the place are checked on the opened descriptor,
     // so a file swapped between a check and the open cannot slip through. A list opens thousands of
@@ -524,8 +602,8 @@ namespace {
 // Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
 // readAgentFile. Runs on a helper thread.
 void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
-               std::atomic<qint64>& progress) {
-    openNative(path, opened);
+               std::atomic<qint64>& progress, const FolderNames* listed = nullptr) {
+    openNative(path, opened, listed);
     if (opened.status != AgentFileStatus::Read)
         return;
     const auto tooLarge = [&] {
@@ -609,6 +687,10 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
         std::atomic<qint64> progress{0};
         std::function<QString(int)> pathOf;
         AgentFileUse use;
+        // On Windows the folder of the files is listed once, by the first reader: a file whose name the
+        // listing holds exactly needs no look at its real name.
+        bool listing = false;
+        std::shared_ptr<const FolderNames> listed;
     };
     auto batch = std::make_shared<Batch>();
     batch->pathOf = pathOf;
@@ -617,6 +699,23 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
     const auto reader = [batch, total, maxBytes, deadlineMs](int generation) {
         return [batch, total, maxBytes, deadlineMs, generation] {
             std::unique_lock lock(batch->mutex);
+#ifdef Q_OS_WIN
+            if (!std::exchange(batch->listing, true) && batch->next < total) {
+                const int first = batch->next;
+                const QString folder = folderPart(batch->pathOf(first));
+                lock.unlock();
+                std::optional<FolderNames> names = listFolder(folder, 4 * qsizetype(total) + 64);
+                lock.lock();
+                if (batch->generation != generation) { // given up on while it listed: the first file was
+                    std::lock_guard hungLock(hungPaths().mutex); // named as not answering
+                    hungPaths().paths.erase(batch->pathOf(first));
+                    return;
+                }
+                if (names)
+                    batch->listed = std::make_shared<const FolderNames>(std::move(*names));
+            }
+#endif
+            const std::shared_ptr<const FolderNames> listed = batch->listed;
             while (batch->generation == generation && batch->next < total) {
                 const int index = batch->next;
                 lock.unlock();
@@ -629,7 +728,7 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
                     opened.status = AgentFileStatus::Unreadable;
                     opened.errText = cannotRead(path, noAnswer(deadlineMs));
                 } else {
-                    readWhole(path, maxBytes, opened, bytes, batch->progress);
+                    readWhole(path, maxBytes, opened, bytes, batch->progress, listed.get());
                 }
                 lock.lock();
                 if (batch->generation != generation) { // given up on while it read
