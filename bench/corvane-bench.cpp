@@ -6,14 +6,14 @@
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
 #include "base/SqliteConnection.h"
+#include "session/AgentSession.h"
+#include "session/MessagePresenter.h"
 #include "sync/PolicySyncRun.h"
 #include "sync/SyncLog.h"
 #include "tasklist/Feedback.h"
 #include "tasklist/TaskListLoader.h"
-#include "session/AgentSession.h"
 #include "ui/Form1.h"
 #include "ui/LogBox.h"
-#include "session/MessagePresenter.h"
 #include "ui/TaskListModel.h"
 
 #include <QApplication>
@@ -53,11 +53,16 @@ public:
 // Median wall time of `runs` calls, in milliseconds.
 double medianMs(int runs, const std::function<void()>& work) {
     std::vector<double> times;
+    static const bool cpu = qEnvironmentVariableIsSet("BENCH_CPU_TIME");
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
+        timespec cpu0{}, cpu1{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
         timer.start();
         work();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+        times.push_back(cpu ? (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6
+                            : double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -346,6 +351,30 @@ void benchEventLoop(const QString& base) {
         const double refresh = longestBlockMs([&] { form.BtnRefresh_Click(); }, 3000);
         row(QStringLiteral("event loop blocked, refresh of 10,000 tasks"), refresh, 0);
     }
+    {
+        // 50,000 tasks the scheduled-task file alone knows (no descriptors): the read is short, and the
+        // longest stall is handing the rows to the list, its sort and its filter.
+        fake::AgentTree tree(base + QStringLiteral("/handover"));
+        QString error;
+        fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error);
+        QFile file(tree.paths().scheduledTasks());
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write("<tasks>\n");
+        for (int i = 0; i < kMaxListedTasks; ++i)
+            file.write("<task taskid=\"N" + QByteArray::number(i) +
+                       "\" state=\"pending\" time=\"1700000000\"/>\n");
+        file.write("</tasks>\n");
+        file.close();
+        Form1 form(tree.paths(), messages);
+        form.show();
+        bool read = false;
+        QObject::connect(&form, &Form1::taskListRead, &form, [&] { read = true; });
+        const double handOver = longestBlockMs([&] { form.Form_Load(); }, 30000, [&] { return read; });
+        row(QStringLiteral("event loop blocked, hand-over of %1 rows to the list (%2 shown)")
+                .arg(kMaxListedTasks)
+                .arg(form.taskListModel()->rowCount()),
+            handOver, 0);
+    }
 
     // A sync over a 100 MB synchroniser log, with the stand-in writing its lines.
     fake::AgentTree syncTree(base + QStringLiteral("/sync"));
@@ -480,6 +509,102 @@ void benchSyncFlood(const QString& base) {
         figures[0].toDouble(), figures[1].toDouble());
     row(QStringLiteral("window peak memory, 2 MB/s synchroniser for 40 s"), figures[2].toDouble(),
         figures[3].toDouble(), QStringLiteral("MB"));
+}
+
+// Runs in a process of its own (so that its memory is the window's): the window following an invoker log
+// to which the agent adds 1 MB at a time, 100 times. Prints the median and the longest stall of the event
+// loop at the tick that takes a burst, and the resident memory after 10 and after 100 bursts.
+int burstChild(const QString& base) {
+    SilentMessages messages;
+    fake::AgentTree tree(base + QStringLiteral("/burst"));
+    QString error;
+    fake::writeDemoAgent(tree.root(), QDateTime::currentDateTime(), error);
+    Form1 form(tree.paths(), messages);
+    form.show();
+    bool read = false;
+    QObject::connect(&form, &Form1::taskListRead, &form, [&] { read = true; });
+    longestBlockMs([&] { form.Form_Load(); }, 10000, [&] { return read; });
+    QFile log(tree.paths().invokerLog());
+    log.open(QIODevice::Append);
+    // Lines of a busy agent, about 110 bytes each; one in fifty a failure, one in fifty a warning.
+    QByteArray burst;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; burst.size() < 1000 * 1000; ++i) {
+        const QString text =
+            i % 50 == 0
+                ? QStringLiteral("policy.client.invoker: task CORE01_%1 failed, return code 1603").arg(i)
+            : i % 50 == 25 ? QStringLiteral("policy.client.invoker: warning: task CORE01_%1 retries").arg(i)
+                           : QStringLiteral("policy.client.invoker: task CORE01_%1 downloading "
+                                            "http://core01/packages/app%1/setup.msi, part %2")
+                                 .arg(i)
+                                 .arg(i % 7);
+        burst += fake::stampedLine(now, text);
+    }
+    std::vector<double> stalls;
+    double after10Mb = 0;
+    for (int i = 1; i <= 100; ++i) {
+        log.write(burst);
+        log.flush();
+        stalls.push_back(longestBlockMs([&] { form.Timer1_Timer(); }, 150));
+        if (i == 10)
+            after10Mb = double(residentKb()) / 1024;
+    }
+    const double after100Mb = double(residentKb()) / 1024;
+    std::sort(stalls.begin(), stalls.end());
+    out << stalls[stalls.size() / 2] << ' ' << stalls.back() << ' ' << after10Mb << ' ' << after100Mb
+        << Qt::endl;
+    return 0;
+}
+
+void benchLogBursts(const QString& base) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("burst-child"), base});
+    child.waitForFinished(600000);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() != 4)
+        return;
+    row(QStringLiteral("event loop blocked, 1 MB burst to the invoker log (median of 100)"),
+        figures[0].toDouble(), 0);
+    row(QStringLiteral("event loop blocked, 1 MB burst to the invoker log (longest of 100)"),
+        figures[1].toDouble(), 0);
+    row(QStringLiteral("window memory after 100 bursts of 1 MB, beside after 10"), figures[3].toDouble(),
+        figures[2].toDouble(), QStringLiteral("MB"));
+}
+
+// `corvanectl list --json` on 5,000 tasks, beside the same query by `sqlite3` and `cat` of the same files
+// (the scheduled-task file and every descriptor), each a process of its own.
+void benchListCommand(const QString& base) {
+    fake::AgentTree tree(base + QStringLiteral("/ctl"));
+    writeAgent(tree, 5000);
+    QStringList files{tree.paths().scheduledTasks()};
+    {
+        SqliteConnection db(tree.paths().database());
+        QList<QStringList> rows;
+        QString error;
+        db.run(kLoadOperationsQuery, rows, error);
+        for (const QStringList& r : rows)
+            files << tree.paths().descriptor(r.value(0));
+    }
+    const auto run = [](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(program, arguments);
+        process.waitForFinished(-1);
+    };
+    const QString ctl = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/corvanectl");
+    const double baseline = medianMs(9, [&] {
+        run(QStringLiteral("sqlite3"),
+            {QStringLiteral("-readonly"), tree.paths().database(), kLoadOperationsQuery});
+        run(QStringLiteral("cat"), files);
+    });
+    const double list = medianMs(9, [&] {
+        run(ctl,
+            {QStringLiteral("--agent-root"), tree.root(), QStringLiteral("list"), QStringLiteral("--json")});
+    });
+    row(QStringLiteral("corvanectl list --json, 5,000 tasks (baseline: sqlite3 and cat)"), list, baseline);
 }
 
 // Peak memory of the window's process showing a 500 MB invoker log.
@@ -632,6 +757,20 @@ int main(int argc, char* argv[]) {
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("flood-child"))
         return floodChild(args.value(2));
+    if (args.value(1) == QLatin1String("write-agent")) { // an agent tree to measure by hand (strace, perf)
+        fake::AgentTree tree(args.value(2));
+        writeAgent(tree, args.value(3).toInt());
+        return 0;
+    }
+    if (args.value(1) == QLatin1String("load-agent")) { // reads the list of a tree again and again (perf)
+        NoFeedback feedback;
+        const fake::AgentTree tree(args.value(2));
+        for (int i = 0; i < args.value(3).toInt(); ++i)
+            loadTaskList(tree.paths(), feedback);
+        return 0;
+    }
+    if (args.value(1) == QLatin1String("burst-child"))
+        return burstChild(args.value(2));
     if (args.value(1) == QLatin1String("schedule-child"))
         return scheduleChild(args.value(2), args.value(3) == QLatin1String("known"));
     QTemporaryDir dir;
@@ -653,6 +792,10 @@ int main(int argc, char* argv[]) {
             benchRefresh(base);
         benchEventLoop(base);
     }
+    if (all || args.contains(QStringLiteral("ctl")))
+        benchListCommand(base);
+    if (all || args.contains(QStringLiteral("bursts")))
+        benchLogBursts(base);
     if (all || args.contains(QStringLiteral("memory")))
         benchWindowMemory(base);
     if (args.contains(QStringLiteral("locked")))

@@ -218,6 +218,17 @@ private slots:
         QCOMPARE(readWhole(dir.filePath(QStringLiteral("dangling")), 10, content, error),
                  AgentFileStatus::Missing);
 #endif
+#ifdef Q_OS_LINUX
+        // A file holding more than its size says, as one that grew after it was opened: read to its end,
+        // and still refused past the bound.
+        const QString grown = QStringLiteral("/proc/self/status");
+        QCOMPARE(QFileInfo(grown).size(), 0);
+        QCOMPARE(readWhole(grown, 1024 * 1024, content, error), AgentFileStatus::Read);
+        QVERIFY2(content.startsWith("Name:") && content.endsWith('\n'), content.constData());
+        QCOMPARE(readWhole(grown, 16, content, error), AgentFileStatus::Unreadable);
+        QVERIFY(content.isEmpty());
+        QVERIFY2(error.contains(QLatin1String("more than 16 bytes")), qPrintable(error));
+#endif
     }
 
     // Something other than a regular file at a path the list reads: `corvanectl list` and `log` finish at

@@ -17,6 +17,7 @@
 #include "ui/Form2.h"
 #include "ui/HistoryDialog.h"
 #include "ui/InvokerLogBox.h"
+#include "ui/LogBox.h"
 #include "ui/NoticePanel.h"
 #include "ui/SyncStatusPanel.h"
 #include "ui/TaskDetailsDialog.h"
@@ -629,6 +630,47 @@ private slots:
         form.Timer1_Timer();
         QCOMPARE(box->toPlainText(), QStringLiteral("Can't find log file: ") +
                                          QDir::toNativeSeparators(agent.paths().invokerLog()));
+    }
+
+    // A burst of thousands of lines goes into the box over several turns of the event loop: an update that
+    // comes meanwhile (an unfinished line finished, a log replaced) still leaves what one read would show,
+    // the end in view and the failures coloured.
+    void burstGoesInBySlices() {
+        InvokerLogBox box;
+        box.setMaximumBlockCount(kLogBoxLines);
+        box.resize(600, 200);
+        box.show();
+        InvokerLogUpdate update;
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.lines = QStringList{QStringLiteral("first")};
+        box.showUpdate(update, QStringLiteral("unused"));
+        update.kind = InvokerLogUpdate::Kind::Appended;
+        update.lines.clear();
+        for (int i = 0; i < 3 * LogBoxFeed::kSliceLines; ++i)
+            update.lines << QStringLiteral("line %1").arg(i);
+        update.lines.last() = QStringLiteral("unfini");
+        box.showUpdate(update, QStringLiteral("unused"));
+        QVERIFY(box.document()->blockCount() < 3 * LogBoxFeed::kSliceLines); // the rest still to come
+        update.dropLastShown = true;
+        update.lines = QStringList{QStringLiteral("unfinished, then failed"), QStringLiteral("last")};
+        box.showUpdate(update, QStringLiteral("unused"));
+        QTRY_VERIFY(box.toPlainText().endsWith(QLatin1String("\nline 2998\nunfinished, then failed\nlast")));
+        QCOMPARE(box.document()->blockCount(), 2 + 3 * LogBoxFeed::kSliceLines + 1);
+        QVERIFY(box.toPlainText().startsWith(QLatin1String("\nfirst\nline 0\n")));
+        QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
+        const QTextBlock failed = box.document()->lastBlock().previous();
+        QCOMPARE(failed.layout()->formats().size(), 1);
+        QVERIFY(box.document()->lastBlock().layout()->formats().isEmpty());
+
+        update.lines.clear();
+        for (int i = 0; i < kLogBoxLines + 5; ++i)
+            update.lines << QStringLiteral("more %1").arg(i);
+        box.showUpdate(update, QStringLiteral("unused"));
+        update.kind = InvokerLogUpdate::Kind::Replaced;
+        update.lines = QStringList{QStringLiteral("a new log")};
+        box.showUpdate(update, QStringLiteral("unused"));
+        QTest::qWait(50);
+        QCOMPARE(box.toPlainText(), QStringLiteral("\na new log"));
     }
 
     void exitCodesAndColours_data() {

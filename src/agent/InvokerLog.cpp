@@ -40,14 +40,15 @@ bool stampedAnotherDay(QByteArrayView line, const QByteArray& key) {
 // The day's part of a log read from `device` in chunks: only that part is kept, however long the log is.
 // `toDayEnd`: the part ends where a later day begins, else at the end of the log.
 bool readDayPart(QIODevice& device, const QString& dateKey, bool toDayEnd, QStringList& lines) {
-    const QByteArray key = dateKey.toLatin1();
+    const QByteArray keyBytes = dateKey.toLatin1();
+    const TextFinder key(keyBytes);
     bool found = false;
     bool ended = false;
     return readLinesFrom(device, 0, [&](QByteArrayView line, bool) {
-               if (!found && line.contains(QByteArrayView(key)))
+               if (!found && key.isIn(line))
                    found = true;
                else if (found && toDayEnd && !ended)
-                   ended = stampedAnotherDay(line, key);
+                   ended = stampedAnotherDay(line, keyBytes);
                if (found && !ended)
                    lines.append(QString::fromLatin1(line));
            }) >= 0;

@@ -89,13 +89,13 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
         --m_partLines; // it comes again, finished or longer
 
     // Only the last lines can be shown, so only they are kept.
-    QList<QByteArray> kept;
+    LastLines kept(m_boxLines);
     qint64 newLines = 0;
     bool found = m_found;
     bool sawUnfinished = false;
     bool unfinishedShown = false;
     bool foundBeforeUnfinished = m_found;
-    const QByteArray key = dateKey.toLatin1();
+    const TextFinder key(dateKey.toLatin1());
     const qint64 consumed = opened != AgentFileStatus::Read
                                 ? -1
                                 : readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
@@ -103,15 +103,13 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
                                           sawUnfinished = true;
                                           foundBeforeUnfinished = found;
                                       }
-                                      if (!found && line.contains(QByteArrayView(key)))
+                                      if (!found && key.isIn(line))
                                           found = true;
                                       if (!found)
                                           return;
                                       ++newLines;
                                       unfinishedShown = !complete;
-                                      kept.append(line.toByteArray());
-                                      if (kept.size() > m_boxLines)
-                                          kept.removeFirst();
+                                      kept.add(line);
                                   });
     if (consumed < 0) {
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
@@ -131,8 +129,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     m_partLines += newLines;
 
     update.partLines = m_partLines;
-    for (const QByteArray& line : std::as_const(kept))
-        update.lines.append(QString::fromLatin1(line));
+    update.lines = kept.latin1Lines();
     // The box holds the leading break and the lines while they fit, else its last lines only.
     const bool overflows = m_partLines + 1 > m_boxLines;
     if (fromStart || newLines >= m_boxLines) {

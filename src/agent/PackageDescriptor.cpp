@@ -4,7 +4,6 @@
 #include "base/TextLines.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 namespace corvane {
@@ -176,12 +175,20 @@ void descriptorTaskNames(const QString& descriptorFolder, const QStringList& ope
 }
 
 bool isPlainFileName(const QString& name) {
+    // Asked twice for each of thousands of descriptors at every refresh: a walk over the characters.
+    bool dotsOnly = !name.isEmpty();
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() == 0)
+            return false;
+        dotsOnly = dotsOnly && c == QLatin1Char('.');
+    }
+    if (dotsOnly)
+        return false;
 #ifdef Q_OS_WIN
-    static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$|[. ]$"));
-#else
-    static const QRegularExpression kNotPlain(QStringLiteral("[/\\\\:\\x{0}]|^\\.+$"));
+    if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        return false;
 #endif
-    return !name.contains(kNotPlain);
+    return true;
 }
 
 } // namespace corvane

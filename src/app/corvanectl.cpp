@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <algorithm>
 #include <csignal>
 #endif
 
@@ -74,21 +75,49 @@ private:
     bool m_verbose;
 };
 
-QJsonObject rowObject(const TaskRow& row) {
-    return QJsonObject{
-        {QStringLiteral("key"), row.key},
-        {QStringLiteral("record"), row.record},
-        {QStringLiteral("application"), row.application},
-        {QStringLiteral("database"), row.database},
-        {QStringLiteral("sdclient"), row.sdclient},
-        {QStringLiteral("install"), row.install},
-        {QStringLiteral("reschedule"), row.reschedule},
-        {QStringLiteral("rescheduleDate"), row.rescheduleDate},
-        {QStringLiteral("kind"), kindLetter(row)},
-        {QStringLiteral("icon"), iconName(row.icon)},
-        {QStringLiteral("colour"), colourName(row.colour)},
-        {QStringLiteral("tag"), tagName(row.tag)},
-    };
+// A JSON string as QJsonDocument writes it. A list prints thousands of rows: a text of plain ASCII is
+// written as it is, and only one with anything to escape goes through QJsonDocument.
+void appendJsonString(QString& json, const QString& text) {
+    const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"') && c != QLatin1Char('\\');
+    });
+    if (plain) {
+        json += QLatin1Char('"') + text + QLatin1Char('"');
+        return;
+    }
+    const QByteArray escaped = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    json += QString::fromUtf8(escaped.sliced(1, escaped.size() - 2)); // without the array's brackets
+}
+
+// The rows as QJsonDocument writes an array of one object per row, indented, its keys in order.
+QString rowsJson(const QList<TaskRow>& rows) {
+    QString json = QStringLiteral("[\n");
+    json.reserve(rows.size() * 512);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const TaskRow& row = rows.at(i);
+        const std::pair<QLatin1StringView, QString> fields[] = {
+            {QLatin1StringView("application"), row.application},
+            {QLatin1StringView("colour"), colourName(row.colour)},
+            {QLatin1StringView("database"), row.database},
+            {QLatin1StringView("icon"), iconName(row.icon)},
+            {QLatin1StringView("install"), row.install},
+            {QLatin1StringView("key"), row.key},
+            {QLatin1StringView("kind"), kindLetter(row)},
+            {QLatin1StringView("record"), row.record},
+            {QLatin1StringView("reschedule"), row.reschedule},
+            {QLatin1StringView("rescheduleDate"), row.rescheduleDate},
+            {QLatin1StringView("sdclient"), row.sdclient},
+            {QLatin1StringView("tag"), tagName(row.tag)},
+        };
+        json += QLatin1StringView("    {\n");
+        for (const auto& [key, value] : fields) {
+            json += QLatin1StringView("        \"") + key + QLatin1StringView("\": ");
+            appendJsonString(json, value);
+            json += key == QLatin1StringView("tag") ? QLatin1StringView("\n") : QLatin1StringView(",\n");
+        }
+        json += i + 1 < rows.size() ? QLatin1StringView("    },\n") : QLatin1StringView("    }\n");
+    }
+    return json + QLatin1StringView("]\n");
 }
 
 // The rows as an aligned table: the task id, the list's six captioned columns, then icon and colour.
@@ -143,10 +172,7 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
 #endif
         out << taskListCsv(snapshot.rows);
     } else if (format == ListFormat::Json) {
-        QJsonArray array;
-        for (const TaskRow& row : snapshot.rows)
-            array.append(rowObject(row));
-        out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        out << rowsJson(snapshot.rows);
     } else {
         printTable(out, snapshot.rows);
     }

@@ -15,7 +15,8 @@ using namespace corvane;
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    // The per-user store of organisation and application "Corvane": the one the window's settings are kept in.
+    // The per-user store of organisation and application "Corvane": the one the window's settings are kept
+    // in.
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -253,9 +255,85 @@ struct Opened {
     qint64 size = 0;
 };
 
+// The names of the entries of one folder, as they really are, for a list that reads many of its files.
+struct FolderNames {
+    QString folder; // as the paths name it, without the final separator
+    QSet<QString> names;
+};
+
 #ifdef Q_OS_WIN
-void openNative(const QString& path, Opened& opened) {
+QString folderPart(const QString& path) {
+    return path.left(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 0));
+}
+#endif
+
+#ifdef Q_OS_WIN
+// Whether Windows takes `fileName` for a device (NUL, CON, COM1, ...), whatever its extension.
+bool isDeviceName(const QString& fileName) {
+    static const QStringList kDevices = {
+        QStringLiteral("CON"),  QStringLiteral("PRN"),  QStringLiteral("AUX"),  QStringLiteral("NUL"),
+        QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"), QStringLiteral("COM4"),
+        QStringLiteral("COM5"), QStringLiteral("COM6"), QStringLiteral("COM7"), QStringLiteral("COM8"),
+        QStringLiteral("COM9"), QStringLiteral("LPT1"), QStringLiteral("LPT2"), QStringLiteral("LPT3"),
+        QStringLiteral("LPT4"), QStringLiteral("LPT5"), QStringLiteral("LPT6"), QStringLiteral("LPT7"),
+        QStringLiteral("LPT8"), QStringLiteral("LPT9")};
+    const QString base = fileName.section(QLatin1Char('.'), 0, 0).trimmed();
+    return kDevices.contains(base, Qt::CaseInsensitive);
+}
+
+// The names in `folder`, or nothing when it holds more than `atMost` entries (a list of a few files in a
+// large folder opens them the long way) or cannot be listed.
+std::optional<FolderNames> listFolder(const QString& folder, qsizetype atMost) {
+    WIN32_FIND_DATAW entry{};
+    const std::wstring pattern = QDir::toNativeSeparators(folder + QStringLiteral("/*")).toStdWString();
+    HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    FolderNames listed;
+    listed.folder = folder;
+    bool fits = true;
+    do {
+        listed.names.insert(QString::fromWCharArray(entry.cFileName));
+        fits = listed.names.size() <= atMost;
+    } while (fits && FindNextFileW(find, &entry));
+    FindClose(find);
+    if (!fits)
+        return std::nullopt;
+    return listed;
+}
+
+// Opens a file whose name the folder's listing holds exactly: one CreateFile and one query of its size
+// and kind. Being in the listing, it is no device, no other file's alias and not another case of its name;
+// a link or anything else that is no plain file is left to the long way (false).
+bool openListed(const std::wstring& name, Opened& opened) {
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, so that its target is never opened here.
+    HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    auto file = std::make_shared<NativeFile>();
+    file->handle = handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    opened.size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    opened.file = std::move(file);
+    return true;
+}
+
+void openNative(const QString& path, Opened& opened, const FolderNames* listed = nullptr) {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    if (listed) {
+        const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        if (listed->folder == folderPart(path) && listed->names.contains(fileName) &&
+            !isDeviceName(fileName) && !fileName.endsWith(QLatin1Char('.')) &&
+            !fileName.endsWith(QLatin1Char(' ')) && openListed(name, opened))
+            return;
+    }
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
@@ -334,13 +412,17 @@ QString realPathOf(int fd, const QString& path) {
     return QFileInfo(path).canonicalFilePath();
 }
 
-void openNative(const QString& path, Opened& opened) {
+void openNative(const QString& path, Opened& opened, const FolderNames* = nullptr) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. O_NOFOLLOW: a final link is
     // looked at before its target is opened. The type and the place are checked on the opened descriptor,
-    // so a file swapped between a check and the open cannot slip through.
+    // so a file swapped between a check and the open cannot slip through. A list opens thousands of
+    // descriptors: a plain file costs an open, an fstat and the close, and only a link is looked at further.
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
     QString opening = path;
     int fd = ::open(QFile::encodeName(path).constData(), kFlags);
+    // Opened without a link as its last step, the file lies in the folder the path names, wherever that
+    // folder really is; opened through a link, where it really is is checked once it is open.
+    bool throughLink = false;
     if (fd < 0 && errno == ELOOP) {
         opening = QFileInfo(path).canonicalFilePath();
         if (opening.isEmpty()) { // a link to nothing
@@ -353,6 +435,7 @@ void openNative(const QString& path, Opened& opened) {
             opened.error = cannotRead(path, kLinkOutside);
             return;
         }
+        throughLink = true;
         fd = ::open(QFile::encodeName(opening).constData(), kFlags);
     }
     if (fd < 0) {
@@ -372,14 +455,13 @@ void openNative(const QString& path, Opened& opened) {
                                                : QStringLiteral("it is not a regular file"));
         return;
     }
-    if (!isInsideFolderOf(realPathOf(fd, opening), path)) {
+    if (throughLink && !isInsideFolderOf(realPathOf(fd, opening), path)) {
         opened.status = AgentFileStatus::Unreadable;
         opened.error = cannotRead(path, kLinkOutside);
         return;
     }
-    // A regular file never blocks on O_NONBLOCK, but some special ones (a kernel trace pipe) then answer
-    // "try again" instead of waiting: reads go back to the usual mode and the deadline guards them.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: a regular file reads the same with it. The few special ones that answer "try again"
+    // instead (a kernel trace pipe) are put back in the usual mode by their first read.
     opened.size = qint64(info.st_size);
     opened.file = std::move(file);
 }
@@ -410,10 +492,16 @@ qint64 NativeFile::readAt(qint64 offset, char* data, qint64 size, QString& error
             got = ::read(fd, data, wanted);
         if (got >= 0)
             return qint64(got);
-        if (errno != EINTR) {
-            error = qt_error_string(errno);
-            return -1;
-        }
+        const int failure = errno;
+        if (failure == EINTR)
+            continue;
+        // A special file that refuses a read without blocking ("try again", "busy": a kernel trace pipe)
+        // is asked again in the usual mode, which may wait; the caller's deadline guards that.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+            continue;
+        error = qt_error_string(failure);
+        return -1;
     }
 #endif
 }
@@ -439,11 +527,12 @@ bool AgentFile::seek(qint64 pos) {
 }
 
 qint64 AgentFile::readData(char* data, qint64 maxSize) {
-    // Each call to the helper reads what was asked, at least a small chunk (the XML reader asks for a few
-    // kilobytes at a time) and at most a large one, so memory stays at one chunk and a fingerprint of a few
-    // kilobytes reads no more than that.
-    constexpr qint64 kMinReadAhead = 64 * 1024;
-    constexpr qint64 kMaxReadAhead = 1024 * 1024;
+    // Each call to the helper reads what was asked and at most a large chunk, so memory stays at one chunk.
+    // A read right after the last one (the XML reader asks for a few kilobytes at a time) reads ahead four
+    // times what the last one did; a read elsewhere (a fingerprint of a few kilobytes) reads no more than
+    // a small chunk. A log read a few megabytes at a time takes one call per chunk, into the same buffer.
+    constexpr qint64 kMinReadAhead = 4 * 1024;
+    constexpr qint64 kMaxReadAhead = 4 * 1024 * 1024;
     if (!m_native)
         return -1;
     qint64 copied = 0;
@@ -456,7 +545,11 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
                 qint64 got = 0;
             };
             auto chunk = std::make_shared<Chunk>();
-            const qint64 wanted = std::clamp(maxSize - copied, kMinReadAhead, kMaxReadAhead);
+            const bool following = !m_ahead.isEmpty() && m_offset == m_aheadStart + m_ahead.size();
+            const qint64 ahead =
+                following ? std::min<qint64>(m_ahead.size() * 4, kMaxReadAhead) : kMinReadAhead;
+            const qint64 wanted = std::clamp(maxSize - copied, ahead, kMaxReadAhead);
+            chunk->bytes = std::move(m_ahead); // its memory is used again
             chunk->bytes.resize(qsizetype(wanted));
             const qint64 offset = m_offset;
             const bool answered = callWithDeadline(
@@ -510,8 +603,8 @@ namespace {
 // Opens and reads the whole of `path` into `opened` and `bytes`, raising `progress` at every step; see
 // readAgentFiles. Runs on a helper thread.
 void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray& bytes,
-               std::atomic<qint64>& progress) {
-    openNative(path, opened);
+               std::atomic<qint64>& progress, const FolderNames* listed = nullptr) {
+    openNative(path, opened, listed);
     if (opened.status != AgentFileStatus::Read)
         return;
     const auto tooLarge = [&] {
@@ -533,8 +626,8 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
             bytes.resize(qsizetype(std::min(filled + kStep, maxBytes + 1)));
         }
         QString error;
-        const qint64 got = opened.file->readAt(filled, bytes.data() + filled,
-                                               std::min<qint64>(bytes.size() - filled, kStep), error);
+        const qint64 asked = std::min<qint64>(bytes.size() - filled, kStep);
+        const qint64 got = opened.file->readAt(filled, bytes.data() + filled, asked, error);
         if (got < 0) {
             bytes.clear();
             opened.status = AgentFileStatus::Unreadable;
@@ -545,6 +638,11 @@ void readWhole(const QString& path, qint64 maxBytes, Opened& opened, QByteArray&
             break;
         filled += got;
         ++progress;
+        // A read that stops short at the size the file had when it was opened has met the end: a regular
+        // file is not asked again only to answer 0. One that grew meanwhile filled the byte past that size
+        // and is read on.
+        if (got < asked && filled == opened.size)
+            break;
     }
     if (filled > maxBytes)
         return tooLarge();
@@ -566,6 +664,10 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
         std::atomic<qint64> progress{0};
         std::function<QString(int)> pathOf;
         AgentFileUse use;
+        // On Windows the folder of the files is listed once, by the first reader: a file whose name the
+        // listing holds exactly needs no look at its real name.
+        bool listing = false;
+        std::shared_ptr<const FolderNames> listed;
     };
     auto batch = std::make_shared<Batch>();
     batch->pathOf = pathOf;
@@ -574,6 +676,23 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
     const auto reader = [batch, total, maxBytes, deadlineMs](int generation) {
         return [batch, total, maxBytes, deadlineMs, generation] {
             std::unique_lock lock(batch->mutex);
+#ifdef Q_OS_WIN
+            if (!std::exchange(batch->listing, true) && batch->next < total) {
+                const int first = batch->next;
+                const QString folder = folderPart(batch->pathOf(first));
+                lock.unlock();
+                std::optional<FolderNames> names = listFolder(folder, 4 * qsizetype(total) + 64);
+                lock.lock();
+                if (batch->generation != generation) { // given up on while it listed: the first file was
+                    std::lock_guard hungLock(hungPaths().mutex); // named as not answering
+                    hungPaths().paths.erase(batch->pathOf(first));
+                    return;
+                }
+                if (names)
+                    batch->listed = std::make_shared<const FolderNames>(std::move(*names));
+            }
+#endif
+            const std::shared_ptr<const FolderNames> listed = batch->listed;
             while (batch->generation == generation && batch->next < total) {
                 const int index = batch->next;
                 lock.unlock();
@@ -586,7 +705,7 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
                     opened.status = AgentFileStatus::Unreadable;
                     opened.error = cannotRead(path, noAnswer(deadlineMs));
                 } else {
-                    readWhole(path, maxBytes, opened, bytes, batch->progress);
+                    readWhole(path, maxBytes, opened, bytes, batch->progress, listed.get());
                 }
                 lock.lock();
                 if (batch->generation != generation) { // given up on while it read

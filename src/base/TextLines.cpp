@@ -101,4 +101,32 @@ QString visibleText(const QString& text, QStringView kept) {
     return shown;
 }
 
+void LastLines::add(QByteArrayView line) {
+    m_bytes.append(line);
+    m_ends.append(m_bytes.size());
+    if (size() <= m_count)
+        return;
+    ++m_first;
+    // The lines that went are cut off once they hold as many bytes as those kept, so each byte is moved
+    // at most once on average.
+    const qsizetype gone = m_ends.at(m_first - 1);
+    if (gone < m_bytes.size() - gone)
+        return;
+    m_bytes.remove(0, gone);
+    m_ends.remove(0, m_first);
+    for (qsizetype& end : m_ends)
+        end -= gone;
+    m_first = 0;
+}
+
+QStringList LastLines::latin1Lines() const {
+    QStringList lines;
+    lines.reserve(size());
+    for (qsizetype i = m_first; i < m_ends.size(); ++i) {
+        const qsizetype start = i > 0 ? m_ends.at(i - 1) : 0;
+        lines.append(QString::fromLatin1(QByteArrayView(m_bytes).sliced(start, m_ends.at(i) - start)));
+    }
+    return lines;
+}
+
 } // namespace corvane

@@ -3,6 +3,8 @@
 #include "base/AgentFile.h"
 #include "base/TextLines.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 bool SyncTally::isStamped(QByteArrayView line) {
@@ -27,6 +29,17 @@ QString syncSummary(const SyncTally& tally, bool joined) {
         QStringLiteral("Synchronized: %1 (%2 xml downloaded)").arg(tally.policyCount).arg(tally.xmlCount);
     return joined ? summary + QStringLiteral(", joined a run in progress") : summary;
 }
+
+namespace {
+// SyncTally::add for a stamped line still in bytes (one character per byte), but for the last stamped line,
+// which the caller keeps: a first pass over a long log counts a million lines.
+void countStamped(SyncTally& tally, QByteArrayView line) {
+    if (holdsText(line, "Download information for"))
+        ++tally.policyCount;
+    if (holdsText(line, "The remote operation file") && holdsText(line, "was downloaded"))
+        ++tally.xmlCount;
+}
+} // namespace
 
 SyncLogFollower::SyncLogFollower(const QString& path)
     : m_path(path) {
@@ -65,28 +78,38 @@ SyncPass SyncLogFollower::pass(bool final) {
 
     SyncTally current;
     bool unfinished = false;
+    // The lines stay bytes until the pass ends, and only the last ones shown become text.
+    LastLines shown(kSyncLogLines);
+    qint64 stampedLines = 0;
+    QByteArray lastStamped;
+    const auto settleLastStamped = [&] {
+        if (stampedLines > 0)
+            m_complete.lastStamped = QString::fromLatin1(lastStamped);
+    };
     const qint64 consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView bytes, bool complete) {
         const bool stamped = SyncTally::isStamped(bytes);
         if (complete || final) {
             if (!stamped)
                 return;
-            const QString line = QString::fromLatin1(bytes);
-            m_complete.add(line);
-            pass.lines.append(line);
-            if (pass.lines.size() > kSyncLogLines) {
-                pass.lines.removeFirst();
-                ++pass.linesLeftOut;
-            }
+            countStamped(m_complete, bytes);
+            lastStamped.resize(bytes.size());
+            std::copy(bytes.begin(), bytes.end(), lastStamped.begin());
+            shown.add(bytes);
+            ++stampedLines;
             return;
         }
         // Counted for this pass only: it is read again, longer, next time.
         unfinished = true;
+        settleLastStamped();
         current = m_complete;
         if (stamped) {
             pass.unfinishedLine = QString::fromLatin1(bytes);
             current.add(*pass.unfinishedLine);
         }
     });
+    settleLastStamped();
+    pass.lines = shown.latin1Lines();
+    pass.linesLeftOut = stampedLines - pass.lines.size();
     if (consumed < 0) { // not readable just now: the next pass tries again from the same point
         pass.lines.clear();
         pass.linesLeftOut = 0;

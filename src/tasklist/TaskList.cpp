@@ -55,10 +55,23 @@ QString TaskRow::columnText(int column) const {
     }
 }
 
+namespace {
+// The text of field `index` of a record split in place, as TaskRecord::field gives it.
+QString fieldText(const QList<QStringView>& fields, int index) {
+    if (index >= fields.size())
+        return QString();
+    const QStringView stored = fields.at(index);
+    return stored.contains(TaskRecord::kEscape) ? TaskRecord::unescaped(stored.toString())
+                                                : stored.toString();
+}
+} // namespace
+
 TaskRow buildTaskRow(const QString& taskId, const QString& record,
                      const std::optional<QString>& descriptorAnswer) {
     using namespace TaskRecord;
-    const QStringList fields = split(record);
+    // Split in place: a refresh builds thousands of rows, and a copy of every field would cost each its
+    // own allocation.
+    const QList<QStringView> fields = QStringView(record).split(QLatin1Char(';'));
     TaskRow row;
     row.key = QLatin1Char('k') + taskId;
     row.record = record;
@@ -84,11 +97,11 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
         row.otherKind = letter;
     }
 
-    row.database = StateNames::name(field(fields, kInvokerState));
-    row.sdclient = field(fields, kScheduledState);
-    row.install = field(fields, kScheduledTime);
-    row.reschedule = field(fields, kReschedule);
-    row.rescheduleDate = field(fields, kRescheduleDate);
+    row.database = StateNames::name(fieldText(fields, kInvokerState));
+    row.sdclient = fieldText(fields, kScheduledState);
+    row.install = fieldText(fields, kScheduledTime);
+    row.reschedule = fieldText(fields, kReschedule);
+    row.rescheduleDate = fieldText(fields, kRescheduleDate);
 
     // Colour rules in order, the later winning: error reschedule, active task, not a package.
     // A state code with no name gives no colour of its own.

@@ -35,36 +35,28 @@ Form2::Form2(QWidget* parent)
     // A synchroniser may write megabytes a second: the box never holds more than its last lines.
     Text1->setMaximumBlockCount(kSyncLogLines);
     Text1->setAccessibleName(QStringLiteral("Synchroniser log"));
+    m_feed = new LogBoxFeed(*Text1);
     auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     Form_Resize();
 }
 
 void Form2::clearLines() {
-    m_lines.clear();
+    m_feed->clear();
     Text1->clear();
 }
 
 void Form2::appendLines(const QStringList& lines) {
     if (lines.isEmpty())
         return;
-    QStringList added;
-    added.reserve(std::min<qsizetype>(lines.size(), kSyncLogLines));
-    for (qsizetype i = std::max<qsizetype>(0, lines.size() - kSyncLogLines); i < lines.size(); ++i)
-        added << cappedLine(lines.at(i));
-    // The text is set anew once the first lines must go: a text box drops lines a block at a time, which
-    // for a few thousand lines takes far longer than laying out all of them afresh.
-    if (m_lines.size() + added.size() > kSyncLogLines) {
-        m_lines = m_lines.mid(m_lines.size() + added.size() - kSyncLogLines) + added;
-        Text1->setPlainText(m_lines.join(QLatin1Char('\n')));
-    } else {
-        m_lines += added;
-        Text1->appendPlainText(added.join(QLatin1Char('\n')));
-    }
+    // A pass of a synchroniser writing megabytes a second brings thousands of lines: they go into the box a
+    // slice at a time.
+    m_feed->append(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines)));
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
 QString Form2::text() const {
+    m_feed->flush();
     const QString text = Text1->toPlainText();
     return text.isEmpty() ? text : text + QLatin1Char('\n');
 }

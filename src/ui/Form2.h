@@ -7,6 +7,8 @@ class QPlainTextEdit;
 
 namespace corvane {
 
+class LogBoxFeed;
+
 // "Policy Sync log": the lines a synchronisation adds to the synchroniser's log, one per line, the last in
 // view, then the run's summary. A plain viewer, not modal, sized by the technician. It keeps the last
 // kSyncLogLines lines, however much the synchroniser writes.
@@ -22,7 +24,7 @@ public:
     void appendLines(const QStringList& lines);
     // Places the window beside `mainWindow`, sized for a usual line of the log.
     void placeBeside(const QWidget& mainWindow);
-    // The text, each line ended by a line break.
+    // The text, each line ended by a line break, lines still on their way into the box included.
     QString text() const;
 
 signals:
@@ -36,7 +38,7 @@ private:
     void Form_Resize();
 
     QPlainTextEdit* Text1 = nullptr;
-    QStringList m_lines; // what Text1 shows, at most kSyncLogLines lines
+    LogBoxFeed* m_feed = nullptr;
 };
 
 } // namespace corvane

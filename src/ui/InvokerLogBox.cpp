@@ -12,8 +12,9 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QSyntaxHighlighter>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolTip>
 
 namespace corvane {
@@ -23,26 +24,94 @@ namespace {
 const QColor kErrorColour(200, 0, 0);
 const QColor kWarningColour(176, 96, 0);
 
-// Failures and errors in one colour, warnings in another, whole lines.
-class InvokerLogHighlighter : public QSyntaxHighlighter {
-public:
-    using QSyntaxHighlighter::QSyntaxHighlighter;
-
-protected:
-    void highlightBlock(const QString& text) override {
-        static const QRegularExpression error(
-            QStringLiteral("\\b(?:error|errors|fail|failed|failure|fatal)\\b"),
-            QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression warning(QStringLiteral("\\b(?:warn|warning|warnings)\\b"),
-                                                QRegularExpression::CaseInsensitiveOption);
-        bool failedCode = false;
-        for (const InstallerExitCode& code : installerExitCodesIn(text))
-            failedCode = failedCode || code.failed;
-        if (failedCode || error.match(text).hasMatch())
-            setFormat(0, int(text.size()), kErrorColour);
-        else if (warning.match(text).hasMatch())
-            setFormat(0, int(text.size()), kWarningColour);
+// Whether `text` may hold a word that colours a line: a failure, a warning or an exit code. False only
+// for a line of ASCII without any of them, which is most of a log; a burst of thousands of lines is then
+// looked at once, without the patterns.
+bool mayBeColoured(QStringView text) {
+    static const QLatin1StringView kWords[] = {
+        QLatin1StringView("err"),    QLatin1StringView("fail"),   QLatin1StringView("fatal"),
+        QLatin1StringView("warn"),   QLatin1StringView("return"), QLatin1StringView("exit"),
+        QLatin1StringView("result"),
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x80)
+            return true; // the patterns fold case beyond ASCII
+        const char lower = char(c | 0x20);
+        if (lower != 'e' && lower != 'f' && lower != 'w' && lower != 'r')
+            continue;
+        for (const QLatin1StringView word : kWords) {
+            if (word.front() == lower && text.sliced(i).startsWith(word, Qt::CaseInsensitive))
+                return true;
+        }
     }
+    return false;
+}
+
+// The colour of a whole line: failures and errors in one, warnings in another; invalid for neither.
+QColor lineColour(const QString& text) {
+    static const QRegularExpression error(QStringLiteral("\\b(?:error|errors|fail|failed|failure|fatal)\\b"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression warning(QStringLiteral("\\b(?:warn|warning|warnings)\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (!mayBeColoured(text))
+        return QColor();
+    bool failedCode = false;
+    for (const InstallerExitCode& code : installerExitCodesIn(text))
+        failedCode = failedCode || code.failed;
+    if (failedCode || error.match(text).hasMatch())
+        return kErrorColour;
+    if (warning.match(text).hasMatch())
+        return kWarningColour;
+    return QColor();
+}
+
+// Colours the lines of a document as they come in. Only a line that takes a colour is given a format: a
+// syntax highlighter prepares a format for every character of every line, which was most of the cost of
+// a burst of thousands of lines.
+class LineColours : public QObject {
+public:
+    explicit LineColours(QTextDocument* document)
+        : QObject(document)
+        , m_document(document) {
+        connect(document, &QTextDocument::contentsChange, this, &LineColours::colour);
+    }
+
+private:
+    void colour(int position, int, int charsAdded) {
+        if (m_colouring)
+            return;
+        m_colouring = true;
+        const QTextBlock first = m_document->findBlock(position);
+        const QTextBlock last = m_document->findBlock(position + charsAdded);
+        for (QTextBlock block = first; block.isValid(); block = block.next()) {
+            // A line inserted now has no format yet; only the first of the range may have had one.
+            colourBlock(block, block == first);
+            if (block == last)
+                break;
+        }
+        m_colouring = false;
+    }
+
+    void colourBlock(const QTextBlock& block, bool mayHaveColour) {
+        const QString text = block.text();
+        const QColor colour = lineColour(text);
+        if (!colour.isValid() && (!mayHaveColour || block.layout()->formats().isEmpty()))
+            return;
+        QList<QTextLayout::FormatRange> formats;
+        if (colour.isValid()) {
+            QTextLayout::FormatRange range;
+            range.start = 0;
+            range.length = int(text.size());
+            range.format.setForeground(colour);
+            formats.append(range);
+        }
+        block.layout()->setFormats(formats);
+        m_document->markContentsDirty(block.position(), block.length());
+    }
+
+    QTextDocument* m_document;
+    bool m_colouring = false;
 };
 
 } // namespace
@@ -52,7 +121,8 @@ InvokerLogBox::InvokerLogBox(const Clock& clock, QWidget* parent)
     , m_clock(clock) {
     // Until the first read the box is empty, whatever message the window opens with.
     setPlaceholderText(QStringLiteral("Reading..."));
-    new InvokerLogHighlighter(document());
+    new LineColours(document());
+    m_feed = new LogBoxFeed(*this);
     m_sign = new QLabel(this);
     m_sign->setObjectName(QStringLiteral("OnlyTaskSign"));
     m_sign->setAutoFillBackground(true);
@@ -104,8 +174,7 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
         else if (!m_onlyTask.isEmpty())
             showFiltered();
         else
-            showText((update.truncatedFront || update.lines.isEmpty() ? QString() : QStringLiteral("\n")) +
-                     joinedForLogBox(update.lines));
+            showLines(update.lines, !update.truncatedFront);
         break;
     case InvokerLogUpdate::Kind::Appended:
         if (update.dropLastShown && !m_lines.isEmpty())
@@ -117,17 +186,17 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
             showFiltered();
             break;
         }
-        if (update.dropLastShown) {
+        if (update.dropLastShown && !m_feed->dropLastQueued()) {
             QTextCursor cursor(document());
             cursor.movePosition(QTextCursor::End);
             cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
             cursor.removeSelectedText();
             cursor.deletePreviousChar();
         }
-        if (document()->isEmpty())
-            showText(QStringLiteral("\n") + joinedForLogBox(update.lines));
-        else if (!update.lines.isEmpty())
-            appendPlainText(joinedForLogBox(update.lines));
+        if (document()->isEmpty() && !m_feed->hasQueued())
+            showLines(update.lines, true);
+        else
+            m_feed->append(update.lines);
         break;
     }
     m_partLines = update.partLines;
@@ -137,8 +206,22 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
 }
 
 void InvokerLogBox::showText(const QString& text) {
+    m_feed->clear();
     if (toPlainText() != text)
         setPlainText(text);
+}
+
+void InvokerLogBox::showLines(const QStringList& lines, bool leadingBreak) {
+    const QString text =
+        (leadingBreak && !lines.isEmpty() ? QStringLiteral("\n") : QString()) + joinedForLogBox(lines);
+    if (lines.size() <= LogBoxFeed::kSliceLines || toPlainText() == text) {
+        showText(text);
+        return;
+    }
+    // Thousands of lines (a day's log, or a burst that fills the box) go in a slice at a time.
+    m_feed->clear();
+    clear();
+    m_feed->append(leadingBreak ? QStringList{QString()} + lines : lines);
 }
 
 void InvokerLogBox::showFiltered() {
@@ -231,12 +314,14 @@ bool InvokerLogBox::viewportEvent(QEvent* event) {
 
 void InvokerLogBox::mousePressEvent(QMouseEvent* event) {
     m_selecting = true;
+    m_feed->setPaused(true);
     QPlainTextEdit::mousePressEvent(event);
 }
 
 void InvokerLogBox::mouseReleaseEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseReleaseEvent(event);
     m_selecting = false;
+    m_feed->setPaused(false);
     const QList<InvokerLogUpdate> held = std::exchange(m_held, {});
     for (const InvokerLogUpdate& update : held)
         apply(update);

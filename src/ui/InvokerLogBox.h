@@ -12,6 +12,8 @@ class QLabel;
 
 namespace corvane {
 
+class LogBoxFeed;
+
 // The invoker log below the task list. It follows the log as a terminal does: its end stays in view only
 // while the technician is at the end, a selection being made with the mouse is not disturbed, failures and
 // warnings are coloured, and an installer's exit code explains itself in a tooltip. It can show only the
@@ -53,6 +55,8 @@ protected:
 private:
     void apply(const InvokerLogUpdate& update);
     void showText(const QString& text);
+    // Shows `lines`, after an empty first line when `leadingBreak` is set.
+    void showLines(const QStringList& lines, bool leadingBreak);
     void showFiltered();
     bool isAtEnd() const;
     void placeSign();
@@ -72,6 +76,8 @@ private:
     // Updates that came while the technician was selecting with the mouse, applied on release.
     bool m_selecting = false;
     QList<InvokerLogUpdate> m_held;
+    // Takes the lines of a long update into the box a slice at a time.
+    LogBoxFeed* m_feed = nullptr;
 };
 
 } // namespace corvane

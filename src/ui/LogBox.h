@@ -2,8 +2,11 @@
 
 #include "agent/InvokerLogFollower.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+
+class QPlainTextEdit;
 
 namespace corvane {
 
@@ -26,5 +29,40 @@ inline QString joinedForLogBox(const QStringList& lines) {
         capped << cappedLine(line);
     return capped.join(QLatin1Char('\n'));
 }
+
+// Appends `lines` to `box`, one per line, keeping within its maximum block count. A text box drops the lines
+// over its maximum one block at a time and lays out each before it goes: a burst of thousands of lines
+// froze the window for most of a second. The oldest lines go here in one cut, before the new ones come.
+void appendToLogBox(QPlainTextEdit& box, const QStringList& lines);
+
+// Hands lines to a log box a slice at a time: the first slice at once, the rest one slice per turn of the
+// event loop, so that a burst of a megabyte (ten thousand lines) never holds the window for long. After
+// each slice the box is left at its end when it was there before.
+class LogBoxFeed : public QObject {
+public:
+    static constexpr qsizetype kSliceLines = 1000;
+
+    explicit LogBoxFeed(QPlainTextEdit& box);
+
+    // Queues `lines` after those still queued; the first slice goes into the box at once.
+    void append(const QStringList& lines);
+    // Forgets the lines still queued (the box is about to be given other text).
+    void clear() { m_queue.clear(); }
+    bool hasQueued() const { return !m_queue.isEmpty(); }
+    // Takes off the last queued line, if one is: false when every line is in the box.
+    bool dropLastQueued();
+    // Puts every queued line into the box now.
+    void flush();
+    // While paused (a selection being made with the mouse), queued lines wait.
+    void setPaused(bool paused);
+
+private:
+    void feedSlice();
+
+    QPlainTextEdit& m_box;
+    QStringList m_queue;
+    bool m_paused = false;
+    bool m_scheduled = false;
+};
 
 } // namespace corvane

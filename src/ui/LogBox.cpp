@@ -1,0 +1,91 @@
+#include "ui/LogBox.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace corvane {
+
+void appendToLogBox(QPlainTextEdit& box, const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    const qsizetype limit = box.maximumBlockCount();
+    QTextDocument& document = *box.document();
+    if (limit > 0 && lines.size() >= limit) { // only the new lines stay
+        box.setPlainText(joinedForLogBox(lines.mid(lines.size() - limit)));
+        return;
+    }
+    const qsizetype surplus = limit > 0 ? document.blockCount() + lines.size() - limit : 0;
+    if (surplus > 0 && !document.isEmpty()) {
+        QTextCursor cut(&document);
+        cut.beginEditBlock(); // no line is laid out for the cut
+        cut.setPosition(document.findBlockByNumber(int(surplus)).position(), QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
+        cut.endEditBlock();
+        if (document.isEmpty()) { // one empty line is left, which appending would take for no text
+            box.setPlainText(QStringLiteral("\n") + joinedForLogBox(lines));
+            return;
+        }
+    }
+    box.appendPlainText(joinedForLogBox(lines));
+}
+
+LogBoxFeed::LogBoxFeed(QPlainTextEdit& box)
+    : QObject(&box)
+    , m_box(box) {}
+
+void LogBoxFeed::append(const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    m_queue += lines;
+    // Lines the box could not hold anyway are not given to it.
+    const qsizetype limit = m_box.maximumBlockCount();
+    if (limit > 0 && m_queue.size() > limit)
+        m_queue.remove(0, m_queue.size() - limit);
+    if (!m_paused && !m_scheduled)
+        feedSlice();
+}
+
+bool LogBoxFeed::dropLastQueued() {
+    if (m_queue.isEmpty())
+        return false;
+    m_queue.removeLast();
+    return true;
+}
+
+void LogBoxFeed::flush() {
+    while (!m_queue.isEmpty()) {
+        QScrollBar& bar = *m_box.verticalScrollBar();
+        const bool atEnd = bar.value() >= bar.maximum();
+        appendToLogBox(m_box, std::exchange(m_queue, {}));
+        if (atEnd)
+            bar.setValue(bar.maximum());
+    }
+}
+
+void LogBoxFeed::setPaused(bool paused) {
+    m_paused = paused;
+    if (!m_paused && !m_scheduled && !m_queue.isEmpty())
+        feedSlice();
+}
+
+void LogBoxFeed::feedSlice() {
+    m_scheduled = false;
+    if (m_paused || m_queue.isEmpty())
+        return;
+    QScrollBar& bar = *m_box.verticalScrollBar();
+    const bool atEnd = bar.value() >= bar.maximum();
+    const qsizetype count = std::min(kSliceLines, m_queue.size());
+    appendToLogBox(m_box, m_queue.first(count));
+    m_queue.remove(0, count);
+    if (atEnd)
+        bar.setValue(bar.maximum());
+    if (!m_queue.isEmpty()) {
+        m_scheduled = true;
+        QTimer::singleShot(0, this, [this] { feedSlice(); });
+    }
+}
+
+} // namespace corvane
