@@ -49,22 +49,6 @@ private:
     const std::boyer_moore_horspool_searcher<QByteArray::const_iterator> m_searcher;
 };
 
-// Calls `visit` with each line of `content` as the agent's text readers see lines: ended by LF, CR LF or a
-// lone CR, no empty last line after a final line break.
-template <typename Visit> void forEachLine(const QByteArray& content, Visit visit) {
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = lineEndIn(content, start);
-        if (end < 0)
-            end = content.size();
-        visit(QByteArrayView(content.constData() + start, end - start));
-        start = end + 1;
-        if (end < content.size() && content.at(end) == '\r' && start < content.size() &&
-            content.at(start) == '\n')
-            ++start;
-    }
-}
-
 } // namespace corvane
 
 class QIODevice;
