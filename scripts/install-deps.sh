@@ -2,6 +2,7 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 #   --demo  also what the demo needs to show the window without a display and take screenshots
 #   --fuzz  also clang and its sanitizer runtime, for the libFuzzer harnesses
+#   --format  also clang-format, for scripts/check-format.sh
 #   --windows  also the MinGW-w64 cross compiler, Qt's host tools, Wine and msitools with wixl (the MSI), for
 #              the Windows build
 set -euo pipefail
@@ -11,6 +12,7 @@ for flag in "$@"; do
   case "$flag" in
     --demo) packages+=(xvfb xauth imagemagick xdotool fonts-liberation2) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
+    --format) packages+=(clang-format) ;;
     --windows) packages+=(qt6-base-dev-tools g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
                           msitools wixl xz-utils) ;;
     *) echo "install-deps.sh: unknown option $flag" >&2; exit 2 ;;

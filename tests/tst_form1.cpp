@@ -606,7 +606,7 @@ private slots:
         QVERIFY(!viewLog->isChecked());
         viewLog->setChecked(true);
         QVERIFY(form.form2()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), test::scaledMs(20000));
 
         QVERIFY(ticksDuringRun > 10);
         QVERIFY(controlsStayedOff);
@@ -631,7 +631,7 @@ private slots:
         form.session()->setSyncTiming(quickSyncTiming());
         QVERIFY(test::load(form));
         control<QPushButton>(form, "BtnPortal")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), test::scaledMs(20000));
         QVERIFY(!form.form2()->isVisible());
         QVERIFY(form.form2()->text().contains(QLatin1String("[STOP]")));
     }
@@ -686,7 +686,7 @@ private slots:
             QTest::qWait(500);
             QTest::keySequence(&form, cancelKey); // from the keyboard, wherever the focus is
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), test::scaledMs(20000));
         QCOMPARE(messages.shown.size(), 1);
         const QString expected = abandon ? QStringLiteral("keeps running") : QStringLiteral("no end line");
         QVERIFY2(messages.shown.first().text.contains(expected), qPrintable(messages.shown.first().text));
@@ -701,7 +701,8 @@ private slots:
         QVERIFY2(messages.offered.last().contains(QLatin1String("already running")),
                  qPrintable(messages.offered.last()));
         QVERIFY(portal->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(form, "SyncStatusPanel")->isHidden(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(form, "SyncStatusPanel")->isHidden(),
+                                 test::scaledMs(15000));
     }
 
     // A synchroniser started elsewhere: Policy Sync offers to follow it, and the window follows it with the
@@ -745,7 +746,7 @@ private slots:
                          .arg(elsewhere.processId()));
         control<QPushButton>(form, "BtnFollowSync")->click();
         QVERIFY(form.session()->isSyncRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), test::scaledMs(20000));
         QVERIFY(elsewhere.state() == QProcess::NotRunning || elsewhere.waitForFinished(10000));
         QTRY_VERIFY(panel->isHidden());
 
@@ -769,8 +770,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         control<QPushButton>(form, "BtnPortal")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), 20000);
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.session()->isSyncRunning(), test::scaledMs(20000));
+        QVERIFY2(clock.elapsed() < test::scaledMs(5000), qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY2(messages.shown.first().text.contains(QLatin1String("status 1")) &&
                      messages.shown.first().text.contains(QLatin1String("cannot reach the core server")),
@@ -802,7 +803,7 @@ private slots:
         QCOMPARE(endLines(), earlierRuns); // still at work when the window closes
         form->close();
         form.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(endLines() > earlierRuns, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(endLines() > earlierRuns, test::scaledMs(15000));
         QVERIFY(messages.shown.isEmpty());
         QVERIFY(test::synchronisersEnded(agent));
     }

@@ -116,7 +116,8 @@ private slots:
         QCOMPARE(writer.readAllStandardOutput().trimmed(), QByteArray("open"));
         auto* text = form.findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
         // Timer1 reads the log every five seconds, while the writer holds it open until told to close it.
-        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().endsWith(QLatin1String("held open 12")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().endsWith(QLatin1String("held open 12")),
+                                 test::scaledMs(30000));
         QCOMPARE(writer.state(), QProcess::Running);
         writer.closeWriteChannel();
         QVERIFY(writer.waitForFinished(30000));
@@ -144,7 +145,7 @@ private slots:
             Form1 form(agent.paths(), messages, kClock);
             form.Form_Load();
             form.findChild<QPushButton*>(QStringLiteral("BtnPortal"))->click();
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(startup), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(startup), test::scaledMs(30000));
             form.close();
         }
 #ifdef Q_OS_WIN
@@ -152,9 +153,10 @@ private slots:
             QFile file(startup);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
-        QTRY_COMPARE_WITH_TIMEOUT(record(), QByteArray("show=7\n"), 10000); // SW_SHOWMINNOACTIVE
+        QTRY_COMPARE_WITH_TIMEOUT(record(), QByteArray("show=7\n"),
+                                  test::scaledMs(10000)); // SW_SHOWMINNOACTIVE
 #endif
-        QTRY_COMPARE_WITH_TIMEOUT(logText().count("finished [STOP]"), stopsBefore + 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(logText().count("finished [STOP]"), stopsBefore + 1, test::scaledMs(30000));
     }
 
     // Without --agent-root, Windows' own fixed paths: corvanectl and the window read the agent written there,

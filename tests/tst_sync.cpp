@@ -94,7 +94,8 @@ struct Finished {
 
 // Every synchroniser a run started, and whatever it handed its work to, has ended.
 void waitForSynchronisers(const TestAgent& agent) {
-    QTRY_VERIFY_WITH_TIMEOUT(findSynchronisers(agent.paths().synchroniser()).isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(findSynchronisers(agent.paths().synchroniser()).isEmpty(),
+                             test::scaledMs(15000));
 }
 
 int runsInLog(const TestAgent& agent) {
@@ -391,12 +392,12 @@ private slots:
         options.handOver = handOver;
         options.neverStop = neverStop;
         QVERIFY(prepareAgent(agent, options));
-        const Finished result = runToEnd(agent, fastTiming(8000));
+        const Finished result = runToEnd(agent, fastTiming(test::scaledMs(8000)));
         waitForSynchronisers(agent);
         QCOMPARE(result.outcome, outcome);
         QVERIFY2(result.statuses.last().contains(expected), qPrintable(result.statuses.last()));
         if (failAtOnce)
-            QVERIFY2(result.elapsedMs < 5000, qPrintable(QString::number(result.elapsedMs)));
+            QVERIFY2(result.elapsedMs < test::scaledMs(5000), qPrintable(QString::number(result.elapsedMs)));
         else
             QCOMPARE(result.lines.size(), neverStop ? 5 : 6); // all it wrote, seen to the end
     }
@@ -537,7 +538,7 @@ private slots:
         QCOMPARE(finished.last().at(0).value<PolicySyncRun::Outcome>(), PolicySyncRun::Outcome::Refused);
         QVERIFY2(finished.last().at(1).toString().contains(QLatin1String("already running")),
                  qPrintable(finished.last().at(1).toString()));
-        QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!run.synchroniserRunning(), test::scaledMs(15000));
         QCOMPARE(finished.size(), 2); // no pass, no end after each end
         QVERIFY2(run.start(error), qPrintable(error));
         run.abandon();
@@ -556,7 +557,7 @@ private slots:
             QFile log(agent.paths().syncLog());
             return log.open(QIODevice::ReadOnly) ? log.readAll().count("[STOP]") : 0;
         };
-        QTRY_COMPARE_WITH_TIMEOUT(endLines(), 2, 15000); // the earlier run's, and this one's
+        QTRY_COMPARE_WITH_TIMEOUT(endLines(), 2, test::scaledMs(15000)); // the earlier run's, and this one's
         waitForSynchronisers(agent);
     }
 };

@@ -859,7 +859,7 @@ private slots:
         TaskDetailsDialog* dialog = openDetails(form, 0);
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < test::scaledMs(3000), qPrintable(QString::number(timer.elapsed())));
         for (const QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
             QVERIFY2(field->text().size() < 5000, qPrintable(field->accessibleName()));
             if (field->accessibleName() == QLatin1String("Package name:"))
@@ -893,7 +893,7 @@ private slots:
         ActionPreviewDialog dialog(preview);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < test::scaledMs(3000), qPrintable(QString::number(timer.elapsed())));
         auto* tasks = dialog.findChild<QTreeWidget*>(QStringLiteral("PreviewTasks"));
         QCOMPARE(tasks->topLevelItemCount(), 2);
         for (int column = 0; column < 3; ++column)
@@ -965,9 +965,10 @@ private slots:
                      QStringLiteral("Waiting for the agent database (another program holds it)..."));
         QVERIFY(QGuiApplication::overrideCursor() &&
                 QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(window.messages.previews.size() == 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.messages.previews.size() == 3, test::scaledMs(10000));
         QVERIFY(window.messages.previews.last().anyUnread());
-        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Stop Install:")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Stop Install:")),
+                                 test::scaledMs(15000));
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
@@ -987,7 +988,7 @@ private slots:
 
         form.setStatus(QString());
         QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Undo:")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Undo:")), test::scaledMs(20000));
         QCOMPARE(status->text(), QStringLiteral("Undo: 1 undone"));
         QCOMPARE(window.messages.previews.last().action, TaskAction::Undo);
         QCOMPARE(window.agent.dumpAll(), before);

@@ -12,13 +12,11 @@
 
 namespace corvane::test {
 
-// Time limits allow for the sanitizers' slowdown; memory is not measured under them, as the address
-// sanitizer keeps freed memory resident on purpose.
+// Memory is not measured under the sanitizers: the address sanitizer keeps freed memory resident on purpose,
+// the thread sanitizer keeps a shadow of every byte.
 #ifdef CORVANE_SANITIZED
-constexpr int kSlowdown = 4;
 constexpr qint64 kMemoryLimitScale = 100;
 #else
-constexpr int kSlowdown = 1;
 constexpr qint64 kMemoryLimitScale = 1;
 #endif
 

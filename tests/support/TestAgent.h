@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AgentTree.h"
+#include "TimeBounds.h"
 
 #include <QMap>
 #include <QProcess>
