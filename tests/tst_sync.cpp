@@ -1,4 +1,5 @@
 // Policy Sync: following the synchroniser's log, and real runs against the stand-in synchroniser.
+#include "DemoAgent.h"
 #include "TestAgent.h"
 #include "base/TextLines.h"
 #include "sync/PolicySyncRun.h"
@@ -24,12 +25,10 @@ const QByteArray kEarlierRun = "Mon 09:00 policy.sync: Starting\r\n"
                                "Mon 09:01 policy.sync: Download information for old.xml\r\n"
                                "Mon 09:02 policy.sync: finished [STOP]\r\n";
 
+// The tests' quick timing, the summary held shorter still.
 PolicySyncRun::Timing fastTiming(int timeoutMs = 20000) {
-    PolicySyncRun::Timing timing;
-    timing.passIntervalMs = 50;
+    PolicySyncRun::Timing timing = test::quickSyncTiming(timeoutMs);
     timing.summaryHoldMs = 100;
-    timing.timeoutMs = timeoutMs;
-    timing.quietLogMs = 300;
     return timing;
 }
 
