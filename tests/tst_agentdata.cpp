@@ -3,7 +3,9 @@
 #include "agent/AgentTime.h"
 #include "agent/TaskRecord.h"
 #include "agent/TaskTable.h"
+#include "agent/Workstation.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QTest>
 
@@ -150,6 +152,54 @@ private slots:
         QCOMPARE(paths.syncLog(),
                  QStringLiteral("/tmp/agent/Program Files/LANDesk/LDClient/policy.sync.log"));
     }
+
+    // A typed name reaches that workstation's administrative share and nothing else.
+    void workstationNames_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("root"); // empty: refused
+        QTest::newRow("plain") << "WS0123"
+                               << "\\\\WS0123\\C$";
+        QTest::newRow("as a share path, with space") << "  \\\\ws0123.corp.example "
+                                                     << "\\\\ws0123.corp.example\\C$";
+        QTest::newRow("address") << "10.1.2.3"
+                                 << "\\\\10.1.2.3\\C$";
+        QTest::newRow("empty") << " \\\\ "
+                               << "";
+        QTest::newRow("another share") << "WS0123\\D$"
+                                       << "";
+        QTest::newRow("a folder up") << "WS0123/../x"
+                                     << "";
+        QTest::newRow("dots") << "WS..corp"
+                              << "";
+        QTest::newRow("space inside") << "WS 0123"
+                                      << "";
+        QTest::newRow("drive") << "C:"
+                               << "";
+        QTest::newRow("too long") << QString(254, QLatin1Char('a')) << "";
+    }
+    void workstationNames() {
+        QFETCH(QString, typed);
+        QFETCH(QString, root);
+        Workstation workstation;
+        QString error;
+        QCOMPARE(workstationByName(typed, workstation, error), !root.isEmpty());
+        QCOMPARE(workstation.root, root);
+        QCOMPARE(error.isEmpty(), !root.isEmpty());
+        if (!root.isEmpty())
+            QVERIFY(workstation.remote);
+    }
+
+#ifdef Q_OS_WIN
+    // Below a share the agent's fixed paths, Corvane's journal included, are the workstation's own.
+    void pathsBelowAShare() {
+        const AgentPaths paths(administrativeShare(QStringLiteral("WS0123")));
+        QCOMPARE(QDir::toNativeSeparators(paths.journal()),
+                 QStringLiteral("\\\\WS0123\\C$\\ProgramData\\Corvane\\journal.db3"));
+        QCOMPARE(
+            QDir::toNativeSeparators(paths.invokerLog()),
+            QStringLiteral("\\\\WS0123\\C$\\Program Files\\LANDesk\\LDClient\\policy.client.invoker.log"));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestAgentData)
