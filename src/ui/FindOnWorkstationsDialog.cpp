@@ -89,6 +89,7 @@ FindOnWorkstationsDialog::FindOnWorkstationsDialog(WorkstationMapping map, QWidg
     top->addLayout(filterBox, 2);
 
     m_tasks = new QTreeWidget(this);
+    m_tasks->setObjectName(QStringLiteral("tasks"));
     m_tasks->setRootIsDecorated(false);
     m_tasks->setUniformRowHeights(true);
     m_tasks->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -252,6 +253,10 @@ QString FindOnWorkstationsDialog::foundCsv() const {
     for (int i = 0; i < m_tasks->topLevelItemCount(); ++i)
         rows << m_tasks->topLevelItem(i)->data(0, kExportRole).toStringList();
     return csvText(workstationExportHeader(), rows);
+}
+
+QString FindOnWorkstationsDialog::statusText() const {
+    return m_status->text();
 }
 
 QStringList FindOnWorkstationsDialog::unreadText() const {

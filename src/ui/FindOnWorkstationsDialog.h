@@ -37,6 +37,7 @@ public:
     QString foundCsv() const;
     // Each workstation not read, or not read whole, with its reason: "\\WS0123\C$: access is denied".
     QStringList unreadText() const;
+    QString statusText() const;
 
 signals:
     void openTask(const Workstation& workstation, const QString& taskId);
