@@ -33,6 +33,10 @@
 #include <functional>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace corvane;
 
 namespace {
@@ -750,6 +754,60 @@ void benchJournal(const QString& base) {
     row(QStringLiteral("Stop Install per task, with the journal (300 tasks)"), with, without);
 }
 
+// One run of `program` with `arguments`, its output discarded: its wall time in ms and its peak resident
+// memory in MB, as the kernel counted them when it ended.
+std::pair<double, double> timedRun(const QString& program, const QStringList& arguments) {
+    std::vector<QByteArray> args{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        args.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::freopen("/dev/null", "w", stderr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    return {double(timer.nsecsElapsed()) / 1e6, double(usage.ru_maxrss) / 1024};
+}
+
+// `corvanectl list --csv` on 50 agent roots of 300 tasks at once (at most 8 read at a time), beside 50 runs
+// on one root each, one after the other: the time of all, and the peak memory of the one process beside
+// that of a run on one root.
+void benchWorkstations(const QString& base) {
+    QStringList roots;
+    QStringList arguments;
+    for (int i = 0; i < 50; ++i) {
+        fake::AgentTree tree(base + QStringLiteral("/ws%1").arg(i));
+        writeAgent(tree, 300);
+        roots << tree.root();
+        arguments << QStringLiteral("--agent-root") << tree.root();
+    }
+    arguments << QStringLiteral("list") << QStringLiteral("--csv");
+    const QString ctl = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/corvanectl");
+    double oneMemory = 0;
+    const double oneByOne = medianMs(3, [&] {
+        for (const QString& root : roots)
+            oneMemory = timedRun(ctl, {QStringLiteral("--agent-root"), root, QStringLiteral("list"),
+                                       QStringLiteral("--csv")})
+                            .second;
+    });
+    double allMemory = 0;
+    const double atOnce = medianMs(3, [&] { allMemory = timedRun(ctl, arguments).second; });
+    row(QStringLiteral("corvanectl list --csv, 50 roots of 300 tasks (baseline: 50 runs of one root)"),
+        atOnce, oneByOne);
+    row(QStringLiteral("its peak memory (baseline: a run on one root)"), allMemory, oneMemory,
+        QStringLiteral("MB"));
+}
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The window's remembered choices (the action preview turned off) stay out of a technician's own.
@@ -794,6 +852,8 @@ int main(int argc, char* argv[]) {
     }
     if (all || args.contains(QStringLiteral("ctl")))
         benchListCommand(base);
+    if (all || args.contains(QStringLiteral("workstations")))
+        benchWorkstations(base);
     if (all || args.contains(QStringLiteral("bursts")))
         benchLogBursts(base);
     if (all || args.contains(QStringLiteral("memory")))

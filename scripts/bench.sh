@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Corvane optimised and prints the benchmark table (about a minute; needs 3 GB of free disk for the
 # large logs it writes to a temporary folder).
-#   bash scripts/bench.sh [refresh] [invoker] [sync] [eventloop] [ctl] [bursts] [memory] [flood] [schedule] [actions] [journal] [locked] [day]   (default: all but locked and day)
+#   bash scripts/bench.sh [refresh] [invoker] [sync] [eventloop] [ctl] [workstations] [bursts] [memory] [flood] [schedule] [actions] [journal] [locked] [day]   (default: all but locked and day)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,6 +1,7 @@
 // The agent's files as untrusted input: whatever stands at an agent path (a FIFO, a device, a file that never
 // ends, a name that leads out of the agent's folders), Corvane neither hangs nor fills its memory, and says
 // what it could not read.
+#include "BlockingFile.h"
 #include "CorvanectlRun.h"
 #include "DescriptorAnswer.h"
 #include "FixedClock.h"
@@ -33,10 +34,6 @@
 #else
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sched.h>
-#include <sys/mount.h>
 #endif
 
 using namespace corvane;
@@ -128,25 +125,13 @@ private slots:
     // descriptor named as not answering. First of this suite: the mount namespace it makes is only seen by
     // threads started after it.
     void readThatNeverReturns() {
-#ifndef Q_OS_LINUX
-        QSKIP("A regular file whose read blocks is made here with a kernel trace pipe, on Linux only");
-#else
         TestAgent agent;
         QVERIFY(writeOneTask(agent));
         QVERIFY(addTask(agent, QStringLiteral("B2")));
         const QString descriptor = agent.paths().descriptor(QStringLiteral("SDClientTask.A1.xml"));
-        QTemporaryDir tracefs;
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("nodev", QFile::encodeName(tracefs.path()).constData(), "tracefs", 0, nullptr) != 0 ||
-            ::mount(QFile::encodeName(tracefs.filePath(QStringLiteral("trace_pipe"))).constData(),
-                    QFile::encodeName(descriptor).constData(), nullptr, MS_BIND, nullptr) != 0)
-            QSKIP("No blocking regular file can be made here: binding a trace pipe over a file needs root "
-                  "and a kernel that mounts tracefs in a mount namespace of its own");
-        const auto unmount = qScopeGuard([&] {
-            ::umount2(QFile::encodeName(descriptor).constData(), MNT_DETACH);
-            ::umount2(QFile::encodeName(tracefs.path()).constData(), MNT_DETACH);
-        });
+        const test::BlockingFile blocking(descriptor);
+        if (!blocking.isBound())
+            QSKIP(test::BlockingFile::kCannotBind);
 
         const CorvanectlRun list = corvanectl(agent, {QStringLiteral("list")});
         QVERIFY2(list.finished, "corvanectl list waited on the descriptor");
@@ -168,7 +153,6 @@ private slots:
             QVERIFY2(refresh.notice().contains(QLatin1String("did not answer within 2 s")),
                      qPrintable(refresh.notice()));
         }
-#endif
     }
 
     // What the readers share: a regular file is read whole, nothing at the path (or a folder) is missing,

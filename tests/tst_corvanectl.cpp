@@ -1,13 +1,17 @@
 // corvanectl run as a technician or a script would run it, against simulated agents.
+#include "BlockingFile.h"
 #include "CorvanectlRun.h"
 #include "TestAgent.h"
+#include "TimeBounds.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace corvane;
@@ -19,6 +23,25 @@ namespace {
 
 QStringList withRoot(const TestAgent& agent, const QStringList& arguments) {
     return QStringList{QStringLiteral("--agent-root"), agent.root()} + arguments;
+}
+
+QStringList withRoots(const QStringList& roots, const QStringList& arguments) {
+    QStringList all;
+    for (const QString& root : roots)
+        all << QStringLiteral("--agent-root") << root;
+    return all + arguments;
+}
+
+bool writeDemo(const TestAgent& agent) {
+    QString error;
+    return fake::writeDemoAgent(agent.root(), QDateTime(QDate(2026, 3, 14), QTime(12, 0)), error);
+}
+
+// The workstations of the rows printed, each once, in the order printed.
+QStringList workstationsOf(const QStringList& names) {
+    QStringList order = names;
+    order.removeDuplicates();
+    return order;
 }
 } // namespace
 
@@ -342,6 +365,142 @@ private slots:
                 qPrintable(real.err));
     }
 
+    // Several --agent-root: the rows of each workstation in the order given, although the first ends last
+    // (its database is locked: its rows are those of the scheduled-task file, and it says why), with the
+    // workstation first in each format; a root that is missing is named with its reason and the others
+    // are printed.
+    void severalRootsInTheOrderGiven() {
+        TestAgent locked;
+        TestAgent demo;
+        QVERIFY(writeDemo(locked));
+        QVERIFY(writeDemo(demo));
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("gone"));
+        test::DatabaseLock lock(locked);
+        QVERIFY(lock.isHeld());
+        const QStringList roots{locked.root(), missing, demo.root()};
+        const QStringList expected{locked.root(), demo.root()};
+        const auto checkErrors = [&](const CorvanectlRun& run) {
+            QVERIFY(run.finished);
+            QCOMPARE(run.exitCode, 1);
+            const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 2);
+            QVERIFY2(lines.at(0).startsWith(QDir::toNativeSeparators(locked.root()) +
+                                            QStringLiteral(": Can't read the agent database: ")),
+                     qPrintable(run.err));
+            QVERIFY2(lines.at(1).startsWith(QDir::toNativeSeparators(missing) + QStringLiteral(": ")),
+                     qPrintable(run.err));
+        };
+
+        const CorvanectlRun csv =
+            runCorvanectl(withRoots(roots, {QStringLiteral("list"), QStringLiteral("--csv")}));
+        checkErrors(csv);
+        QStringList lines = csv.out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.takeFirst(), QStringLiteral("Workstation,Task,Application,Database,SDClient,Install,"
+                                                   "Reschedule,Reschedule Date"));
+        QStringList names;
+        for (const QString& line : std::as_const(lines))
+            names << line.section(QLatin1Char(','), 0, 0);
+        QCOMPARE(workstationsOf(names), expected);
+
+        const CorvanectlRun json =
+            runCorvanectl(withRoots(roots, {QStringLiteral("list"), QStringLiteral("--json")}));
+        checkErrors(json);
+        const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
+        QCOMPARE(rows.size(), lines.size());
+        names.clear();
+        for (const QJsonValue& row : rows)
+            names << row.toObject().value(QStringLiteral("workstation")).toString();
+        QCOMPARE(workstationsOf(names), expected);
+
+        const CorvanectlRun table = runCorvanectl(withRoots(roots, {QStringLiteral("list")}));
+        checkErrors(table);
+        lines = table.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.takeFirst().startsWith(QLatin1String("Workstation  ")));
+        names.clear();
+        for (const QString& line : std::as_const(lines))
+            names << line.section(QLatin1Char(' '), 0, 0);
+        QCOMPARE(workstationsOf(names), expected);
+    }
+
+    // The log and the history of several roots: each line or entry with its workstation.
+    void logAndHistoryOfSeveralRoots() {
+        TestAgent first;
+        TestAgent second;
+        QVERIFY(writeDemo(first));
+        QVERIFY(first.writeInvokerLog("06 Dec 2026 old\r\n07 Dec 2026 a\r\nb\r\n"));
+        QVERIFY(second.writeInvokerLog("07 Dec 2026 c\r\n"));
+        const QStringList roots{first.root(), second.root()};
+        const CorvanectlRun log = runCorvanectl(withRoots(
+            roots, {QStringLiteral("log"), QStringLiteral("--date"), QStringLiteral("2026-12-07")}));
+        QCOMPARE(log.exitCode, 0);
+        QCOMPARE(
+            log.out,
+            QStringLiteral("%1\t07 Dec 2026 a\n%1\tb\n%2\t07 Dec 2026 c\n").arg(first.root(), second.root()));
+
+        QCOMPARE(runCorvanectl(withRoot(first, {QStringLiteral("reinstall"), QStringLiteral("CORE01_1201")}))
+                     .exitCode,
+                 0);
+        const CorvanectlRun history =
+            runCorvanectl(withRoots(roots, {QStringLiteral("history"), QStringLiteral("--json")}));
+        QCOMPARE(history.exitCode, 0);
+        const QJsonArray entries = QJsonDocument::fromJson(history.out.toUtf8()).array();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.at(0).toObject().value(QStringLiteral("workstation")).toString(), first.root());
+        QCOMPARE(entries.at(0).toObject().value(QStringLiteral("task")).toString(),
+                 QStringLiteral("CORE01_1201"));
+    }
+
+    // A root whose reads never return (its scheduled-task file hangs, as on a share that stopped
+    // answering): given up after the deadline with that reason, while the others are printed.
+    void rootThatHangs() {
+        TestAgent hanging;
+        TestAgent demo;
+        QVERIFY(writeDemo(hanging));
+        QVERIFY(writeDemo(demo));
+        const test::BlockingFile blocking(hanging.paths().scheduledTasks());
+        if (!blocking.isBound())
+            QSKIP(test::BlockingFile::kCannotBind);
+        QElapsedTimer clock;
+        clock.start();
+        const CorvanectlRun run = runCorvanectl(
+            withRoots({hanging.root(), demo.root()}, {QStringLiteral("--deadline"), QStringLiteral("1"),
+                                                      QStringLiteral("list"), QStringLiteral("--csv")}));
+        QVERIFY(run.finished);
+        QVERIFY2(clock.elapsed() < test::scaledMs(6000), qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, hanging.root() + QStringLiteral(": did not answer within 1 s\n"));
+        QCOMPARE(run.out.count(QStringLiteral("\r\n") + demo.root() + QLatin1Char(',')), 12);
+    }
+
+    // --computers FILE: a name a line, surrounding space and blank lines left out, a machine named twice
+    // read once, each named with its reason when it cannot be read; a line that is no name stops the run.
+    void workstationsFromAFile() {
+        QTemporaryDir dir;
+        const QString names = dir.filePath(QStringLiteral("names.txt"));
+        const auto write = [&](const QByteArray& content) {
+            QFile file(names);
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+        };
+        QVERIFY(write("  WS-1 \n\n\tWS2\r\nws-1\n"));
+        const CorvanectlRun run =
+            runCorvanectl({QStringLiteral("--computers"), names, QStringLiteral("--deadline"),
+                           QStringLiteral("1"), QStringLiteral("list"), QStringLiteral("--csv")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out.count(QLatin1Char('\n')), 1); // the header alone
+        const QStringList unread = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(unread.size(), 2);
+        QVERIFY2(unread.at(0).startsWith(QLatin1String("\\\\WS-1\\C$: ")), qPrintable(run.err));
+        QVERIFY2(unread.at(1).startsWith(QLatin1String("\\\\WS2\\C$: ")), qPrintable(run.err));
+
+        QVERIFY(write("WS1\nWS1/../other\n"));
+        const CorvanectlRun bad =
+            runCorvanectl({QStringLiteral("--computers"), names, QStringLiteral("list")});
+        QCOMPARE(bad.exitCode, 2);
+        QVERIFY2(bad.err.startsWith(QStringLiteral("corvanectl: ") + names + QStringLiteral(": line 2: ")),
+                 qPrintable(bad.err));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no command") << QStringList{};
@@ -355,6 +514,12 @@ private slots:
             << QStringList{QStringLiteral("list"), QStringLiteral("--dry-run")};
         QTest::newRow("bad timeout") << QStringList{QStringLiteral("sync"), QStringLiteral("--timeout"),
                                                     QStringLiteral("0")};
+        // Nothing is changed, nor synchronised, on another workstation from the command line.
+        QTest::newRow("stop by name") << QStringList{QStringLiteral("--computer"), QStringLiteral("WS1"),
+                                                     QStringLiteral("stop"), QStringLiteral("T1")};
+        QTest::newRow("sync on several")
+            << QStringList{QStringLiteral("--agent-root"), QStringLiteral("a"),
+                           QStringLiteral("--agent-root"), QStringLiteral("b"), QStringLiteral("sync")};
     }
     void usageErrors() {
         QFETCH(QStringList, arguments);

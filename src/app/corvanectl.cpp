@@ -8,6 +8,7 @@
 #include "agent/InvokerLog.h"
 #include "base/Clock.h"
 #include "base/TextLines.h"
+#include "session/WorkstationReader.h"
 #include "sync/PolicySyncRun.h"
 #include "tasklist/Feedback.h"
 #include "tasklist/TaskList.h"
@@ -18,12 +19,15 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 #include <QTextStream>
+
+#include <map>
 
 #ifdef Q_OS_WIN
 #include <fcntl.h>
@@ -50,7 +54,11 @@ const QString kDescription = QStringLiteral(
     "                                   Policy Sync: start the synchroniser and follow its log, or\n"
     "                                   (--follow) join the one running and follow its log from now\n"
     "  history [--json] [--task ID]     every change Corvane made to the agent database, newest first\n"
-    "  undo [--dry-run] ID...           take back the changes of those history entries");
+    "  undo [--dry-run] ID...           take back the changes of those history entries\n\n"
+    "Several workstations: --computer NAME (again for each), --computers FILE (one name a line) or\n"
+    "--agent-root DIR given more than once read list, log and history on each, at most 8 at a time, and\n"
+    "print the rows of all, each with its workstation first. A workstation that cannot be read is named\n"
+    "on standard error with the reason; the others are printed all the same.");
 
 // Progress goes nowhere unless asked for; messages go to standard error.
 class ConsoleFeedback : public Feedback {
@@ -89,52 +97,66 @@ void appendJsonString(QString& json, const QString& text) {
     json += QString::fromUtf8(escaped.sliced(1, escaped.size() - 2)); // without the array's brackets
 }
 
+// One row as QJsonDocument writes an object of an indented array, its keys in order, without the line
+// break after it; with its workstation's name as the last key when `workstation` is given.
+void appendRowJson(QString& json, const TaskRow& row, const QString* workstation = nullptr) {
+    const std::pair<QLatin1StringView, QString> fields[] = {
+        {QLatin1StringView("application"), row.application},
+        {QLatin1StringView("colour"), colourName(row.colour)},
+        {QLatin1StringView("database"), row.database},
+        {QLatin1StringView("icon"), iconName(row.icon)},
+        {QLatin1StringView("install"), row.install},
+        {QLatin1StringView("key"), row.key},
+        {QLatin1StringView("kind"), kindLetter(row)},
+        {QLatin1StringView("record"), row.record},
+        {QLatin1StringView("reschedule"), row.reschedule},
+        {QLatin1StringView("rescheduleDate"), row.rescheduleDate},
+        {QLatin1StringView("sdclient"), row.sdclient},
+        {QLatin1StringView("tag"), tagName(row.tag)},
+        {QLatin1StringView("workstation"), workstation ? *workstation : QString()},
+    };
+    json += QLatin1StringView("    {\n");
+    const QLatin1StringView last = workstation ? QLatin1StringView("workstation") : QLatin1StringView("tag");
+    for (const auto& [key, value] : fields) {
+        json += QLatin1StringView("        \"") + key + QLatin1StringView("\": ");
+        appendJsonString(json, value);
+        json += key == last ? QLatin1StringView("\n") : QLatin1StringView(",\n");
+        if (key == last)
+            break;
+    }
+    json += QLatin1StringView("    }");
+}
+
 // The rows as QJsonDocument writes an array of one object per row, indented, its keys in order.
 QString rowsJson(const QList<TaskRow>& rows) {
     QString json = QStringLiteral("[\n");
     json.reserve(rows.size() * 512);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        const TaskRow& row = rows.at(i);
-        const std::pair<QLatin1StringView, QString> fields[] = {
-            {QLatin1StringView("application"), row.application},
-            {QLatin1StringView("colour"), colourName(row.colour)},
-            {QLatin1StringView("database"), row.database},
-            {QLatin1StringView("icon"), iconName(row.icon)},
-            {QLatin1StringView("install"), row.install},
-            {QLatin1StringView("key"), row.key},
-            {QLatin1StringView("kind"), kindLetter(row)},
-            {QLatin1StringView("record"), row.record},
-            {QLatin1StringView("reschedule"), row.reschedule},
-            {QLatin1StringView("rescheduleDate"), row.rescheduleDate},
-            {QLatin1StringView("sdclient"), row.sdclient},
-            {QLatin1StringView("tag"), tagName(row.tag)},
-        };
-        json += QLatin1StringView("    {\n");
-        for (const auto& [key, value] : fields) {
-            json += QLatin1StringView("        \"") + key + QLatin1StringView("\": ");
-            appendJsonString(json, value);
-            json += key == QLatin1StringView("tag") ? QLatin1StringView("\n") : QLatin1StringView(",\n");
-        }
-        json += i + 1 < rows.size() ? QLatin1StringView("    },\n") : QLatin1StringView("    }\n");
+        if (i > 0)
+            json += QLatin1StringView(",\n");
+        appendRowJson(json, rows.at(i));
     }
-    return json + QLatin1StringView("]\n");
+    return json + (rows.isEmpty() ? QLatin1StringView("]\n") : QLatin1StringView("\n]\n"));
 }
 
-// The rows as an aligned table: the task id, the list's six captioned columns, then icon and colour.
-void printTable(QTextStream& out, const QList<TaskRow>& rows) {
-    QList<QStringList> lines;
-    const QStringList header = exportHeader() << QStringLiteral("Icon") << QStringLiteral("Colour");
-    lines << header;
-    for (const TaskRow& row : rows) {
-        QStringList cells{cappedCell(row.key.mid(1))};
-        for (int column = 1; column < kTaskColumns.size(); ++column)
-            cells << row.columnText(column);
-        cells << iconName(row.icon) << colourName(row.colour);
-        for (QString& cell : cells)
-            cell = visibleText(cell);
-        lines << cells;
-    }
-    QList<qsizetype> widths(header.size(), 0);
+QStringList tableHeader() {
+    return exportHeader() << QStringLiteral("Icon") << QStringLiteral("Colour");
+}
+
+// A row's cells in the table: the task id, the list's six captioned columns, then icon and colour.
+QStringList tableCells(const TaskRow& row) {
+    QStringList cells{cappedCell(row.key.mid(1))};
+    for (int column = 1; column < kTaskColumns.size(); ++column)
+        cells << row.columnText(column);
+    cells << iconName(row.icon) << colourName(row.colour);
+    for (QString& cell : cells)
+        cell = visibleText(cell);
+    return cells;
+}
+
+// Lines of cells, the header first, as an aligned table.
+void printAligned(QTextStream& out, const QList<QStringList>& lines) {
+    QList<qsizetype> widths(lines.first().size(), 0);
     for (const QStringList& cells : lines) {
         for (int i = 0; i < cells.size(); ++i)
             widths[i] = std::max(widths[i], cells.at(i).size());
@@ -145,6 +167,14 @@ void printTable(QTextStream& out, const QList<TaskRow>& rows) {
             line += cells.at(i).leftJustified(i + 1 < cells.size() ? widths[i] + 2 : 0);
         out << line.trimmed() << '\n';
     }
+}
+
+// The rows as an aligned table.
+void printTable(QTextStream& out, const QList<TaskRow>& rows) {
+    QList<QStringList> lines{tableHeader()};
+    for (const TaskRow& row : rows)
+        lines << tableCells(row);
+    printAligned(out, lines);
 }
 
 // Flushes what `out` holds and turns a write that failed (a full disk, a closed pipe) into a failure: a
@@ -296,6 +326,38 @@ QJsonValue jsonRow(const QStringList& columns, const std::optional<QList<SqlValu
     return row;
 }
 
+// One entry of the journal with every row's values before and after.
+QJsonObject historyJson(const JournalEntry& entry) {
+    QJsonArray rows;
+    for (const RowChange& change : entry.rows)
+        rows.append(QJsonObject{{QStringLiteral("table"), change.table},
+                                {QStringLiteral("rowid"), change.rowid},
+                                {QStringLiteral("before"), jsonRow(change.columns, change.before)},
+                                {QStringLiteral("after"), jsonRow(change.columns, change.after)}});
+    QJsonObject object{{QStringLiteral("id"), entry.id},
+                       {QStringLiteral("time"), entry.time.toString(Qt::ISODate)},
+                       {QStringLiteral("user"), entry.user},
+                       {QStringLiteral("machine"), entry.machine},
+                       {QStringLiteral("action"), entry.action},
+                       {QStringLiteral("task"), entry.taskId},
+                       {QStringLiteral("operation"), entry.operationFile},
+                       {QStringLiteral("package"), entry.packageName},
+                       {QStringLiteral("status"), entry.status},
+                       {QStringLiteral("rows"), rows}};
+    if (entry.undoes)
+        object.insert(QStringLiteral("undoes"), entry.undoes);
+    return object;
+}
+
+// One entry of the journal as a line of the history's table, tab-separated.
+QString historyLine(const JournalEntry& entry) {
+    return QString::number(entry.id) + QLatin1Char('\t') + entry.time.toString(Qt::ISODate) +
+           QLatin1Char('\t') + visibleText(entry.user) + QLatin1Char('\t') + entry.action +
+           QLatin1Char('\t') + visibleText(entry.taskId) + QLatin1Char('\t') +
+           visibleText(entry.packageName) + QLatin1Char('\t') + visibleText(describeChanges(entry)) +
+           QLatin1Char('\t') + entry.status + QLatin1Char('\n');
+}
+
 // Every entry of the journal, newest first: a table, or JSON with every row's values before and after.
 int runHistory(const AgentPaths& paths, bool json, const std::optional<QString>& taskId, QTextStream& out,
                QTextStream& err) {
@@ -307,34 +369,12 @@ int runHistory(const AgentPaths& paths, bool json, const std::optional<QString>&
     }
     if (json) {
         QJsonArray array;
-        for (const JournalEntry& entry : entries) {
-            QJsonArray rows;
-            for (const RowChange& change : entry.rows)
-                rows.append(QJsonObject{{QStringLiteral("table"), change.table},
-                                        {QStringLiteral("rowid"), change.rowid},
-                                        {QStringLiteral("before"), jsonRow(change.columns, change.before)},
-                                        {QStringLiteral("after"), jsonRow(change.columns, change.after)}});
-            QJsonObject object{{QStringLiteral("id"), entry.id},
-                               {QStringLiteral("time"), entry.time.toString(Qt::ISODate)},
-                               {QStringLiteral("user"), entry.user},
-                               {QStringLiteral("machine"), entry.machine},
-                               {QStringLiteral("action"), entry.action},
-                               {QStringLiteral("task"), entry.taskId},
-                               {QStringLiteral("operation"), entry.operationFile},
-                               {QStringLiteral("package"), entry.packageName},
-                               {QStringLiteral("status"), entry.status},
-                               {QStringLiteral("rows"), rows}};
-            if (entry.undoes)
-                object.insert(QStringLiteral("undoes"), entry.undoes);
-            array.append(object);
-        }
+        for (const JournalEntry& entry : entries)
+            array.append(historyJson(entry));
         out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
     } else {
         for (const JournalEntry& entry : entries)
-            out << entry.id << '\t' << entry.time.toString(Qt::ISODate) << '\t' << visibleText(entry.user)
-                << '\t' << entry.action << '\t' << visibleText(entry.taskId) << '\t'
-                << visibleText(entry.packageName) << '\t' << visibleText(describeChanges(entry)) << '\t'
-                << entry.status << '\n';
+            out << historyLine(entry);
     }
     out.flush();
     return kSuccess;
@@ -401,6 +441,169 @@ int runSync(const AgentPaths& paths, bool follow, int timeoutSeconds, QTextStrea
     return loop.exec();
 }
 
+// Reads every workstation as `query` asks, at most WorkstationReader::kReadsAtOnce at a time, and hands the
+// result of each that was read to `print` in the order the workstations were given, as soon as those before
+// it are handed over: what a workstation gave is kept only until then. A workstation that could not be read,
+// or not whole, is named on standard error with the reason, in the same order. kDataFailure when one was.
+int readWorkstations(const QList<Workstation>& workstations, const WorkstationQuery& query, int deadlineMs,
+                     QTextStream& err, Feedback& feedback,
+                     const std::function<void(const Workstation&, WorkstationResult&)>& print) {
+    WorkstationReader reader;
+    reader.setDeadlineMs(deadlineMs);
+    std::map<int, WorkstationResult> waiting;
+    int next = 0;
+    bool whole = true;
+    QEventLoop loop;
+    QObject::connect(&reader, &WorkstationReader::workstationRead, &loop,
+                     [&](int index, const WorkstationResult& result) {
+                         waiting.emplace(index, result);
+                         for (auto it = waiting.find(next); it != waiting.end(); it = waiting.find(next)) {
+                             const Workstation& workstation = workstations.at(next++);
+                             const QString label = workstationLabel(workstation) + QStringLiteral(": ");
+                             if (!it->second.error.isEmpty()) {
+                                 err << visibleText(label + it->second.error) << Qt::endl;
+                                 whole = false;
+                             } else {
+                                 print(workstation, it->second);
+                                 for (const QString& problem : std::as_const(it->second.problems))
+                                     err << visibleText(label + problem) << Qt::endl;
+                                 whole = whole && it->second.problems.isEmpty();
+                             }
+                             waiting.erase(it);
+                         }
+                     });
+    QObject::connect(&reader, &WorkstationReader::progressed, &loop, [&](int done, int total) {
+        feedback.setStatus(QStringLiteral("%1 of %2 workstations read").arg(done).arg(total));
+    });
+    QObject::connect(&reader, &WorkstationReader::finished, &loop, &QEventLoop::quit);
+    reader.start(workstations, query);
+    if (reader.isRunning())
+        loop.exec();
+    return whole ? kSuccess : kDataFailure;
+}
+
+// The list of every workstation: each row with its workstation's name first.
+int runListOn(const QList<Workstation>& workstations, int deadlineMs, ListFormat format, QTextStream& out,
+              QTextStream& err, Feedback& feedback) {
+    const QStringList csvHeader = workstationExportHeader();
+    const qsizetype csvHeaderSize = csvText(csvHeader, {}).size();
+    QList<QStringList> table{QStringList{QStringLiteral("Workstation")} + tableHeader()};
+    bool anyRow = false;
+    if (format == ListFormat::Csv)
+        out << csvText(csvHeader, {});
+    else if (format == ListFormat::Json)
+        out << QLatin1StringView("[\n");
+    WorkstationQuery query;
+    query.what = WorkstationQuery::What::TaskList;
+    const int status =
+        readWorkstations(workstations, query, deadlineMs, err, feedback,
+                         [&](const Workstation& workstation, WorkstationResult& result) {
+                             if (format == ListFormat::Csv) {
+                                 QList<QStringList> cells;
+                                 for (const TaskRow& row : std::as_const(result.rows))
+                                     cells << workstationExportCells(workstation, row);
+                                 out << QStringView(csvText(csvHeader, cells)).sliced(csvHeaderSize);
+                             } else if (format == ListFormat::Json) {
+                                 QString json;
+                                 for (const TaskRow& row : std::as_const(result.rows)) {
+                                     if (anyRow)
+                                         json += QLatin1StringView(",\n");
+                                     appendRowJson(json, row, &workstation.name);
+                                     anyRow = true;
+                                 }
+                                 out << json;
+                             } else {
+                                 for (const TaskRow& row : std::as_const(result.rows))
+                                     table << (QStringList{visibleText(workstation.name)} + tableCells(row));
+                             }
+                         });
+    if (format == ListFormat::Json)
+        out << (anyRow ? QLatin1StringView("\n]\n") : QLatin1StringView("]\n"));
+    else if (format == ListFormat::Table)
+        printAligned(out, table);
+    return withOutputWritten(out, err, status);
+}
+
+// That day's part of every workstation's invoker log: each line with its workstation's name first.
+int runLogOn(const QList<Workstation>& workstations, int deadlineMs, const QDate& date, QTextStream& out,
+             QTextStream& err, Feedback& feedback) {
+    WorkstationQuery query;
+    query.what = WorkstationQuery::What::Log;
+    query.date = date;
+    const int status = readWorkstations(workstations, query, deadlineMs, err, feedback,
+                                        [&](const Workstation& workstation, WorkstationResult& result) {
+                                            const QString name =
+                                                visibleText(workstation.name) + QLatin1Char('\t');
+                                            for (const QString& line : std::as_const(result.lines))
+                                                out << name << visibleText(line, u"\t") << '\n';
+                                        });
+    return withOutputWritten(out, err, status);
+}
+
+// Every workstation's journal of changes: each entry with its workstation's name first.
+int runHistoryOn(const QList<Workstation>& workstations, int deadlineMs, bool json,
+                 const std::optional<QString>& taskId, QTextStream& out, QTextStream& err,
+                 Feedback& feedback) {
+    WorkstationQuery query;
+    query.what = WorkstationQuery::What::History;
+    query.taskId = taskId;
+    QJsonArray array;
+    const int status =
+        readWorkstations(workstations, query, deadlineMs, err, feedback,
+                         [&](const Workstation& workstation, WorkstationResult& result) {
+                             for (const JournalEntry& entry : std::as_const(result.entries)) {
+                                 if (!json) {
+                                     out << visibleText(workstation.name) << '\t' << historyLine(entry);
+                                     continue;
+                                 }
+                                 QJsonObject object = historyJson(entry);
+                                 object.insert(QStringLiteral("workstation"), workstation.name);
+                                 array.append(object);
+                             }
+                         });
+    if (json)
+        out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    return withOutputWritten(out, err, status);
+}
+
+// The workstations named on the command line, in the order given: each --agent-root DIR, each
+// --computer NAME and the names of each --computers FILE, each workstation once. False with the reason when
+// a name or a file is not one.
+bool commandLineWorkstations(const QCommandLineParser& parser, const QCommandLineOption& rootOption,
+                             const QCommandLineOption& computerOption,
+                             const QCommandLineOption& computersOption, QList<Workstation>& workstations,
+                             QString& error) {
+    const QStringList roots = parser.values(rootOption);
+    const QStringList computers = parser.values(computerOption);
+    const QStringList files = parser.values(computersOption);
+    qsizetype root = 0;
+    qsizetype computer = 0;
+    qsizetype file = 0;
+    for (const QString& option : parser.optionNames()) {
+        if (rootOption.names().contains(option)) {
+            addWorkstation(workstations, workstationAtRoot(roots.value(root++)));
+        } else if (computerOption.names().contains(option)) {
+            Workstation workstation;
+            if (!workstationByName(computers.value(computer++), workstation, error))
+                return false;
+            addWorkstation(workstations, workstation);
+        } else if (computersOption.names().contains(option)) {
+            const QString path = files.value(file++);
+            QString text;
+            if (!readNameList(path, text, error))
+                return false;
+            QList<Workstation> listed;
+            if (!workstationList(text, workstationByName, listed, error)) {
+                error = path + QStringLiteral(": ") + error;
+                return false;
+            }
+            for (const Workstation& workstation : std::as_const(listed))
+                addWorkstation(workstations, workstation);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -447,8 +650,23 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption followOption(
         QStringLiteral("follow"),
         QStringLiteral("sync: join the policy synchroniser running already, and follow its log from now."));
+    const QCommandLineOption computerOption(
+        QStringLiteral("computer"),
+        QStringLiteral("list, log, history: read workstation NAME's agent over its administrative share "
+                       "(\\\\NAME\\C$); again for each workstation."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption computersOption(
+        QStringLiteral("computers"),
+        QStringLiteral("list, log, history: read the workstations named in FILE, one a line."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption deadlineOption(
+        QStringLiteral("deadline"),
+        QStringLiteral("Several workstations: give one up after SECONDS without an answer (default %1).")
+            .arg(kAgentFileDeadlineMs / 1000),
+        QStringLiteral("SECONDS"));
     parser.addOptions({rootOption, journalOption, jsonOption, csvOption, dateOption, timeoutOption,
-                       dryRunOption, taskOption, verboseOption, followOption});
+                       dryRunOption, taskOption, verboseOption, followOption, computerOption, computersOption,
+                       deadlineOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, log, stop, reinstall, sync, history or undo"));
 
@@ -472,7 +690,39 @@ int main(int argc, char* argv[]) {
     if (args.isEmpty())
         return usageError(QStringLiteral("no command given"));
     const QString command = args.first();
-    AgentPaths paths(parser.value(rootOption));
+
+    // Several workstations, or one by name: list, log and history read each. Nothing is changed on another
+    // workstation from here, and Policy Sync starts the synchroniser of the machine it runs on.
+    QList<Workstation> workstations;
+    const bool several =
+        parser.isSet(computerOption) || parser.isSet(computersOption) || parser.values(rootOption).size() > 1;
+    int deadlineMs = kAgentFileDeadlineMs;
+    if (several) {
+        QString error;
+        if (!commandLineWorkstations(parser, rootOption, computerOption, computersOption, workstations,
+                                     error))
+            return usageError(error);
+        if (command != QLatin1String("list") && command != QLatin1String("log") &&
+            command != QLatin1String("history"))
+            return usageError(
+                QStringLiteral("%1 works on this machine's agent or one --agent-root only: with "
+                               "--computer, --computers or several --agent-root, corvanectl "
+                               "reads (list, log, history) and changes nothing")
+                    .arg(command));
+        if (parser.isSet(journalOption))
+            return usageError(QStringLiteral("--journal goes with one workstation only"));
+        if (parser.isSet(deadlineOption)) {
+            bool ok = false;
+            const int seconds = parser.value(deadlineOption).toInt(&ok);
+            if (!ok || seconds <= 0 || seconds > 3600)
+                return usageError(QStringLiteral("--deadline takes a number of seconds from 1 to 3600"));
+            deadlineMs = seconds * 1000;
+        }
+    } else if (parser.isSet(deadlineOption)) {
+        return usageError(QStringLiteral("--deadline goes with several workstations"));
+    }
+
+    AgentPaths paths(several ? QString() : parser.value(rootOption));
     if (parser.isSet(journalOption))
         paths.setJournal(parser.value(journalOption));
     ConsoleFeedback feedback(err, parser.isSet(verboseOption));
@@ -488,6 +738,8 @@ int main(int argc, char* argv[]) {
         std::optional<QString> task;
         if (parser.isSet(taskOption))
             task = parser.value(taskOption);
+        if (several)
+            return runHistoryOn(workstations, deadlineMs, parser.isSet(jsonOption), task, out, err, feedback);
         return runHistory(paths, parser.isSet(jsonOption), task, out, err);
     }
     if (command == QLatin1String("undo") && !parser.isSet(jsonOption) && !parser.isSet(csvOption) &&
@@ -511,6 +763,8 @@ int main(int argc, char* argv[]) {
         const ListFormat format = parser.isSet(jsonOption)  ? ListFormat::Json
                                   : parser.isSet(csvOption) ? ListFormat::Csv
                                                             : ListFormat::Table;
+        if (several)
+            return runListOn(workstations, deadlineMs, format, out, err, feedback);
         return runList(paths, format, out, err, feedback);
     }
     if (command == QLatin1String("log") && args.size() == 1 && !parser.isSet(jsonOption) &&
@@ -521,6 +775,8 @@ int main(int argc, char* argv[]) {
             if (!date.isValid())
                 return usageError(QStringLiteral("--date takes a date written YYYY-MM-DD"));
         }
+        if (several)
+            return runLogOn(workstations, deadlineMs, date, out, err, feedback);
         return runLog(paths, date, out, err);
     }
     if ((command == QLatin1String("stop") || command == QLatin1String("reinstall")) &&

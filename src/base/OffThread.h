@@ -12,6 +12,8 @@
 #endif
 
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -143,6 +145,25 @@ template <typename Work, typename Done> void runOffThread(QObject* receiver, Wor
     auto* task = new detail::OffThreadTask<Work, Done>(receiver, std::move(work), std::move(done));
     detail::handOver(detail::poolChannel);
     QThreadPool::globalInstance()->start(task);
+}
+
+// The same for work that may never return (a read of another machine's share that hangs in the kernel):
+// work() runs on a thread of its own that is never waited for, so a call left hanging keeps only that thread,
+// the pool stays free and the program can still end. False, with nothing run, when no thread could be
+// started.
+template <typename Work, typename Done> bool runOnThreadOfItsOwn(QObject* receiver, Work work, Done done) {
+    Q_ASSERT(onInterfaceThread());
+    try {
+        std::thread([relay = InterfaceThreadRelay(receiver), work = std::move(work),
+                     done = std::move(done)]() mutable {
+            auto result = work();
+            relay.post(
+                [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 } // namespace corvane

@@ -158,7 +158,8 @@ QString descriptorNotice(const QList<TaskRow>& rows) {
     return notices.join(QStringLiteral("; "));
 }
 
-QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder) {
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder,
+                             const std::function<void(const TaskRow&)>& built) {
     QList<TaskRow> rows;
     rows.reserve(table.count());
     QStringList operationFiles;
@@ -176,6 +177,8 @@ QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFo
             row.nameCut = answer && nameCut;
             longPartsLeft -=
                 std::min(longPartsLeft, std::max<qsizetype>(0, row.application.size() - kCellTextLimit));
+            if (built)
+                built(row);
             rows.append(std::move(row));
         });
     return rows;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace corvane {
@@ -26,7 +27,10 @@ constexpr qsizetype kListNameChars = 16 * 1024 * 1024;
 
 // One row per table entry, in table order; each package name is read from its descriptor below
 // `descriptorFolder` (which ends with a separator), and cut as kMaxNameChars and kListNameChars say.
-QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder);
+// `built`, when given, sees each row as soon as it is built: a reader of another machine's share counts
+// them as progress.
+QList<TaskRow> buildTaskRows(const TaskTable& table, const QString& descriptorFolder,
+                             const std::function<void(const TaskRow&)>& built = {});
 
 // What the first status panel says of the rows whose descriptor could not be read (how many, and why the
 // first could not) and of those whose package name was cut; empty when every descriptor was read whole.
