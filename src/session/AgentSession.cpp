@@ -86,8 +86,9 @@ AgentSession::AgentSession(const Workstation& workstation, MessagePresenter& mes
     m_workstation = workstation;
     if (!isRemote())
         return;
-    // Nothing of a share that hangs may hold the threads the other workstations and the window share.
-    new OwnWorkerThreads(this);
+    // Nothing of a share that hangs may hold the threads the other workstations and the window share. Given
+    // to the session's parent when it has one: what the window opens for this workstation reads there too.
+    new OwnWorkerThreads(parent ? parent : this);
     m_logWatch->setAlwaysOffThread(true);
     m_actions->setWorkstation(workstation);
     m_shareDeadline = new QTimer(this);
