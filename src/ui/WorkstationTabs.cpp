@@ -90,11 +90,13 @@ void WorkstationTabs::close(int index) {
     if (index <= 0 || index >= m_stack->count())
         return;
     auto* view = static_cast<WorkstationView*>(m_stack->widget(index));
+    m_stack->removeWidget(view); // first: the bar's new current index then names the same page
     m_bar->removeTab(index);
-    m_stack->removeWidget(view);
+    m_stack->setCurrentIndex(m_bar->currentIndex());
     view->session()->shutdown();
     view->deleteLater();
     showTabBar();
+    emit currentChanged(current());
 }
 
 void WorkstationTabs::tick() {
