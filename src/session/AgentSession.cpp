@@ -149,8 +149,8 @@ void AgentSession::lookAtShare(bool thenRead) {
             if (!look.answered) {
                 m_shareDeadline->stop();
                 setShareProblem(look.error);
-                emit statusChanged(look.error);
-                emit taskListRead(); // the last list stays, the notice says why
+                emit logReadFailed(); // the log box stops waiting: the notice says why
+                emit taskListRead();  // the last list stays, the notice says why
                 return;
             }
             setShareProblem(QString());
@@ -175,9 +175,7 @@ void AgentSession::lookAtShare(bool thenRead) {
 void AgentSession::onShareDeadline() {
     if (!m_looking && !m_refresh->isReading())
         return;
-    const QString problem = shareDidNotAnswer(m_workstation.root, m_shareDeadlineMs);
-    setShareProblem(problem);
-    emit statusChanged(problem);
+    setShareProblem(shareDidNotAnswer(m_workstation.root, m_shareDeadlineMs));
 }
 
 void AgentSession::setShareProblem(const QString& problem) {
