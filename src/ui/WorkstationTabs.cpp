@@ -69,7 +69,11 @@ WorkstationView* WorkstationTabs::find(const QString& name) const {
     return nullptr;
 }
 
-WorkstationView* WorkstationTabs::open(const Workstation& workstation, const QString& taskId) {
+WorkstationView* WorkstationTabs::open(const Workstation& reached, const QString& taskId) {
+    // Every tab but this computer's is another workstation, whether a share or a folder standing in for one
+    // reached it: read first, and no Policy Sync.
+    Workstation workstation = reached;
+    workstation.remote = true;
     WorkstationView* view = find(workstation.name);
     if (!view) {
         view = new WorkstationView(workstation, m_messages, m_clock, m_stack);

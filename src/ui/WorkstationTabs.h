@@ -35,9 +35,9 @@ public:
     // The tab of the workstation named `name` (as the resolver made it), or null.
     WorkstationView* find(const QString& name) const;
 
-    // Opens `workstation` in a tab of its own, or switches to its tab when open; with `taskId`, selects
-    // that task once the list holds it.
-    WorkstationView* open(const Workstation& workstation, const QString& taskId = {});
+    // Opens the workstation `reached` in a tab of its own, or switches to its tab when open; with `taskId`,
+    // selects that task once the list holds it.
+    WorkstationView* open(const Workstation& reached, const QString& taskId = {});
     // Closes the tab at `index`; the local machine's stays.
     void close(int index);
 
