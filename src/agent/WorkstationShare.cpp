@@ -33,7 +33,11 @@ QString named(const QString& root, const QString& clause) {
 
 bool shareAnswers(const QString& root, QString& error) {
 #ifdef Q_OS_WIN
-    const std::wstring path = QDir::toNativeSeparators(root).toStdWString();
+    // A share itself ("\\NAME\C$") is asked with its final backslash, as the folder it is.
+    QString native = QDir::toNativeSeparators(root);
+    if (native.startsWith(QLatin1String("\\\\")) && native.count(QLatin1Char('\\')) == 3)
+        native += QLatin1Char('\\');
+    const std::wstring path = native.toStdWString();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -42,6 +46,10 @@ bool shareAnswers(const QString& root, QString& error) {
         return false;
     }
     const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+        error = named(root, QStringLiteral("not found")); // a folder standing in for a share
+        return false;
+    }
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
