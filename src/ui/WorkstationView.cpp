@@ -156,8 +156,13 @@ void WorkstationView::showControls(const ControlState& state) {
     m_ui->BtnStop->setEnabled(state.stopInstall);
     m_ui->BtnUpdate->setEnabled(state.reinstall);
     m_ui->Check1->setEnabled(state.autoRefresh);
-    if (m_history)
-        m_history->findChild<QPushButton*>(QStringLiteral("HistoryUndo"))->setEnabled(state.undo);
+    if (auto* undo =
+            m_history ? m_history->findChild<QPushButton*>(QStringLiteral("HistoryUndo")) : nullptr) {
+        undo->setEnabled(state.undo);
+        if (!state.undo)
+            undo->setToolTip(
+                QStringLiteral("Read only: check \"Allow changes over the network\" above the list"));
+    }
 }
 
 // A row menu's Stop Install or Reinstall ticks that row as a click would (the check rule applies), then
