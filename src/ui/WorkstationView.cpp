@@ -158,10 +158,12 @@ void WorkstationView::showControls(const ControlState& state) {
     m_ui->Check1->setEnabled(state.autoRefresh);
     if (auto* undo =
             m_history ? m_history->findChild<QPushButton*>(QStringLiteral("HistoryUndo")) : nullptr) {
+        if (!undo->property("enabledTip").isValid())
+            undo->setProperty("enabledTip", undo->toolTip());
         undo->setEnabled(state.undo);
-        if (!state.undo)
-            undo->setToolTip(
-                QStringLiteral("Read only: check \"Allow changes over the network\" above the list"));
+        undo->setToolTip(state.undo ? undo->property("enabledTip").toString()
+                                    : QStringLiteral("Read only: check \"Allow changes over the network\" "
+                                                     "above the list"));
     }
 }
 
