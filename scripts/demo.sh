@@ -12,6 +12,10 @@ cmake --build --preset dev
 root="$PWD/build/demo-agent"
 rm -rf "$root"
 build/dev/tools/fake-agent/corvane-fake-agent init "$root"
+# A second simulated agent stands in for workstation WS0123's share.
+workstations="$PWD/build/demo-workstations"
+rm -rf "$workstations"
+build/dev/tools/fake-agent/corvane-fake-agent init "$workstations/WS0123" >/dev/null
 echo
 build/dev/src/app/corvanectl --agent-root "$root" list
 echo
@@ -21,7 +25,8 @@ echo
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Opening Corvane on the simulated agent (close the window to end the demo)."
-  build/dev/src/app/corvane --agent-root "$root"
+  echo "Ctrl+K and the name WS0123 open a second workstation in a tab of its own."
+  build/dev/src/app/corvane --agent-root "$root" --workstation-folders "$workstations"
 else
   shot="$PWD/build/demo-screenshot.png"
   sync_shot="$PWD/build/demo-policy-sync.png"

@@ -1,6 +1,9 @@
 // The session's rules, without a window: which controls may be used, "Auto", when the list may be read again,
 // the database going and coming back, and what an action with nothing checked says.
+#include "EventLoopProbe.h"
+#include "HangingShare.h"
 #include "SessionFixture.h"
+#include "TimeBounds.h"
 #include "actions/TaskActions.h"
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
@@ -44,6 +47,128 @@ private slots:
         QVERIFY(controlState({false, true, false, false}).listMayRebuild); // the list shows what a sync adds
         QVERIFY(!controlState({false, false, true, false}).listMayRebuild);
         QVERIFY(!controlState({false, false, false, true}).listMayRebuild);
+        // Another workstation: read only until changes are allowed; its Policy Sync never.
+        const ControlState readOnly = controlState({false, false, false, false, true, false});
+        QVERIFY(readOnly.refresh && readOnly.autoRefresh);
+        QVERIFY(!readOnly.stopInstall && !readOnly.reinstall && !readOnly.undo && !readOnly.policySync);
+        const ControlState allowed = controlState({false, false, false, false, true, true});
+        QVERIFY(allowed.stopInstall && allowed.reinstall && allowed.undo && !allowed.policySync);
+    }
+
+    // A remote workstation is read first: its list is read, but nothing changes it, nor starts a sync,
+    // until the technician allows changes; then the preview names it. A share lost while the preview is open
+    // leaves the tasks not changed, with the share's reason.
+    void remoteWorkstationIsReadFirst() {
+        SessionFixture fixture;
+        QVERIFY(test::writeDemo(fixture.agent));
+        QList<TaskRow> rows;
+        fixture.session =
+            std::make_unique<AgentSession>(Workstation{QStringLiteral("WS0123"), fixture.agent.root(), true},
+                                           fixture.messages, test::kClock);
+        AgentSession& session = *fixture.session;
+        connect(&session, &AgentSession::rowsRead, this, [&](const QList<TaskRow>& read) { rows = read; });
+        QVERIFY(fixture.read([&] { session.refresh(); }));
+        QVERIFY(!rows.isEmpty());
+        const QStringList keys{QStringLiteral("kCORE01_1203"), QStringLiteral("kCORE01_1208")};
+        const QStringList before = fixture.agent.dumpAll();
+
+        QSignalSpy status(&session, &AgentSession::statusChanged);
+        QSignalSpy ended(&session, &AgentSession::actionEnded);
+        session.act(TaskAction::StopInstall, checkedRows(rows, keys));
+        session.undo({1});
+        session.startSync(false);
+        QVERIFY(!session.isSyncRunning() && !session.isActing());
+        QVERIFY(fixture.messages.previews.isEmpty());
+        QCOMPARE(status.size(), 3);
+        QVERIFY(status.at(0).first().toString().contains(QLatin1String("Allow changes over the network")));
+        QCOMPARE(status.at(2).first().toString(), remotePolicySyncReason());
+        QCOMPARE(fixture.agent.dumpAll(), before);
+
+        session.setChangesAllowed(true);
+        QVERIFY(session.controls().stopInstall && !session.controls().policySync);
+        const QString root = fixture.agent.root();
+        const QString away = root + QStringLiteral(".away");
+        fixture.messages.answer = {true, false};
+        // The share goes while the preview is open: a file where it was, so nothing can be made below it.
+        fixture.messages.beforeAnswer = [&] {
+            QVERIFY(QDir().rename(root, away));
+            QFile gone(root);
+            QVERIFY(gone.open(QIODevice::WriteOnly));
+        };
+        session.act(TaskAction::StopInstall, checkedRows(rows, keys));
+        QVERIFY(ended.wait(20000));
+        QVERIFY(QFile::remove(root) && QDir().rename(away, root));
+        QCOMPARE(fixture.messages.previews.size(), 1);
+        QCOMPARE(fixture.messages.previews.first().workstation, QStringLiteral("WS0123"));
+        const ActionReport report = ended.first().first().value<ActionReport>();
+        QCOMPARE(report.count(TaskOutcome::Kind::Change), 0);
+        for (const TaskOutcome& task : report.tasks) {
+            if (task.kind == TaskOutcome::Kind::AlreadyDone)
+                continue;
+            QCOMPARE(task.kind, TaskOutcome::Kind::NotChanged);
+            QVERIFY2(task.reason.endsWith(QDir::toNativeSeparators(root) + QStringLiteral(": not a folder")),
+                     qPrintable(task.reason));
+        }
+        QCOMPARE(fixture.agent.dumpAll(), before);
+
+        // With the share back the same action goes through.
+        fixture.messages.beforeAnswer = {};
+        ended.clear();
+        QVERIFY(fixture.read([&] { session.refresh(); }));
+        session.act(TaskAction::StopInstall, checkedRows(rows, keys));
+        QVERIFY(ended.wait(20000));
+        QVERIFY(ended.first().first().value<ActionReport>().count(TaskOutcome::Kind::Change) > 0);
+    }
+
+    // A remote root that is missing says so in its notice; one whose reads hang is named as not answering
+    // once its deadline has passed, while the local session goes on reading and the event loop stays free;
+    // when the share answers again the notice goes.
+    void unreachableAndHangingRoots() {
+        SessionFixture missing;
+        const QString absent = QDir(missing.agent.root()).filePath(QStringLiteral("WS0404"));
+        QMap<AgentSession::Notice, QString> notices;
+        missing.session = std::make_unique<AgentSession>(Workstation{QStringLiteral("WS0404"), absent, true},
+                                                         missing.messages, test::kClock);
+        connect(missing.session.get(), &AgentSession::noticeChanged, this,
+                [&](AgentSession::Notice kind, const QString& text) { notices[kind] = text; });
+        QVERIFY(missing.read([&] { missing.session->refresh(); }));
+        QCOMPARE(notices.value(AgentSession::Notice::Workstation),
+                 QDir::toNativeSeparators(absent) + QStringLiteral(": not found"));
+        QVERIFY(missing.messages.shown.isEmpty());
+
+#ifdef Q_OS_WIN
+        QSKIP("A database whose reads hang is made with a FIFO, on POSIX only");
+#else
+        SessionFixture local;
+        QVERIFY(test::writeDemo(local.agent));
+        QVERIFY(local.open());
+        SessionFixture hanging;
+        QVERIFY(test::writeDemo(hanging.agent));
+        test::HangingDatabase hang(hanging.agent.paths().database());
+        QVERIFY(hang.isMade());
+        hanging.session =
+            std::make_unique<AgentSession>(Workstation{QStringLiteral("WS0123"), hanging.agent.root(), true},
+                                           hanging.messages, test::kClock);
+        AgentSession& remote = *hanging.session;
+        remote.setShareDeadlineMs(300);
+        QSignalSpy remoteNotices(&remote, &AgentSession::noticeChanged);
+        QSignalSpy remoteRead(&remote, &AgentSession::taskListRead);
+        remote.refresh();
+        QVERIFY(remoteNotices.wait(test::scaledMs(5000)));
+        QCOMPARE(remoteNotices.last().at(1).toString(), QDir::toNativeSeparators(hanging.agent.root()) +
+                                                            QStringLiteral(": did not answer within 0.3 s"));
+        remote.tick(); // not asked again while it hangs
+        for (int read = 0; read < 3; ++read) {
+            const qint64 blocked = test::longestEventLoopBlockMs([&] { local.session->refresh(); },
+                                                                 *local.session, &AgentSession::taskListRead);
+            QVERIFY2(blocked < test::scaledMs(500), qPrintable(QString::number(blocked)));
+        }
+        QVERIFY(remoteRead.isEmpty() && remote.isReading());
+
+        hang.release();
+        QVERIFY(remoteRead.wait(test::scaledMs(10000)));
+        QCOMPARE(remoteNotices.last().at(1).toString(), QString());
+#endif
     }
 
     // Only a package row's tick turns "Auto" off; nothing turns it on while the database is missing.

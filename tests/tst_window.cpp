@@ -14,6 +14,7 @@
 #include "ui/ActionPreviewDialog.h"
 #include "ui/ExportTarget.h"
 #include "ui/Form1.h"
+#include "ui/Form1Controls.h"
 #include "ui/Form2.h"
 #include "ui/HistoryDialog.h"
 #include "ui/InvokerLogBox.h"
@@ -23,6 +24,8 @@
 #include "ui/TaskDetailsDialog.h"
 #include "ui/TaskListModel.h"
 #include "ui/TaskListView.h"
+#include "ui/WorkstationTabs.h"
+#include "ui/WorkstationView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -45,6 +48,7 @@
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTabBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -174,6 +178,68 @@ class TestWindow : public QObject {
 
 private slots:
     void init() { QApplication::clipboard()->clear(); }
+
+    // Another workstation opens in a tab of its own above the list, read only and without Policy Sync;
+    // connecting to it again shows its tab, and the name is remembered. A name that is none, or a workstation
+    // whose share is missing, says why. Closed, the window is as it was.
+    void workstationTabs() {
+        test::WindowFixture fixture;
+        QVERIFY(fixture.openDemo());
+        Form1& form = *fixture.form;
+        form.restoreSettings(fixture.settings);
+        TestAgent remoteAgent;
+        QVERIFY(test::writeDemo(remoteAgent));
+        const QString absent = QDir(remoteAgent.root()).filePath(QStringLiteral("absent"));
+        form.setWorkstationResolver([&](const QString& typed, Workstation& workstation, QString& error) {
+            if (!workstationByName(typed, workstation, error))
+                return false;
+            workstation.root = workstation.name == QLatin1String("WS0123") ? remoteAgent.root() : absent;
+            return true;
+        });
+        auto* bar = form.findChild<QTabBar*>(QStringLiteral("WorkstationTabBar"));
+        QVERIFY(bar && bar->isHidden());
+
+        QVERIFY(!form.connectTo(QStringLiteral("..\\server\\share")));
+        QCOMPARE(fixture.messages.shown.size(), 1);
+        QSignalSpy read(&form, &Form1::taskListRead);
+        QVERIFY(form.connectTo(QStringLiteral("WS0123")));
+        QVERIFY(read.wait(20000));
+        WorkstationView* remote = form.currentView();
+        QVERIFY(remote->session()->isRemote());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->count(), 2);
+        QCOMPARE(form.windowTitle(), QStringLiteral("Corvane - WS0123"));
+        QCOMPARE(remote->controls().statusWorkstation->text(), QStringLiteral("WS0123"));
+        QVERIFY(form.taskListModel()->rowCount() > 0);
+        Form1Controls& ui = remote->controls();
+        QVERIFY(!ui.BtnStop->isEnabled() && !ui.BtnUpdate->isEnabled() && !ui.BtnPortal->isEnabled());
+        QCOMPARE(ui.BtnPortal->toolTip(), remotePolicySyncReason());
+        ui.allowChanges->setChecked(true);
+        QVERIFY(ui.BtnStop->isEnabled() && ui.BtnUpdate->isEnabled() && !ui.BtnPortal->isEnabled());
+
+        bar->setCurrentIndex(0);
+        QCOMPARE(form.windowTitle(), QStringLiteral("Corvane - This computer"));
+        form.openWorkstation(remote->workstation(), QStringLiteral("CORE01_1208"));
+        QCOMPARE(bar->count(), 2);
+        QCOMPARE(form.currentView(), remote);
+        QCOMPARE(form.taskListView()->currentKey(), QStringLiteral("kCORE01_1208"));
+        QVERIFY(form.connectTo(QStringLiteral("ws0404")));
+        QCOMPARE(bar->count(), 3);
+        QTRY_VERIFY(form.currentView()->controls().statusPanel1->notices().contains(
+            QDir::toNativeSeparators(absent) + QStringLiteral(": not found")));
+        QCOMPARE(form.recentWorkstations(),
+                 QStringList({QStringLiteral("ws0404"), QStringLiteral("WS0123")}));
+        QCOMPARE(fixture.settings.value(QStringLiteral("workstations/recent")).toStringList(),
+                 form.recentWorkstations());
+
+        form.tabs()->close(2);
+        form.tabs()->close(1);
+        form.tabs()->close(0); // the local machine's stays
+        QVERIFY(bar->isHidden());
+        QCOMPARE(form.windowTitle(), QStringLiteral("Corvane"));
+        QVERIFY(form.currentView()->controls().statusWorkstation->isHidden());
+        QVERIFY(!form.session()->isRemote());
+    }
 
     // Geometry, splitter, column widths and order, sort, View Log and the sync log window's place come back
     // from the settings; the window can be maximised with the banner at its width.

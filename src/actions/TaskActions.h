@@ -94,6 +94,8 @@ struct ActionReport {
     QList<TaskRows> rows;
     // An Undo's journal entries, in the order of `tasks`.
     QList<qint64> entries;
+    // The workstation acted on, for the preview; empty for the machine Corvane runs on.
+    QString workstation;
 
     int count(TaskOutcome::Kind kind) const;
     // Every task was (or would be) changed, or was already as the action leaves it.

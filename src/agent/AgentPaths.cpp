@@ -48,6 +48,13 @@ AgentPaths::AgentPaths()
     : AgentPaths(QString()) {}
 
 AgentPaths::AgentPaths(const QString& root)
+    : AgentPaths(root, true) {}
+
+AgentPaths AgentPaths::withoutLooking(const QString& root) {
+    return AgentPaths(root, false);
+}
+
+AgentPaths::AgentPaths(const QString& root, bool look)
     : m_root(root) {
 #ifdef Q_OS_WIN
     const bool fixed = root.isEmpty();
@@ -59,8 +66,8 @@ AgentPaths::AgentPaths(const QString& root)
         return fixed ? windowsPath : belowRoot(base, windowsPath);
     };
     // The described program folder first; the 32-bit one only when it alone exists.
-    const bool programFiles32 =
-        !isFolder(located(kProgramFiles + kAgentFolder)) && isFolder(located(kProgramFiles32 + kAgentFolder));
+    const bool programFiles32 = look && !isFolder(located(kProgramFiles + kAgentFolder)) &&
+                                isFolder(located(kProgramFiles32 + kAgentFolder));
     auto place = [&](QString windowsPath) {
         if (programFiles32 && windowsPath.startsWith(kProgramFiles))
             windowsPath.replace(0, kProgramFiles.size(), kProgramFiles32);

@@ -15,6 +15,10 @@ public:
     AgentPaths();
     // The agent's paths below `root`; an empty root means the default above.
     explicit AgentPaths(const QString& root);
+    // The described places below `root`, without looking which program folder holds the agent (nothing on
+    // the disk is touched): for a root over the network, until it has been looked at off the interface
+    // thread.
+    static AgentPaths withoutLooking(const QString& root);
 
     QString database() const { return m_database; }
     // The folder of the package descriptors, ending with a separator so a file name can follow directly.
@@ -44,6 +48,8 @@ public:
     static QString belowRoot(const QString& root, const QString& windowsPath);
 
 private:
+    AgentPaths(const QString& root, bool look);
+
     QString m_root;
     QString m_database;
     QString m_descriptorFolder;

@@ -1,5 +1,6 @@
 // corvane: the main window over the local agent.
 #include "agent/AgentPaths.h"
+#include "agent/Workstation.h"
 #include "ui/AppFont.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxPresenter.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QSettings>
 #include <QTimer>
 
@@ -29,8 +31,14 @@ int main(int argc, char* argv[]) {
     parser.addVersionOption();
     const QCommandLineOption rootOption = AgentPaths::rootOption();
     const QCommandLineOption journalOption = AgentPaths::journalOption();
+    const QCommandLineOption workstationFoldersOption(
+        QStringLiteral("workstation-folders"),
+        QStringLiteral("Reach workstation NAME at DIR/NAME instead of its administrative share "
+                       "(a demo, or shares mounted in one folder)."),
+        QStringLiteral("DIR"));
     parser.addOption(rootOption);
     parser.addOption(journalOption);
+    parser.addOption(workstationFoldersOption);
     parser.process(app);
 
     AgentPaths paths(parser.value(rootOption));
@@ -45,6 +53,16 @@ int main(int argc, char* argv[]) {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Corvane"),
                        QStringLiteral("Corvane"));
     form.restoreSettings(settings);
+    if (parser.isSet(workstationFoldersOption)) {
+        const QString folders = parser.value(workstationFoldersOption);
+        form.setWorkstationResolver(
+            [folders](const QString& typed, Workstation& workstation, QString& error) {
+                if (!workstationByName(typed, workstation, error))
+                    return false; // a name only: nothing typed reaches beyond the folder
+                workstation.root = QDir(folders).filePath(workstation.name);
+                return true;
+            });
+    }
     form.Form_Load();
     form.show();
     if (!settingsNotice.isEmpty())

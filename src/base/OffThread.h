@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QList>
 #include <QPointer>
 #include <QRunnable>
 #include <QThread>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -137,14 +139,60 @@ private:
 
 } // namespace detail
 
+// Threads of their own for the work of one object and of every object below it (a workstation reached over
+// the network): a share that stops answering holds only these, never the threads the rest of the program
+// shares. Made on the interface thread as a child of that object. When it goes while a call still hangs,
+// its threads are left to end on their own; nothing waits for them.
+class OwnWorkerThreads final : public QObject {
+public:
+    static constexpr int kMaxThreads = 4;
+
+    explicit OwnWorkerThreads(QObject* owner)
+        : QObject(owner)
+        , m_pool(new QThreadPool) {
+        setObjectName(name());
+        m_pool->setMaxThreadCount(kMaxThreads);
+    }
+    ~OwnWorkerThreads() override {
+        m_pool->clear(); // what has not started never will
+        if (m_pool->waitForDone(0)) {
+            delete m_pool;
+            return;
+        }
+        // Kept where the leak checker sees it: the pool's threads may still end one day.
+        static std::mutex lock;
+        static QList<QThreadPool*> left;
+        const std::lock_guard<std::mutex> hold(lock);
+        left.append(m_pool);
+    }
+    QThreadPool* pool() const { return m_pool; }
+    static QString name() { return QStringLiteral("corvane.ownWorkerThreads"); }
+
+private:
+    QThreadPool* m_pool;
+};
+
+// The pool that runs work for `receiver`: the own threads of the nearest object at or above it that has
+// them, else the program's shared pool.
+inline QThreadPool* workerPoolFor(const QObject* receiver) {
+    for (const QObject* object = receiver; object; object = object->parent()) {
+        const QObject* own =
+            object->findChild<QObject*>(OwnWorkerThreads::name(), Qt::FindDirectChildrenOnly);
+        if (own)
+            return static_cast<const OwnWorkerThreads*>(own)->pool();
+    }
+    return QThreadPool::globalInstance();
+}
+
 // Runs work() on the thread pool, then done(result) on the interface thread, unless receiver was destroyed
 // meanwhile (the result is then dropped). work must not touch receiver: it runs while receiver lives on.
 // The single way this code base moves waiting on the disk or on a database lock off the interface thread.
+// Work for an object below OwnWorkerThreads runs on those threads.
 template <typename Work, typename Done> void runOffThread(QObject* receiver, Work work, Done done) {
     Q_ASSERT(onInterfaceThread());
     auto* task = new detail::OffThreadTask<Work, Done>(receiver, std::move(work), std::move(done));
     detail::handOver(detail::poolChannel);
-    QThreadPool::globalInstance()->start(task);
+    workerPoolFor(receiver)->start(task);
 }
 
 // The same for work that may never return (a read of another machine's share that hangs in the kernel):

@@ -1,6 +1,7 @@
 #include "session/ActionRunner.h"
 
 #include "actions/Undo.h"
+#include "agent/WorkstationShare.h"
 #include "base/OffThread.h"
 #include "session/MessagePresenter.h"
 #include "session/RelayedFeedback.h"
@@ -13,6 +14,37 @@ ActionRunner::ActionRunner(const AgentPaths& paths, MessagePresenter& messages, 
     , m_journalPath(paths.journal())
     , m_messages(messages) {}
 
+namespace {
+
+// A remote action that left tasks unchanged while the share no longer answers: the lost connection is the
+// reason those tasks give, whatever the database or the journal said of it.
+ActionReport withShareLoss(ActionReport report, const Workstation& workstation) {
+    if (!workstation.remote || report.allChanged())
+        return report;
+    QString lost;
+    if (shareAnswers(workstation.root, lost))
+        return report;
+    for (TaskOutcome& task : report.tasks) {
+        if (task.kind != TaskOutcome::Kind::Refused && task.kind != TaskOutcome::Kind::NotChanged)
+            continue;
+        task.kind = TaskOutcome::Kind::NotChanged;
+        task.unread = false;
+        task.reason =
+            QStringLiteral("Task %1%2 was not changed: %3")
+                .arg(task.taskId,
+                     task.packageName.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(task.packageName),
+                     lost);
+    }
+    return report;
+}
+
+} // namespace
+
+void ActionRunner::setPaths(const AgentPaths& paths) {
+    m_dbPath = paths.database();
+    m_journalPath = paths.journal();
+}
+
 void ActionRunner::setAskBeforeChanging(bool ask) {
     if (ask == m_ask)
         return;
@@ -23,10 +55,13 @@ void ActionRunner::setAskBeforeChanging(bool ask) {
 void ActionRunner::start(TaskAction action, const QList<ActionTarget>& targets, Done done) {
     const QString dbPath = m_dbPath;
     const QString journal = m_journalPath;
+    const Workstation ws = m_workstation;
     startWork({[=](Feedback* status) { return planAction(action, targets, dbPath, status); },
-               [=](Feedback& status) { return runAction(action, targets, dbPath, journal, status); },
+               [=](Feedback& status) {
+                   return withShareLoss(runAction(action, targets, dbPath, journal, status), ws);
+               },
                [=](const ActionReport& preview, Feedback& status) {
-                   return applyPreview(preview, dbPath, journal, status);
+                   return withShareLoss(applyPreview(preview, dbPath, journal, status), ws);
                }},
               std::move(done));
 }
@@ -34,10 +69,11 @@ void ActionRunner::start(TaskAction action, const QList<ActionTarget>& targets, 
 void ActionRunner::startUndo(const QList<qint64>& entries, Done done) {
     const QString dbPath = m_dbPath;
     const QString journal = m_journalPath;
+    const Workstation ws = m_workstation;
     startWork({[=](Feedback* status) { return planUndo(entries, dbPath, journal, status); },
-               [=](Feedback& status) { return runUndo(entries, dbPath, journal, status); },
+               [=](Feedback& status) { return withShareLoss(runUndo(entries, dbPath, journal, status), ws); },
                [=](const ActionReport& preview, Feedback& status) {
-                   return applyUndoPreview(preview, dbPath, journal, status);
+                   return withShareLoss(applyUndoPreview(preview, dbPath, journal, status), ws);
                }},
               std::move(done));
 }
@@ -78,8 +114,10 @@ void ActionRunner::preview(const Work& work, Done done) {
     auto status = workerStatus();
     runOffThread(
         this, [work, status] { return work.plan(status.get()); },
-        [this, work, done = std::move(done)](const ActionReport& preview) {
+        [this, work, done = std::move(done)](ActionReport preview) {
             workDone();
+            if (m_workstation.remote)
+                preview.workstation = m_workstation.name;
             const MessagePresenter::PreviewAnswer answer = m_messages.confirmAction(preview);
             if (answer.retry) {
                 this->preview(work, done);

@@ -2,6 +2,7 @@
 
 #include "actions/TaskActions.h"
 #include "agent/AgentPaths.h"
+#include "agent/Workstation.h"
 
 #include <QObject>
 
@@ -22,6 +23,12 @@ public:
     using Done = std::function<void(const std::optional<ActionReport>&)>;
 
     ActionRunner(const AgentPaths& paths, MessagePresenter& messages, QObject* parent = nullptr);
+
+    // The agent's files moved: the next action goes there.
+    void setPaths(const AgentPaths& paths);
+    // Acting on a remote workstation: its preview names it, and a task left unchanged while its share
+    // no longer answers says so.
+    void setWorkstation(const Workstation& workstation) { m_workstation = workstation; }
 
     bool isRunning() const { return m_running; }
     // Previews `targets` and asks, then runs the action; `done` follows on the interface thread.
@@ -54,6 +61,7 @@ private:
 
     QString m_dbPath;
     QString m_journalPath;
+    Workstation m_workstation;
     MessagePresenter& m_messages;
     bool m_running = false;
     bool m_ask = true;

@@ -2,6 +2,7 @@
 
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
+#include "agent/WorkstationShare.h"
 #include "base/Clock.h"
 #include "base/OffThread.h"
 #include "session/ActionRunner.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <utility>
 
@@ -21,6 +23,15 @@ namespace {
 const QString kTitle = QStringLiteral("Corvane");
 const QString kNothingToUndoStatus =
     QStringLiteral("Nothing to undo: this window has changed nothing since it opened");
+const QString kReadOnlyStatus = QStringLiteral(
+    "Read only: turn on \"Allow changes over the network\" to change this workstation's agent");
+
+// What a look at a remote share found.
+struct ShareLook {
+    bool answered = false;
+    QString error;
+    AgentPaths paths;
+};
 
 } // namespace
 
@@ -67,10 +78,30 @@ AgentSession::AgentSession(const AgentPaths& paths, MessagePresenter& messages, 
             &AgentSession::askBeforeChangingChanged);
 }
 
+AgentSession::AgentSession(const Workstation& workstation, MessagePresenter& messages, const Clock& clock,
+                           QObject* parent)
+    : AgentSession(workstation.remote ? AgentPaths::withoutLooking(workstation.root)
+                                      : AgentPaths(workstation.root),
+                   messages, clock, parent) {
+    m_workstation = workstation;
+    if (!isRemote())
+        return;
+    // Nothing of a share that hangs may hold the threads the other workstations and the window share. Given
+    // to the session's parent when it has one: what the window opens for this workstation reads there too.
+    new OwnWorkerThreads(parent ? parent : this);
+    m_logWatch->setAlwaysOffThread(true);
+    m_actions->setWorkstation(workstation);
+    m_shareDeadline = new QTimer(this);
+    m_shareDeadline->setSingleShot(true);
+    connect(m_shareDeadline, &QTimer::timeout, this, &AgentSession::onShareDeadline);
+    m_shownControls = controls();
+}
+
 AgentSession::~AgentSession() = default;
 
 SessionFacts AgentSession::facts() const {
-    return {m_databaseMissing, m_syncRunning, m_actionRunning, m_messagesOpen > 0};
+    return {m_databaseMissing,  m_syncRunning, m_actionRunning,
+            m_messagesOpen > 0, isRemote(),    m_changesAllowed};
 }
 
 void AgentSession::updateControls() {
@@ -87,10 +118,98 @@ void AgentSession::tell(const QString& text) {
 }
 
 void AgentSession::refresh() {
-    m_refresh->start();
+    if (!isRemote()) {
+        m_refresh->start();
+        return;
+    }
+    if (m_looking)
+        m_readAfterLook = true;
+    else
+        lookAtShare(true);
+}
+
+// Each read of a remote workstation begins with a look at its share, off the interface thread: whether it
+// answers, and where its agent's program folder is. What waits on the share is watched by the deadline.
+void AgentSession::lookAtShare(bool thenRead) {
+    m_looking = true;
+    m_readAfterLook = m_readAfterLook || thenRead;
+    m_shareDeadline->start(m_shareDeadlineMs);
+    runOffThread(
+        this,
+        [root = m_workstation.root] {
+            ShareLook look;
+            look.answered = shareAnswers(root, look.error);
+            if (look.answered)
+                look.paths = AgentPaths(root);
+            return look;
+        },
+        [this](ShareLook look) {
+            m_looking = false;
+            const bool read = std::exchange(m_readAfterLook, false);
+            if (!look.answered) {
+                m_shareDeadline->stop();
+                setShareProblem(look.error);
+                emit logReadFailed(); // the log box stops waiting: the notice says why
+                emit taskListRead();  // the last list stays, the notice says why
+                return;
+            }
+            setShareProblem(QString());
+            if (look.paths.invokerLog() != m_paths.invokerLog() ||
+                look.paths.database() != m_paths.database()) {
+                look.paths.setJournal(m_paths.journal());
+                m_paths = look.paths;
+                m_refresh->setPaths(m_paths);
+                m_logWatch->setPath(m_paths.invokerLog());
+                m_actions->setPaths(m_paths);
+                emit pathsChanged();
+            }
+            if (read && controls().listMayRebuild)
+                m_refresh->start(); // the deadline goes on watching
+            else
+                m_shareDeadline->stop();
+            if (!m_logDay.isValid())
+                m_logWatch->check();
+        });
+}
+
+void AgentSession::onShareDeadline() {
+    if (!m_looking && !m_refresh->isReading())
+        return;
+    setShareProblem(shareDidNotAnswer(m_workstation.root, m_shareDeadlineMs));
+}
+
+void AgentSession::setShareProblem(const QString& problem) {
+    if (problem == m_shareProblem)
+        return;
+    m_shareProblem = problem;
+    emit noticeChanged(Notice::Workstation, problem);
+}
+
+void AgentSession::setChangesAllowed(bool allowed) {
+    allowed = allowed && isRemote();
+    if (allowed == m_changesAllowed)
+        return;
+    m_changesAllowed = allowed;
+    updateControls();
+    emit changesAllowedChanged(allowed);
+}
+
+// A remote workstation is not changed until the technician allows it.
+bool AgentSession::refuseChange() {
+    if (!isRemote() || m_changesAllowed)
+        return false;
+    emit statusChanged(kReadOnlyStatus);
+    return true;
 }
 
 void AgentSession::tick() {
+    if (isRemote()) {
+        // A share that has not answered the last look or read is not asked again meanwhile.
+        if (m_looking || m_refresh->isReading())
+            return;
+        lookAtShare(controls().listMayRebuild && (m_auto || m_databaseMissing));
+        return;
+    }
     // A 32-bit agent may be moved to its other program folder while the window is open.
     if (!m_syncRunning && !m_actionRunning && m_paths.relocate()) {
         m_refresh->setPaths(m_paths);
@@ -130,10 +249,14 @@ QDateTime AgentSession::readAt() const {
 }
 
 bool AgentSession::isReading() const {
-    return m_refresh->isReading();
+    return m_looking || m_refresh->isReading();
 }
 
 void AgentSession::onTaskListRead() {
+    if (m_shareDeadline) {
+        m_shareDeadline->stop();
+        setShareProblem(QString()); // the share answered after all
+    }
     if (!m_actionSummary.isEmpty())
         emit statusChanged(std::exchange(m_actionSummary, QString()));
     if (!m_logDay.isValid())
@@ -164,6 +287,8 @@ void AgentSession::onLogUpdate(const InvokerLogUpdate& update) {
         return;
     }
     emit logUpdated(update);
+    if (isRemote())
+        return; // the look at its share says what is missing, off the interface thread
     // The log's folder is the agent's program folder: without it the agent is not (or no longer) installed.
     const QString folder = QFileInfo(m_paths.invokerLog()).absolutePath();
     const bool folderMissing = update.status == AgentFileStatus::Missing && !QFileInfo(folder).isDir();
@@ -218,7 +343,7 @@ void AgentSession::setAskBeforeChanging(bool ask) {
 // database holds at that moment, off the interface thread.
 void AgentSession::act(TaskAction action, const QList<CheckedRow>& checked,
                        const std::function<void()>& onCancel) {
-    if (m_actions->isRunning())
+    if (m_actions->isRunning() || refuseChange())
         return;
     m_refresh->dropRunningRead(); // its rows would replace the ones being acted on
     const QList<ActionTarget> targets = checkedTargets(checked, m_refresh->table());
@@ -247,7 +372,7 @@ void AgentSession::act(TaskAction action, const QList<CheckedRow>& checked,
 }
 
 void AgentSession::undo(const QList<qint64>& entries) {
-    if (m_actions->isRunning() || entries.isEmpty())
+    if (m_actions->isRunning() || entries.isEmpty() || refuseChange())
         return;
     m_refresh->dropRunningRead();
     m_actionRunning = true;
@@ -300,6 +425,10 @@ void AgentSession::createSync() {
 }
 
 void AgentSession::startSync(bool follow) {
+    if (isRemote()) {
+        emit statusChanged(remotePolicySyncReason());
+        return;
+    }
     if (m_syncRunning)
         return;
     m_syncRunning = true;

@@ -4,6 +4,8 @@
 #include "actions/TaskActions.h"
 #include "agent/AgentPaths.h"
 #include "agent/InvokerLogFollower.h"
+#include "agent/Workstation.h"
+#include "base/AgentFile.h"
 #include "session/ControlState.h"
 #include "sync/PolicySyncRun.h"
 #include "tasklist/TaskRow.h"
@@ -12,6 +14,8 @@
 #include <QObject>
 
 #include <functional>
+
+class QTimer;
 
 namespace corvane {
 
@@ -26,18 +30,30 @@ class TaskTable;
 // watch, the actions on checked tasks and Policy Sync. The window sends it commands and shows what its
 // signals say; it asks the technician through `messages`. QtCore only: every rule here can be tested without
 // a window.
+//
+// The agent of another workstation is reached through its share: every read of it runs on threads of its
+// own, each read starts with a look at the share, and a share that gives no answer within the deadline is
+// named as such in the Workstation notice. It is read only until the technician allows changes over the
+// network, and it never runs Policy Sync.
 class AgentSession : public QObject {
     Q_OBJECT
 
 public:
     // What keeps the list or the log box from showing the agent's state: not worth a message every five
     // seconds, nor worth hiding.
-    enum class Notice { TaskList, InvokerLog, Count };
+    // Workstation: why another workstation's share gives no answer.
+    enum class Notice { Workstation, TaskList, InvokerLog, Count };
 
+    // The agent of the machine Corvane runs on, at `paths`.
     AgentSession(const AgentPaths& paths, MessagePresenter& messages, const Clock& clock,
+                 QObject* parent = nullptr);
+    // The agent of `workstation`; a remote one is first looked at by the first refresh().
+    AgentSession(const Workstation& workstation, MessagePresenter& messages, const Clock& clock,
                  QObject* parent = nullptr);
     ~AgentSession() override;
 
+    const Workstation& workstation() const { return m_workstation; }
+    bool isRemote() const { return m_workstation.remote; }
     const AgentPaths& paths() const { return m_paths; }
     SessionFacts facts() const;
     ControlState controls() const { return controlState(facts()); }
@@ -82,6 +98,13 @@ public:
     // read on the way out.
     void shutdown();
 
+    // "Allow changes over the network": Stop Install, Reinstall and Undo on a remote workstation. Has no
+    // effect on the local one, where they are always allowed.
+    void setChangesAllowed(bool allowed);
+    bool changesAllowed() const { return m_changesAllowed; }
+    // How long a remote share may take to answer before its tab says so (tests make it short).
+    void setShareDeadlineMs(int deadlineMs) { m_shareDeadlineMs = deadlineMs; }
+
 signals:
     void statusChanged(const QString& text);
     // The agent's program folder moved: paths() names the new places.
@@ -114,6 +137,8 @@ signals:
     void syncSummarised(const QString& summary);
     void syncEnded(bool abandoned);
 
+    void changesAllowedChanged(bool allowed);
+
 private:
     class MessageScope;
     void tell(const QString& text);
@@ -125,7 +150,12 @@ private:
     void createSync();
     void onSyncFinished(PolicySyncRun::Outcome outcome, const QString& message);
     void updateControls();
+    bool refuseChange();
+    void lookAtShare(bool thenRead);
+    void onShareDeadline();
+    void setShareProblem(const QString& problem);
 
+    Workstation m_workstation;
     AgentPaths m_paths;
     MessagePresenter& m_messages;
     const Clock& m_clock;
@@ -144,6 +174,14 @@ private:
     ControlState m_shownControls;
     QString m_actionSummary;     // the last action's summary, for the status line after its read
     QList<qint64> m_lastChanges; // the journal entries of this session's last action, for undoLast()
+
+    // A remote workstation's share.
+    bool m_changesAllowed = false;
+    bool m_looking = false;       // a look at the share is under way
+    bool m_readAfterLook = false; // a refresh came during the look
+    int m_shareDeadlineMs = kAgentFileDeadlineMs;
+    QTimer* m_shareDeadline = nullptr;
+    QString m_shareProblem;
 };
 
 } // namespace corvane

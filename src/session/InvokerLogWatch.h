@@ -21,6 +21,8 @@ public:
     void check();
     // The log moved with the agent's folder: follow it there from the start.
     void setPath(const QString& path);
+    // Every check runs off the interface thread, even the look at the log's size (a log over the network).
+    void setAlwaysOffThread(bool always) { m_alwaysOffThread = always; }
 
 signals:
     // What changed; an Unreadable update says why the box no longer follows the log.
@@ -32,6 +34,7 @@ private:
     // Shared with the worker that reads a large part of the log.
     std::shared_ptr<InvokerLogFollower> m_follower;
     bool m_readRunning = false;
+    bool m_alwaysOffThread = false;
 };
 
 } // namespace corvane

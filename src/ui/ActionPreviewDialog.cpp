@@ -25,12 +25,17 @@ const QColor kWarningText(170, 95, 0); // amber: the change goes ahead, but dese
 ActionPreviewDialog::ActionPreviewDialog(const ActionReport& preview, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("ActionPreviewDialog"));
-    setWindowTitle(QStringLiteral("Corvane"));
+    setWindowTitle(preview.workstation.isEmpty() ? QStringLiteral("Corvane")
+                                                 : QStringLiteral("Corvane - ") + preview.workstation);
 
-    auto* intro =
-        new QLabel(QStringLiteral("%1 is about to change the agent database. Nothing has been changed yet.")
-                       .arg(actionName(preview.action)),
-                   this);
+    const QString database =
+        preview.workstation.isEmpty()
+            ? QStringLiteral("the agent database")
+            : QStringLiteral("the agent database of workstation %1").arg(preview.workstation);
+    auto* intro = new QLabel(QStringLiteral("%1 is about to change %2. Nothing has been changed yet.")
+                                 .arg(actionName(preview.action), database),
+                             this);
+    intro->setObjectName(QStringLiteral("PreviewIntro"));
     intro->setWordWrap(true);
 
     auto* tasks = new QTreeWidget(this);

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "agent/AgentPaths.h"
+#include "agent/Workstation.h"
 #include "base/Clock.h"
 
 #include <QWidget>
 
-#include <memory>
+#include <functional>
 
 class QSettings;
 class QTimer;
@@ -19,14 +20,12 @@ class MessagePresenter;
 class TaskDetailsDialog;
 class TaskListModel;
 class TaskListView;
-struct ControlState;
-struct Form1Controls;
-struct InvokerLogUpdate;
-struct TaskRow;
-enum class TaskAction;
+class WorkstationTabs;
+class WorkstationView;
 
-// The main window: the task list, the invoker log, the actions and the status line. It binds its controls
-// to the agent's session and shows what the session says; the rules live in the session.
+// The main window: one tab per workstation (WorkstationView: the task list, the invoker log, the actions and
+// the status line of one session), the local machine's first and alone unless the technician connects to
+// another. It binds the window's keys, settings and the Policy Sync log window to them.
 class Form1 : public QWidget {
     Q_OBJECT
 
@@ -37,10 +36,16 @@ public:
           QWidget* parent = nullptr);
     ~Form1() override;
 
-    // The status line (second panel of the status bar).
+    // Maps a typed name to a workstation; false with the reason when it names none.
+    using WorkstationResolver = std::function<bool(const QString&, Workstation&, QString&)>;
+
+    // The status line (second panel of the current tab's status bar).
     void setStatus(const QString& text);
 
-    AgentSession* session() const { return m_session; }
+    // The current tab's session, view and list.
+    AgentSession* session() const;
+    WorkstationView* currentView() const;
+    WorkstationTabs* tabs() const { return m_tabs; }
     TaskListModel* taskListModel() const;
     TaskListView* taskListView() const;
 
@@ -53,8 +58,16 @@ public:
     // The sync log window, created hidden the first time it is needed.
     Form2* form2();
 
+    // How "Connect to workstation..." maps a name: workstationByName unless set (tests, the demo).
+    void setWorkstationResolver(WorkstationResolver resolver) { m_resolver = std::move(resolver); }
+    // The names connected to, the latest first.
+    QStringList recentWorkstations() const { return m_recent; }
+    // Connects to the workstation the technician typed: its tab, opened or shown; false (the reason shown)
+    // when the name names none.
+    bool connectTo(const QString& typed);
+
 signals:
-    // A run of Form_Load has ended: the list shows what it read, or the last list with a notice saying why.
+    // A tab's read has ended: its list shows what it read, or the last list with a notice saying why.
     void taskListRead();
 
 public slots:
@@ -77,25 +90,27 @@ public slots:
     HistoryDialog* showHistory(const QString& key, bool onlyThisTask);
     // Takes back the changes of journal entries, after the preview.
     void undoChanges(const QList<qint64>& entries);
+    // "Connect to workstation..." (Ctrl+K): asks for the name, the recent ones offered.
+    void connectToWorkstation();
+    // Opens the tab of `workstation` or switches to it, and selects the task `taskId` once its list holds
+    // it.
+    void openWorkstation(const corvane::Workstation& workstation, const QString& taskId = {});
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void bindControls();
-    void bindSession();
+    void bindKeys();
     void bindSync();
-    void showControls(const ControlState& state);
-    void runActionFromMenu(TaskAction action, const QString& key);
-    void showOnlyTaskInLog(const QString& key);
-    void showRows(const QList<TaskRow>& rows);
-    void onActionEnded(bool checksDone);
+    void bindView(WorkstationView* view);
+    void showTitle();
+    void remember(const QString& name);
 
     MessagePresenter& m_messages;
     const Clock& m_clock;
-    AgentSession* m_session = nullptr;
-    std::unique_ptr<Form1Controls> m_ui;
-    HistoryDialog* m_history = nullptr;
+    WorkstationTabs* m_tabs = nullptr;
+    WorkstationResolver m_resolver;
+    QStringList m_recent;
     Form2* m_form2 = nullptr;
     QByteArray m_form2Geometry; // where the technician last had the sync log window
     QSettings* m_settings = nullptr;

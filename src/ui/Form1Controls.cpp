@@ -135,6 +135,11 @@ Form1Controls::Form1Controls(QWidget* form, const QString& synchroniserPath, con
     auto* statusLayout = new QHBoxLayout(StatusBar1);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(0);
+    statusWorkstation = statusPanel(StatusBar1);
+    statusWorkstation->setObjectName(QStringLiteral("StatusPanelWorkstation"));
+    statusWorkstation->setAccessibleName(QStringLiteral("Workstation"));
+    statusWorkstation->hide();
+    statusLayout->addWidget(statusWorkstation);
     statusLayout->addWidget(statusPanel1, 1); // the notices take what the window gains
     statusLayout->addWidget(statusUpdated);
     statusLayout->addWidget(statusPanel2);
@@ -207,6 +212,20 @@ Form1Controls::Form1Controls(QWidget* form, const QString& synchroniserPath, con
     auto* listLayout = new QVBoxLayout(listPane);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(0);
+    workstationBar = new QWidget(listPane);
+    workstationBar->setObjectName(QStringLiteral("WorkstationBar"));
+    workstationLabel = new QLabel(workstationBar);
+    workstationLabel->setObjectName(QStringLiteral("WorkstationLabel"));
+    allowChanges = new QCheckBox(QStringLiteral("Allow changes over the network"), workstationBar);
+    allowChanges->setObjectName(QStringLiteral("AllowChanges"));
+    allowChanges->setToolTip(QStringLiteral("Stop Install, Reinstall and Undo on this workstation's agent, "
+                                            "through the same preview and journal"));
+    auto* barLayout = new QHBoxLayout(workstationBar);
+    barLayout->setContentsMargins(0, 0, 0, 2);
+    barLayout->addWidget(workstationLabel, 1);
+    barLayout->addWidget(allowChanges);
+    workstationBar->hide();
+    listLayout->addWidget(workstationBar);
     listLayout->addWidget(filterBar);
     listLayout->addWidget(ListView1);
 

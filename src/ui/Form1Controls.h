@@ -47,6 +47,12 @@ struct Form1Controls {
     NoticePanel* statusPanel1 = nullptr;
     QLabel* statusUpdated = nullptr;
     QLabel* statusPanel2 = nullptr;
+    // The workstation the tab shows, first in the status bar: shown once there is more than one tab.
+    QLabel* statusWorkstation = nullptr;
+    // Above the list of another workstation: its name and share, and "Allow changes over the network".
+    QWidget* workstationBar = nullptr;
+    QLabel* workstationLabel = nullptr;
+    QCheckBox* allowChanges = nullptr;
     SyncStatusPanel* syncPanel = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* BtnStop = nullptr;

@@ -218,6 +218,9 @@ void TaskListView::showRowMenu(const QModelIndex& index, const QPoint& globalPos
         menu.addAction(QStringLiteral("&History..."), this, [this, key] { emit historyRequested(key); });
     }
     menu.addAction(QStringLiteral("&Export..."), this, &TaskListView::exportRequested);
+    QAction* connectEntry =
+        menu.addAction(QStringLiteral("Connect to &workstation..."), this, &TaskListView::connectRequested);
+    connectEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K)); // shown: the window's shortcut
     menu.exec(globalPos);
 }
 

@@ -52,6 +52,8 @@ signals:
     void onlyThisTaskRequested(const QString& key);
     void historyRequested(const QString& key);
     void exportRequested();
+    // "Connect to workstation...".
+    void connectRequested();
     // The header menu's "Legend...": what the icons and the colours of the rows mean.
     void legendRequested(const QString& text);
 

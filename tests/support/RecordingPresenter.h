@@ -24,6 +24,7 @@ public:
     bool takeOffer = false;
     QList<ActionReport> previews;
     PreviewAnswer answer;
+    std::function<void()> beforeAnswer; // runs while the preview is open
 
     void show(const QString& text, const QString& title, Icon icon) override {
         shown.append({text, title, icon});
@@ -36,6 +37,8 @@ public:
     }
     PreviewAnswer confirmAction(const ActionReport& preview) override {
         previews.append(preview);
+        if (beforeAnswer)
+            beforeAnswer();
         return answer;
     }
     QStringList texts() const {

@@ -28,6 +28,12 @@ struct SessionFixture {
         session = std::make_unique<AgentSession>(agent.paths(), messages, kClock);
         return read([this] { session->refresh(); });
     }
+    // A session on the agent as another workstation's, `name`, its share the agent's folder; false when its
+    // first read did not end in time.
+    bool openRemote(const QString& name = QStringLiteral("WS0123")) {
+        session = std::make_unique<AgentSession>(Workstation{name, agent.root(), true}, messages, kClock);
+        return read([this] { session->refresh(); });
+    }
     // Does what starts a read of the agent and waits until the session has shown its outcome.
     bool read(const std::function<void()>& start, int timeoutMs = 30000) {
         QSignalSpy ended(session.get(), &AgentSession::taskListRead);

@@ -15,6 +15,7 @@
 #include "ui/TaskFilterBar.h"
 #include "ui/TaskListModel.h"
 #include "ui/TaskListView.h"
+#include "ui/WorkstationView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -166,5 +167,24 @@ int main(int argc, char* argv[]) {
     while (!history->isRead() && reading.elapsed() < 5000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     ok = save(*history, out.filePath(QStringLiteral("history%1.png").arg(suffix))) && ok;
+    history->close();
+
+    // Another workstation in a tab of its own, read only: a second simulated agent stands in for its share.
+    QTemporaryDir share;
+    if (!fake::writeDemoAgent(share.path(), QDateTime::currentDateTime(), error)) {
+        QTextStream(stderr) << error << Qt::endl;
+        return 1;
+    }
+    form.setWorkstationResolver([&share](const QString& typed, Workstation& workstation, QString& why) {
+        if (!workstationByName(typed, workstation, why))
+            return false;
+        workstation.root = share.path();
+        return true;
+    });
+    form.connectTo(QStringLiteral("WS0123"));
+    reading.restart();
+    while (form.taskListModel()->rowCount() == 0 && reading.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ok = save(form, out.filePath(QStringLiteral("window-workstation-tab%1.png").arg(suffix))) && ok;
     return ok ? 0 : 1;
 }
