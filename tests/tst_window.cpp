@@ -13,6 +13,7 @@
 #include "session/MessagePresenter.h"
 #include "ui/ActionPreviewDialog.h"
 #include "ui/ExportTarget.h"
+#include "ui/FindOnWorkstationsDialog.h"
 #include "ui/Form1.h"
 #include "ui/Form1Controls.h"
 #include "ui/Form2.h"
@@ -219,7 +220,8 @@ private slots:
 
         bar->setCurrentIndex(0);
         QCOMPARE(form.windowTitle(), QStringLiteral("Corvane - This computer"));
-        form.openWorkstation(remote->workstation(), QStringLiteral("CORE01_1208"));
+        // A task found by "Find on workstations..." opens in its workstation's tab.
+        emit form.findOnWorkstations()->openTask(remote->workstation(), QStringLiteral("CORE01_1208"));
         QCOMPARE(bar->count(), 2);
         QCOMPARE(form.currentView(), remote);
         QCOMPARE(form.taskListView()->currentKey(), QStringLiteral("kCORE01_1208"));

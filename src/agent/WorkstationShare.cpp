@@ -31,7 +31,7 @@ QString named(const QString& root, const QString& clause) {
 
 } // namespace
 
-bool shareAnswers(const QString& root, QString& error) {
+bool shareReachable(const QString& root, QString& reason) {
 #ifdef Q_OS_WIN
     // A share itself ("\\NAME\C$") is asked with its final backslash, as the folder it is.
     QString native = QDir::toNativeSeparators(root);
@@ -42,47 +42,59 @@ bool shareAnswers(const QString& root, QString& error) {
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return true;
-        error = named(root, QStringLiteral("not a folder"));
+        reason = QStringLiteral("not a folder");
         return false;
     }
     const DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-        error = named(root, QStringLiteral("not found")); // a folder standing in for a share
+        reason = QStringLiteral("not found"); // a folder standing in for a share
         return false;
     }
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const QString reason =
+    const QString said =
         length ? QString::fromWCharArray(text, int(length)) : QStringLiteral("Windows error %1").arg(code);
     LocalFree(text);
-    error = named(root, asClause(reason));
+    reason = asClause(said);
     return false;
 #else
     struct stat info {};
     if (::stat(QFile::encodeName(root).constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
             return true;
-        error = named(root, QStringLiteral("not a folder"));
+        reason = QStringLiteral("not a folder");
         return false;
     }
     const int code = errno;
     if (code == EACCES || code == EPERM)
-        error = named(root, QStringLiteral("access is denied"));
+        reason = QStringLiteral("access is denied");
     else if (code == ENOENT || code == ENOTDIR)
-        error = named(root, QStringLiteral("not found"));
+        reason = QStringLiteral("not found");
     else
-        error = named(root, asClause(QString::fromLocal8Bit(std::strerror(code))));
+        reason = asClause(QString::fromLocal8Bit(std::strerror(code)));
     return false;
 #endif
 }
 
-QString shareDidNotAnswer(const QString& root, int deadlineMs) {
+bool shareAnswers(const QString& root, QString& error) {
+    QString reason;
+    if (shareReachable(root, reason))
+        return true;
+    error = named(root, reason);
+    return false;
+}
+
+QString didNotAnswerWithin(int deadlineMs) {
     // Tests give shorter deadlines: a tenth of a second is said as such.
     const QString seconds = deadlineMs % 1000 == 0 ? QString::number(deadlineMs / 1000)
                                                    : QString::number(deadlineMs / 1000.0, 'g', 2);
-    return named(root, QStringLiteral("did not answer within %1 s").arg(seconds));
+    return QStringLiteral("did not answer within %1 s").arg(seconds);
+}
+
+QString shareDidNotAnswer(const QString& root, int deadlineMs) {
+    return named(root, didNotAnswerWithin(deadlineMs));
 }
 
 } // namespace corvane

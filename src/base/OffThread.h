@@ -13,9 +13,9 @@
 #endif
 
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
-#include <mutex>
 #include <type_traits>
 #include <utility>
 

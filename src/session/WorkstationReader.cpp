@@ -2,6 +2,7 @@
 
 #include "agent/AgentPaths.h"
 #include "agent/InvokerLog.h"
+#include "agent/WorkstationShare.h"
 #include "base/AgentFile.h"
 #include "base/OffThread.h"
 #include "tasklist/Feedback.h"
@@ -14,13 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <cerrno>
-#include <sys/stat.h>
-#endif
 
 namespace corvane {
 
@@ -36,42 +30,6 @@ public:
 private:
     const ReadProgress& m_progress;
 };
-
-// The system's text for a failure, as the tail of a sentence: "access is denied".
-QString systemReason(QString text) {
-    text = text.trimmed();
-    while (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    if (!text.isEmpty())
-        text[0] = text.at(0).toLower();
-    return text;
-}
-
-// False, with the reason, when the workstation's folder (its share) cannot be reached: the first thing that
-// a workstation switched off, a name that is not known or a share the technician may not open runs into.
-bool folderReachable(const QString& root, QString& error) {
-#ifdef Q_OS_WIN
-    QString native = QDir::toNativeSeparators(root);
-    if (!native.endsWith(QLatin1Char('\\')))
-        native += QLatin1Char('\\');
-    const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(native.utf16()));
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        error = systemReason(qt_error_string(int(::GetLastError())));
-        return false;
-    }
-    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-#else
-    struct stat status {};
-    if (::stat(QFile::encodeName(root).constData(), &status) != 0) {
-        error = systemReason(qt_error_string(errno));
-        return false;
-    }
-    const bool folder = S_ISDIR(status.st_mode);
-#endif
-    if (!folder)
-        error = QStringLiteral("it is not a folder");
-    return folder;
-}
 
 void readTaskList(const AgentPaths& paths, const WorkstationQuery& query, const ReadProgress& progress,
                   WorkstationResult& result) {
@@ -203,7 +161,7 @@ qint64 ReadProgress::nowMs() {
 WorkstationResult readWorkstation(const Workstation& workstation, const WorkstationQuery& query,
                                   const ReadProgress& progress) {
     WorkstationResult result;
-    if (!workstation.root.isEmpty() && !folderReachable(workstation.root, result.error))
+    if (!workstation.root.isEmpty() && !shareReachable(workstation.root, result.error))
         return result;
     progress.beat();
     const AgentPaths paths(workstation.root); // looks for the agent's program folder on the share
@@ -319,8 +277,7 @@ void WorkstationReader::watch() {
         if (search != m_search)
             return;
         WorkstationResult result;
-        result.error =
-            QStringLiteral("did not answer within %1 s").arg(QString::number(m_deadlineMs / 1000.0));
+        result.error = didNotAnswerWithin(m_deadlineMs);
         ended(index, result);
     }
 }

@@ -71,7 +71,7 @@ FindOnWorkstationsDialog::FindOnWorkstationsDialog(WorkstationMapping map, QWidg
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
-    m_progress->setFormat(QStringLiteral("%v of %m"));
+    m_progress->setFormat(QString()); // nothing to count before the first search
     auto* findRow = new QHBoxLayout;
     findRow->addWidget(m_find);
     findRow->addWidget(m_cancel);
@@ -221,6 +221,7 @@ void FindOnWorkstationsDialog::addResult(int index, const WorkstationResult& res
 void FindOnWorkstationsDialog::showProgress(int done, int total) {
     m_progress->setRange(0, std::max(total, 1));
     m_progress->setValue(done);
+    m_progress->setFormat(QStringLiteral("%v of %m"));
     m_status->setText(
         QStringLiteral("%1 of %2 workstations read, %3 tasks found").arg(done).arg(total).arg(m_found));
 }

@@ -3,6 +3,7 @@
 #include "session/AgentSession.h"
 #include "session/MessagePresenter.h"
 #include "ui/AppFont.h"
+#include "ui/FindOnWorkstationsDialog.h"
 #include "ui/Form1Controls.h"
 #include "ui/Form2.h"
 #include "ui/InvokerLogBox.h"
@@ -92,6 +93,8 @@ Form1::~Form1() = default;
 void Form1::bindView(WorkstationView* view) {
     connect(view, &WorkstationView::taskListRead, this, &Form1::taskListRead);
     connect(view->controls().ListView1, &TaskListView::connectRequested, this, &Form1::connectToWorkstation);
+    connect(view->controls().ListView1, &TaskListView::findOnWorkstationsRequested, this,
+            &Form1::findOnWorkstations);
     connect(view->controls().askAction, &QAction::toggled, this, [this](bool ask) {
         if (m_settings)
             m_settings->setValue(kAskKey, ask);
@@ -273,6 +276,22 @@ bool Form1::connectTo(const QString& typed) {
     openWorkstation(workstation);
     remember(workstation.name);
     return true;
+}
+
+FindOnWorkstationsDialog* Form1::findOnWorkstations() {
+    if (!m_find) {
+        m_find = new FindOnWorkstationsDialog(m_resolver, this);
+        m_find->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_find, &FindOnWorkstationsDialog::openTask, this,
+                [this](const Workstation& workstation, const QString& taskId) {
+                    openWorkstation(workstation, taskId);
+                    remember(workstation.name);
+                });
+    }
+    m_find->show();
+    m_find->raise();
+    m_find->activateWindow();
+    return m_find;
 }
 
 void Form1::remember(const QString& name) {

@@ -4,6 +4,7 @@
 #include "agent/Workstation.h"
 #include "base/Clock.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -14,6 +15,7 @@ class QTimer;
 namespace corvane {
 
 class AgentSession;
+class FindOnWorkstationsDialog;
 class Form2;
 class HistoryDialog;
 class MessagePresenter;
@@ -92,6 +94,8 @@ public slots:
     void undoChanges(const QList<qint64>& entries);
     // "Connect to workstation..." (Ctrl+K): asks for the name, the recent ones offered.
     void connectToWorkstation();
+    // "Find on workstations...": the dialog, not modal; a task found there opens in its workstation's tab.
+    FindOnWorkstationsDialog* findOnWorkstations();
     // Opens the tab of `workstation` or switches to it, and selects the task `taskId` once its list holds
     // it.
     void openWorkstation(const corvane::Workstation& workstation, const QString& taskId = {});
@@ -112,6 +116,7 @@ private:
     WorkstationResolver m_resolver;
     QStringList m_recent;
     Form2* m_form2 = nullptr;
+    QPointer<FindOnWorkstationsDialog> m_find;
     QByteArray m_form2Geometry; // where the technician last had the sync log window
     QSettings* m_settings = nullptr;
     QTimer* Timer1 = nullptr;

@@ -221,6 +221,8 @@ void TaskListView::showRowMenu(const QModelIndex& index, const QPoint& globalPos
     QAction* connectEntry =
         menu.addAction(QStringLiteral("Connect to &workstation..."), this, &TaskListView::connectRequested);
     connectEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K)); // shown: the window's shortcut
+    menu.addAction(QStringLiteral("&Find on workstations..."), this,
+                   &TaskListView::findOnWorkstationsRequested);
     menu.exec(globalPos);
 }
 

@@ -54,6 +54,8 @@ signals:
     void exportRequested();
     // "Connect to workstation...".
     void connectRequested();
+    // "Find on workstations...".
+    void findOnWorkstationsRequested();
     // The header menu's "Legend...": what the icons and the colours of the rows mean.
     void legendRequested(const QString& text);
 
