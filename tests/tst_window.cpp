@@ -1113,6 +1113,19 @@ private slots:
         QVERIFY(!viewLog->isChecked()); // the tick says what is on the screen
     }
 
+    // The agent's program folder moves to "Program Files (x86)": the status bar looks for a synchroniser
+    // left running at its new place.
+    void syncPanelFollowsTheAgentFolder() {
+        test::WindowFixture fixture;
+        QVERIFY(fixture.openDemo());
+        const QString programFiles =
+            AgentPaths::belowRoot(fixture.agent.root(), QStringLiteral("C:\\Program Files"));
+        QVERIFY(QDir().rename(programFiles, programFiles + QStringLiteral(" (x86)")));
+        fixture.form->Timer1_Timer();
+        auto* panel = fixture.form->findChild<SyncStatusPanel*>(QStringLiteral("SyncStatusPanel"));
+        QTRY_VERIFY(panel->synchroniserPath().startsWith(programFiles + QStringLiteral(" (x86)")));
+    }
+
     // In either style the sync panel's buttons fit the status bar whole, every window has the main window's
     // font, and a geometry saved on a larger screen is brought onto this one.
     void fitsItsBarAndItsScreen_data() {

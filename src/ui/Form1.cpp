@@ -129,6 +129,8 @@ void Form1::bindSync() {
     Form1Controls& ui = m_tabs->local()->controls();
     AgentSession* session = m_tabs->local()->session();
     SyncStatusPanel* panel = ui.syncPanel;
+    connect(session, &AgentSession::pathsChanged, panel,
+            [panel, session] { panel->setSynchroniserPath(session->paths().synchroniser()); });
     connect(ui.BtnPortal, &QPushButton::clicked, this, &Form1::BtnPortal_Click);
     connect(ui.CheckViewLog, &QCheckBox::toggled, this, [this, session](bool shown) {
         // A log window closed during a run can be opened again, and after a run it shows that run's lines.

@@ -30,6 +30,9 @@ public:
     void endRun(bool abandoned);
     // Searches the machine for a synchroniser running, and shows it until it exits.
     void lookForSynchroniser();
+    // The agent's program folder moved: the synchroniser is looked for at its new place.
+    void setSynchroniserPath(const QString& path) { m_synchroniserPath = path; }
+    QString synchroniserPath() const { return m_synchroniserPath; }
 
     QString text() const;
 
