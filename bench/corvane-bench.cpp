@@ -33,9 +33,11 @@
 #include <functional>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace corvane;
 
@@ -754,6 +756,7 @@ void benchJournal(const QString& base) {
     row(QStringLiteral("Stop Install per task, with the journal (300 tasks)"), with, without);
 }
 
+#ifndef _WIN32
 // One run of `program` with `arguments`, its output discarded: its wall time in ms and its peak resident
 // memory in MB, as the kernel counted them when it ended.
 std::pair<double, double> timedRun(const QString& program, const QStringList& arguments) {
@@ -807,6 +810,12 @@ void benchWorkstations(const QString& base) {
     row(QStringLiteral("its peak memory (baseline: a run on one root)"), allMemory, oneMemory,
         QStringLiteral("MB"));
 }
+
+#else
+void benchWorkstations(const QString&) {
+    out << "workstations: measured on Linux only (the peak memory of a child process)\n";
+}
+#endif
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
