@@ -6,6 +6,8 @@
 #include <QDate>
 #include <QStringList>
 
+#include <optional>
+
 namespace corvane {
 
 // How many lines the invoker log box keeps: the end of the day's log, however long the day was.
@@ -37,13 +39,13 @@ public:
     explicit InvokerLogFollower(int boxLines);
 
     InvokerLogUpdate update(const QString& path, const QDate& date);
-    // How many bytes the next update would read: 0 when nothing changed.
-    qint64 pendingBytes(const QString& path, const QDate& date) const;
+    // The same, unless it would read more than `atMostBytes`: then nothing is read and nothing changes (a
+    // caller on the interface thread hands such a read to a worker).
+    std::optional<InvokerLogUpdate> update(const QString& path, const QDate& date, qint64 atMostBytes);
 
 private:
-    enum class Plan { Nothing, Missing, Full, Append };
-    Plan plan(const QString& path, const FileState& file, const QString& dateKey) const;
-    InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
+    InvokerLogUpdate missing();
+    InvokerLogUpdate read(AgentFile& log, const FileState& file, const QString& dateKey, bool fromStart);
 
     int m_boxLines;
     bool m_valid = false;

@@ -516,6 +516,7 @@ void AgentFile::close() {
     m_ahead.clear();
     m_offset = 0;
     m_aheadStart = 0;
+    m_hintFrom = m_hintTo = 0;
     m_failed = false;
 }
 
@@ -546,8 +547,10 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
             };
             auto chunk = std::make_shared<Chunk>();
             const bool following = !m_ahead.isEmpty() && m_offset == m_aheadStart + m_ahead.size();
-            const qint64 ahead =
-                following ? std::min<qint64>(m_ahead.size() * 4, kMaxReadAhead) : kMinReadAhead;
+            const bool hinted = m_offset >= m_hintFrom && m_offset < m_hintTo;
+            const qint64 ahead = following ? std::min<qint64>(m_ahead.size() * 4, kMaxReadAhead)
+                                 : hinted  ? std::min<qint64>(m_hintTo - m_offset, kMaxReadAhead)
+                                           : kMinReadAhead;
             const qint64 wanted = std::clamp(maxSize - copied, ahead, kMaxReadAhead);
             chunk->bytes = std::move(m_ahead); // its memory is used again
             chunk->bytes.resize(qsizetype(wanted));

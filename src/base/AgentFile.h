@@ -42,6 +42,12 @@ public:
     void close() override;
     // A read failed or did not answer; errorString() says why. Readers that see only an early end ask.
     bool hasFailed() const { return m_failed; }
+    // A read that starts between `from` and `to` (not after the last read) reads on up to `to`, a chunk at
+    // most: a reader that reads a few bytes there and then what follows them asks the helper thread once.
+    void readAheadBetween(qint64 from, qint64 to) {
+        m_hintFrom = from;
+        m_hintTo = to;
+    }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -56,6 +62,8 @@ private:
     qint64 m_offset = 0; // where the next read starts
     QByteArray m_ahead;  // bytes read ahead, starting at m_aheadStart
     qint64 m_aheadStart = 0;
+    qint64 m_hintFrom = 0;
+    qint64 m_hintTo = 0;
     bool m_failed = false;
 };
 

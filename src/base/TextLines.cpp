@@ -3,6 +3,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane {
 
@@ -102,17 +103,23 @@ QString visibleText(const QString& text, QStringView kept) {
 }
 
 void LastLines::add(QByteArrayView line) {
-    m_bytes.append(line);
-    m_ends.append(m_bytes.size());
+    // m_bytes is sized ahead, and only the part up to the last line's end is used: a log's burst adds ten
+    // thousand lines, each copied in place rather than through an append.
+    qsizetype used = m_ends.isEmpty() ? 0 : m_ends.last();
+    if (used + line.size() > m_bytes.size())
+        m_bytes.resize(std::max(2 * m_bytes.size(), used + line.size() + 4096));
+    std::memcpy(m_bytes.data() + used, line.data(), size_t(line.size()));
+    used += line.size();
+    m_ends.append(used);
     if (size() <= m_count)
         return;
     ++m_first;
     // The lines that went are cut off once they hold as many bytes as those kept, so each byte is moved
     // at most once on average.
     const qsizetype gone = m_ends.at(m_first - 1);
-    if (gone < m_bytes.size() - gone)
+    if (gone < used - gone)
         return;
-    m_bytes.remove(0, gone);
+    std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
     m_ends.remove(0, m_first);
     for (qsizetype& end : m_ends)
         end -= gone;

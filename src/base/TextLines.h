@@ -84,12 +84,19 @@ public:
 
     void add(QByteArrayView line);
     qsizetype size() const { return m_ends.size() - m_first; }
+    // The last line given; empty when none was.
+    QByteArrayView last() const {
+        if (m_ends.isEmpty())
+            return {};
+        const qsizetype start = m_ends.size() > 1 ? m_ends.at(m_ends.size() - 2) : 0;
+        return QByteArrayView(m_bytes).sliced(start, m_ends.last() - start);
+    }
     // The lines kept, oldest first, one character per byte.
     QStringList latin1Lines() const;
 
 private:
     qsizetype m_count;
-    QByteArray m_bytes;      // the lines from the first one still in it, end to end
+    QByteArray m_bytes;      // the lines from the first one still in it, end to end, then room for more
     QList<qsizetype> m_ends; // where each of those lines ends in m_bytes
     qsizetype m_first = 0;   // the first of them that is kept
 };
