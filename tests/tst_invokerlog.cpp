@@ -3,6 +3,7 @@
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
 #include "agent/InvokerLogSearch.h"
+#include "base/TextLines.h"
 
 #include <QFile>
 #include <QLocale>
@@ -143,12 +144,13 @@ private slots:
                     if (update.status == AgentFileStatus::Missing)
                         box = QStringList{QStringLiteral("Can't find log file")};
                     else
-                        box = (update.truncatedFront ? QStringList() : QStringList{QString()}) + update.lines;
+                        box = (update.truncatedFront ? QStringList() : QStringList{QString()}) +
+                              update.lines.toList();
                     break;
                 case InvokerLogUpdate::Kind::Appended:
                     if (update.dropLastShown)
                         box.removeLast();
-                    box += update.lines;
+                    box += update.lines.toList();
                     break;
                 }
                 while (box.size() > kBoxLines)
@@ -171,6 +173,48 @@ private slots:
         }
     }
 
+    // The box's lines in one text: cut, joined and taken apart again, empty lines at either end included,
+    // they stay the lines a list of strings would hold.
+    void logLinesActAsAListOfLines() {
+        QRandomGenerator random(23);
+        const QStringList pieces = {QString(), QStringLiteral("a"), QStringLiteral("bc d"), QString()};
+        const auto someLines = [&] {
+            QStringList lines;
+            for (int i = random.bounded(4); i > 0; --i)
+                lines << pieces.at(random.bounded(int(pieces.size())));
+            return lines;
+        };
+        QStringList expected;
+        LogLines lines;
+        for (int step = 0; step < 2000; ++step) {
+            const int op = random.bounded(4);
+            const qsizetype count = expected.isEmpty() ? 0 : random.bounded(int(expected.size()) + 1);
+            if (op == 0) {
+                const QStringList more = someLines();
+                expected += more;
+                lines.append(LogLines::fromList(more));
+            } else if (op == 1) {
+                expected.remove(0, count);
+                lines.removeFirst(count);
+            } else if (op == 2 && !expected.isEmpty()) {
+                expected.removeLast();
+                lines.removeLast();
+            } else {
+                const QString line = pieces.at(random.bounded(int(pieces.size())));
+                expected << line;
+                lines.append(line);
+            }
+            const qsizetype first = random.bounded(int(expected.size()) + 1);
+            QCOMPARE(lines.toList(), expected);
+            QCOMPARE(lines.joined(), expected.join(QLatin1Char('\n')));
+            QCOMPARE(lines.mid(first, count).toList(), expected.mid(first, count));
+        }
+        LastLines last(3);
+        for (const char* line : {"", "one", "", "two", ""})
+            last.add(line);
+        QCOMPARE(last.latin1LogLines().toList(), (QStringList{QString(), QStringLiteral("two"), QString()}));
+    }
+
     void followerReadsNothingWhenNothingChanged() {
         TestAgent agent;
         QVERIFY(agent.writeInvokerLog("07 Dec 2026 a\r\n"));
@@ -183,7 +227,7 @@ private slots:
         QVERIFY(!follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7), 2)); // 3 bytes: too many
         const InvokerLogUpdate update = *follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7), 3);
         QCOMPARE(update.kind, InvokerLogUpdate::Kind::Appended);
-        QCOMPARE(update.lines, QStringList{QStringLiteral("b")});
+        QCOMPARE(update.lines.toList(), QStringList{QStringLiteral("b")});
     }
 
     // The details search reads through the agent-file opener: while it holds the log open, between two

@@ -77,7 +77,8 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
         --m_partLines; // it comes again, finished or longer
 
     // Only the last lines can be shown, so only they are kept.
-    LastLines kept(m_boxLines);
+    LastLines& kept = m_kept;
+    kept.clear();
     qint64 newLines = 0;
     bool found = m_found;
     bool sawUnfinished = false;
@@ -115,7 +116,7 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
     m_partLines += newLines;
 
     update.partLines = m_partLines;
-    update.lines = kept.latin1Lines();
+    update.lines = kept.latin1LogLines();
     // The box holds the leading break and the lines while they fit, else its last lines only.
     const bool overflows = m_partLines + 1 > m_boxLines;
     if (fromStart || newLines >= m_boxLines) {

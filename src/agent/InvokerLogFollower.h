@@ -2,6 +2,7 @@
 
 #include "agent/InvokerLog.h"
 #include "base/FileState.h"
+#include "base/TextLines.h"
 
 #include <QDate>
 #include <QStringList>
@@ -22,7 +23,7 @@ struct InvokerLogUpdate {
     };
     Kind kind = Kind::Unchanged;
     AgentFileStatus status = AgentFileStatus::Read;
-    QStringList lines;
+    LogLines lines;
     bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
     bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
     qint64 partLines = 0;        // lines of the day's part so far, shown or not
@@ -55,6 +56,7 @@ private:
     bool m_found = false;           // the day's first line is among the complete lines
     bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
     qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included
+    LastLines m_kept{m_boxLines};   // the last lines of a read, its memory kept from read to read
 };
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #include "base/TextLines.h"
 
+#include "base/AgentFile.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -25,7 +27,9 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     bool carriageReturnPending = false;
     // No larger than what is left to read, so a tick that reads a few new bytes allocates a few bytes.
     const qint64 chunkSize = end < 0 ? kChunkSize : std::clamp<qint64>(end - offset, 1, kChunkSize);
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    // An agent file hands over the bytes where it read them to; another device copies them into a chunk.
+    auto* const agentFile = dynamic_cast<AgentFile*>(&device);
+    QByteArray chunk(agentFile ? 0 : chunkSize, Qt::Uninitialized);
     const auto appendCapped = [&pending](QByteArrayView bytes) {
         pending.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxLineBytes - pending.size())));
     };
@@ -34,12 +38,19 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
         const qint64 wanted = end < 0 ? chunkSize : std::min(chunkSize, end - position);
         if (wanted <= 0)
             break;
-        const qint64 got = device.read(chunk.data(), wanted);
-        if (got < 0)
-            return -1;
+        QByteArrayView data;
+        if (agentFile) {
+            if (!agentFile->readView(wanted, data))
+                return -1;
+        } else {
+            const qint64 read = device.read(chunk.data(), wanted);
+            if (read < 0)
+                return -1;
+            data = QByteArrayView(chunk.constData(), read);
+        }
+        const qint64 got = data.size();
         if (got == 0)
             break;
-        QByteArrayView data(chunk.constData(), got);
         qsizetype start = 0;
         if (carriageReturnPending) {
             carriageReturnPending = false;
@@ -124,6 +135,107 @@ void LastLines::add(QByteArrayView line) {
     for (qsizetype& end : m_ends)
         end -= gone;
     m_first = 0;
+}
+
+LogLines LastLines::latin1LogLines() const {
+    LogLines lines;
+    if (size() == 0)
+        return lines;
+    const qsizetype from = m_first > 0 ? m_ends.at(m_first - 1) : 0;
+    // Each byte one character, a line feed after each line but the last.
+    lines.m_text.resize(m_ends.last() - from + size() - 1);
+    lines.m_ends.reserve(size());
+    char16_t* out = reinterpret_cast<char16_t*>(lines.m_text.data());
+    const char16_t* const begin = out;
+    const uchar* in = reinterpret_cast<const uchar*>(m_bytes.constData()) + from;
+    for (qsizetype i = m_first; i < m_ends.size(); ++i) {
+        if (i > m_first)
+            *out++ = u'\n';
+        const uchar* const end = reinterpret_cast<const uchar*>(m_bytes.constData()) + m_ends.at(i);
+        while (in < end)
+            *out++ = *in++;
+        lines.m_ends.append(out - begin);
+    }
+    return lines;
+}
+
+LogLines LogLines::fromList(const QStringList& list) {
+    LogLines lines;
+    lines.m_text = list.join(QLatin1Char('\n'));
+    lines.m_ends.reserve(list.size());
+    qsizetype end = -1;
+    for (const QString& line : list) {
+        end += 1 + line.size();
+        lines.m_ends.append(end);
+    }
+    return lines;
+}
+
+QStringList LogLines::toList() const {
+    QStringList list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(at(i).toString());
+    return list;
+}
+
+void LogLines::append(QStringView line) {
+    if (!isEmpty())
+        m_text += QLatin1Char('\n');
+    m_text += line;
+    m_ends.append(m_text.size());
+}
+
+void LogLines::append(const LogLines& lines) {
+    if (lines.isEmpty())
+        return;
+    if (isEmpty()) {
+        *this = lines;
+        return;
+    }
+    const qsizetype shift = m_text.size() + 1;
+    m_text += QLatin1Char('\n');
+    m_text += lines.m_text;
+    m_ends.reserve(size() + lines.size());
+    for (const qsizetype end : lines.m_ends)
+        m_ends.append(end + shift);
+}
+
+LogLines LogLines::mid(qsizetype first, qsizetype count) const {
+    first = std::clamp<qsizetype>(first, 0, size());
+    const qsizetype last = count < 0 ? size() : std::min(size(), first + count);
+    LogLines lines;
+    if (first >= last)
+        return lines;
+    if (first == 0 && last == size())
+        return *this;
+    const qsizetype from = startOf(first);
+    lines.m_text = m_text.mid(from, m_ends.at(last - 1) - from);
+    lines.m_ends.reserve(last - first);
+    for (qsizetype i = first; i < last; ++i)
+        lines.m_ends.append(m_ends.at(i) - from);
+    return lines;
+}
+
+void LogLines::removeFirst(qsizetype count) {
+    if (count <= 0)
+        return;
+    if (count >= size()) {
+        clear();
+        return;
+    }
+    const qsizetype cut = startOf(count);
+    m_text.remove(0, cut);
+    m_ends.remove(0, count);
+    for (qsizetype& end : m_ends)
+        end -= cut;
+}
+
+void LogLines::removeLast() {
+    if (isEmpty())
+        return;
+    m_ends.removeLast();
+    m_text.truncate(isEmpty() ? 0 : m_ends.last());
 }
 
 QStringList LastLines::latin1Lines() const {
