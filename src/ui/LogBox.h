@@ -35,7 +35,7 @@ void appendToLogBox(QPlainTextEdit& box, const LogLines& lines);
 // each slice the box is left at its end when it was there before.
 class LogBoxFeed : public QObject {
 public:
-    static constexpr qsizetype kSliceLines = 1000;
+    static constexpr qsizetype kSliceLines = 250;
 
     explicit LogBoxFeed(QPlainTextEdit& box);
 
