@@ -119,7 +119,8 @@ void LastLines::add(QByteArrayView line) {
     qsizetype used = m_ends.isEmpty() ? 0 : m_ends.last();
     if (used + line.size() > m_bytes.size())
         m_bytes.resize(std::max(2 * m_bytes.size(), used + line.size() + 4096));
-    std::memcpy(m_bytes.data() + used, line.data(), size_t(line.size()));
+    if (!line.isEmpty())
+        std::memcpy(m_bytes.data() + used, line.data(), size_t(line.size()));
     used += line.size();
     m_ends.append(used);
     if (size() <= m_count)
@@ -130,7 +131,8 @@ void LastLines::add(QByteArrayView line) {
     const qsizetype gone = m_ends.at(m_first - 1);
     if (gone < used - gone)
         return;
-    std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
+    if (used > gone)
+        std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
     m_ends.remove(0, m_first);
     for (qsizetype& end : m_ends)
         end -= gone;
