@@ -3,11 +3,14 @@
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
 #include "agent/InvokerLogSearch.h"
+#include "base/TextLines.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <limits>
 
 using namespace corvane;
 using corvane::test::TestAgent;
@@ -127,10 +130,13 @@ private slots:
                     rewritten = true;
                 } // else: a tick with nothing new
 
-                const qint64 pending = follower.pendingBytes(path, date);
-                const InvokerLogUpdate update = follower.update(path, date);
+                // Half the ticks take only what needs no read on the spot, and leave the rest, unchanged,
+                // to a full update (a worker's, in the window).
+                const std::optional<InvokerLogUpdate> onTheSpot = follower.update(
+                    path, date, random.bounded(2) == 0 ? 0 : std::numeric_limits<qint64>::max());
+                const InvokerLogUpdate update = onTheSpot ? *onTheSpot : follower.update(path, date);
                 if (op >= 8 && !rewritten && update.kind != InvokerLogUpdate::Kind::Replaced)
-                    QCOMPARE(pending, 0);
+                    QVERIFY(onTheSpot); // nothing new: nothing to read
                 switch (update.kind) {
                 case InvokerLogUpdate::Kind::Unchanged:
                     break;
@@ -138,12 +144,13 @@ private slots:
                     if (update.status == AgentFileStatus::Missing)
                         box = QStringList{QStringLiteral("Can't find log file")};
                     else
-                        box = (update.truncatedFront ? QStringList() : QStringList{QString()}) + update.lines;
+                        box = (update.truncatedFront ? QStringList() : QStringList{QString()}) +
+                              update.lines.toList();
                     break;
                 case InvokerLogUpdate::Kind::Appended:
                     if (update.dropLastShown)
                         box.removeLast();
-                    box += update.lines;
+                    box += update.lines.toList();
                     break;
                 }
                 while (box.size() > kBoxLines)
@@ -166,20 +173,61 @@ private slots:
         }
     }
 
+    // The box's lines in one text: cut, joined and taken apart again, empty lines at either end included,
+    // they stay the lines a list of strings would hold.
+    void logLinesActAsAListOfLines() {
+        QRandomGenerator random(23);
+        const QStringList pieces = {QString(), QStringLiteral("a"), QStringLiteral("bc d"), QString()};
+        const auto someLines = [&] {
+            QStringList lines;
+            for (int i = random.bounded(4); i > 0; --i)
+                lines << pieces.at(random.bounded(int(pieces.size())));
+            return lines;
+        };
+        QStringList expected;
+        LogLines lines;
+        for (int step = 0; step < 2000; ++step) {
+            const int op = random.bounded(4);
+            const qsizetype count = expected.isEmpty() ? 0 : random.bounded(int(expected.size()) + 1);
+            if (op == 0) {
+                const QStringList more = someLines();
+                expected += more;
+                lines.append(LogLines::fromList(more));
+            } else if (op == 1) {
+                expected.remove(0, count);
+                lines.removeFirst(count);
+            } else if (op == 2 && !expected.isEmpty()) {
+                expected.removeLast();
+                lines.removeLast();
+            } else {
+                const QString line = pieces.at(random.bounded(int(pieces.size())));
+                expected << line;
+                lines.append(line);
+            }
+            const qsizetype first = random.bounded(int(expected.size()) + 1);
+            QCOMPARE(lines.toList(), expected);
+            QCOMPARE(lines.joined(), expected.join(QLatin1Char('\n')));
+            QCOMPARE(lines.mid(first, count).toList(), expected.mid(first, count));
+        }
+        LastLines last(3);
+        for (const char* line : {"", "one", "", "two", ""})
+            last.add(line);
+        QCOMPARE(last.latin1LogLines().toList(), (QStringList{QString(), QStringLiteral("two"), QString()}));
+    }
+
     void followerReadsNothingWhenNothingChanged() {
         TestAgent agent;
         QVERIFY(agent.writeInvokerLog("07 Dec 2026 a\r\n"));
         InvokerLogFollower follower(100);
         QCOMPARE(follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7)).kind,
                  InvokerLogUpdate::Kind::Replaced);
-        QCOMPARE(follower.pendingBytes(agent.paths().invokerLog(), QDate(2026, 12, 7)), 0);
-        QCOMPARE(follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7)).kind,
+        QCOMPARE(follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7), 0)->kind,
                  InvokerLogUpdate::Kind::Unchanged);
         QVERIFY(agent.appendFile(agent.paths().invokerLog(), "b\r\n"));
-        QCOMPARE(follower.pendingBytes(agent.paths().invokerLog(), QDate(2026, 12, 7)), 3);
-        const InvokerLogUpdate update = follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7));
+        QVERIFY(!follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7), 2)); // 3 bytes: too many
+        const InvokerLogUpdate update = *follower.update(agent.paths().invokerLog(), QDate(2026, 12, 7), 3);
         QCOMPARE(update.kind, InvokerLogUpdate::Kind::Appended);
-        QCOMPARE(update.lines, QStringList{QStringLiteral("b")});
+        QCOMPARE(update.lines.toList(), QStringList{QStringLiteral("b")});
     }
 
     // The details search reads through the agent-file opener: while it holds the log open, between two

@@ -286,7 +286,7 @@ private slots:
                 [&](const InvokerLogUpdate& update) { updates << update; });
         session.showLogDay(test::kClock.today().addDays(-1));
         QTRY_COMPARE(updates.size(), 1);
-        const QString yesterday = updates.first().lines.join(QLatin1Char('\n'));
+        const QString yesterday = updates.first().lines.joined();
         QVERIFY2(yesterday.contains(QLatin1String("Starting, 11 policies known")), qPrintable(yesterday));
         QVERIFY(!yesterday.contains(invokerDateKey(test::kClock.today())));
         QVERIFY(fixture.agent.appendFile(fixture.agent.paths().invokerLog(),

@@ -710,19 +710,21 @@ private slots:
         box.show();
         InvokerLogUpdate update;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.lines = QStringList{QStringLiteral("first")};
+        update.lines = LogLines::fromList({QStringLiteral("first")});
         box.showUpdate(update, QStringLiteral("unused"));
         update.kind = InvokerLogUpdate::Kind::Appended;
         update.lines.clear();
-        for (int i = 0; i < 3 * LogBoxFeed::kSliceLines; ++i)
-            update.lines << QStringLiteral("line %1").arg(i);
-        update.lines.last() = QStringLiteral("unfini");
+        for (int i = 0; i < 3 * LogBoxFeed::kSliceLines - 1; ++i)
+            update.lines.append(QStringLiteral("line %1").arg(i));
+        update.lines.append(u"unfini");
         box.showUpdate(update, QStringLiteral("unused"));
         QVERIFY(box.document()->blockCount() < 3 * LogBoxFeed::kSliceLines); // the rest still to come
         update.dropLastShown = true;
-        update.lines = QStringList{QStringLiteral("unfinished, then failed"), QStringLiteral("last")};
+        update.lines =
+            LogLines::fromList({QStringLiteral("unfinished, then failed"), QStringLiteral("last")});
         box.showUpdate(update, QStringLiteral("unused"));
-        QTRY_VERIFY(box.toPlainText().endsWith(QLatin1String("\nline 2998\nunfinished, then failed\nlast")));
+        QTRY_VERIFY(box.toPlainText().endsWith(
+            QStringLiteral("\nline %1\nunfinished, then failed\nlast").arg(3 * LogBoxFeed::kSliceLines - 2)));
         QCOMPARE(box.document()->blockCount(), 2 + 3 * LogBoxFeed::kSliceLines + 1);
         QVERIFY(box.toPlainText().startsWith(QLatin1String("\nfirst\nline 0\n")));
         QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
@@ -732,10 +734,10 @@ private slots:
 
         update.lines.clear();
         for (int i = 0; i < kLogBoxLines + 5; ++i)
-            update.lines << QStringLiteral("more %1").arg(i);
+            update.lines.append(QStringLiteral("more %1").arg(i));
         box.showUpdate(update, QStringLiteral("unused"));
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.lines = QStringList{QStringLiteral("a new log")};
+        update.lines = LogLines::fromList({QStringLiteral("a new log")});
         box.showUpdate(update, QStringLiteral("unused"));
         QTest::qWait(50);
         QCOMPARE(box.toPlainText(), QStringLiteral("\na new log"));
@@ -796,7 +798,7 @@ private slots:
         box.show();
         InvokerLogUpdate update;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.lines = QStringList{QStringLiteral("first"), line};
+        update.lines = LogLines::fromList({QStringLiteral("first"), line});
         box.showUpdate(update, QStringLiteral("unused"));
         QCoreApplication::processEvents(); // the colours are applied once the event loop has run
         const QTextBlock block = box.document()->lastBlock();

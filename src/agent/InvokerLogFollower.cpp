@@ -3,81 +3,69 @@
 #include "base/AgentFile.h"
 #include "base/TextLines.h"
 
+#include <limits>
+
 namespace corvane {
 
 InvokerLogFollower::InvokerLogFollower(int boxLines)
     : m_boxLines(std::max(boxLines, 2)) {}
 
-InvokerLogFollower::Plan InvokerLogFollower::plan(const QString& path, const FileState& file,
-                                                  const QString& dateKey) const {
-    // Something there that is no regular file is read, and refused, as the reader's own error.
-    if (!file.exists)
-        return m_valid && m_status == AgentFileStatus::Missing ? Plan::Nothing : Plan::Missing;
-    if (!m_valid || m_status != AgentFileStatus::Read || dateKey != m_dateKey)
-        return Plan::Full;
-    // Anything but an append (another file, shrunk, or rewritten, even rewritten longer) is read again.
-    switch (m_log.look(file, path)) {
-    case GrowingFile::Look::Unchanged:
-        return Plan::Nothing;
-    case GrowingFile::Look::Appended:
-        return Plan::Append;
-    case GrowingFile::Look::Restarted:
-        break;
-    }
-    return Plan::Full;
-}
-
-qint64 InvokerLogFollower::pendingBytes(const QString& path, const QDate& date) const {
-    const FileState file = FileState::of(path);
-    switch (plan(path, file, invokerDateKey(date))) {
-    case Plan::Nothing:
-    case Plan::Missing:
-        return 0;
-    case Plan::Append:
-        return file.size - m_log.consumed;
-    case Plan::Full:
-        break;
-    }
-    return file.size;
-}
-
 InvokerLogUpdate InvokerLogFollower::update(const QString& path, const QDate& date) {
+    return *update(path, date, std::numeric_limits<qint64>::max());
+}
+
+std::optional<InvokerLogUpdate> InvokerLogFollower::update(const QString& path, const QDate& date,
+                                                           qint64 atMostBytes) {
     const QString dateKey = invokerDateKey(date);
     const FileState file = FileState::of(path);
-    switch (plan(path, file, dateKey)) {
-    case Plan::Nothing:
+    // Something there that is no regular file is read, and refused, as the reader's own error.
+    if (!file.exists)
+        return m_valid && m_status == AgentFileStatus::Missing ? InvokerLogUpdate() : missing();
+    const bool following = m_valid && m_status == AgentFileStatus::Read && dateKey == m_dateKey;
+    if (following && file.unchangedSince(m_log.state))
         return InvokerLogUpdate();
-    case Plan::Missing: {
-        *this = InvokerLogFollower(m_boxLines);
-        m_valid = true;
-        m_status = AgentFileStatus::Missing;
-        InvokerLogUpdate update;
-        update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = AgentFileStatus::Missing;
-        return update;
-    }
-    case Plan::Full:
-        return read(path, file, dateKey, true);
-    case Plan::Append:
-        break;
-    }
-    return read(path, file, dateKey, false);
-}
-
-InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& file, const QString& dateKey,
-                                          bool fromStart) {
-    InvokerLogUpdate update;
+    // Told before anything is read, and again once the look has told an append from a restart.
+    const auto tooLarge = [&](qint64 size, bool fromStart) {
+        return size - (fromStart ? 0 : m_log.consumed) > atMostBytes;
+    };
+    if (tooLarge(file.size, !following))
+        return std::nullopt;
     AgentFile log;
     QString openError;
     const AgentFileStatus opened = openAgentFile(log, path, openError);
-    if (opened == AgentFileStatus::Missing) {
-        *this = InvokerLogFollower(m_boxLines);
-        m_valid = true;
-        m_status = AgentFileStatus::Missing;
+    if (opened == AgentFileStatus::Missing)
+        return missing();
+    if (opened != AgentFileStatus::Read) {
+        *this = InvokerLogFollower(m_boxLines); // read it all again next time
+        InvokerLogUpdate update;
         update.kind = InvokerLogUpdate::Kind::Replaced;
-        update.status = AgentFileStatus::Missing;
+        update.status = AgentFileStatus::Unreadable;
+        update.error = openError;
         return update;
     }
+    // Anything but an append (another file, shrunk, or rewritten, even rewritten longer) is read again.
+    const GrowingFile::Look look = following ? m_log.look(file, log) : GrowingFile::Look::Restarted;
+    if (look == GrowingFile::Look::Unchanged)
+        return InvokerLogUpdate();
+    const bool fromStart = look == GrowingFile::Look::Restarted;
+    if (tooLarge(log.size(), fromStart))
+        return std::nullopt;
+    return read(log, file, dateKey, fromStart);
+}
+
+InvokerLogUpdate InvokerLogFollower::missing() {
+    *this = InvokerLogFollower(m_boxLines);
+    m_valid = true;
+    m_status = AgentFileStatus::Missing;
+    InvokerLogUpdate update;
+    update.kind = InvokerLogUpdate::Kind::Replaced;
+    update.status = AgentFileStatus::Missing;
+    return update;
+}
+
+InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file, const QString& dateKey,
+                                          bool fromStart) {
+    InvokerLogUpdate update;
     if (fromStart) {
         m_log.restart();
         m_found = false;
@@ -89,33 +77,32 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
         --m_partLines; // it comes again, finished or longer
 
     // Only the last lines can be shown, so only they are kept.
-    LastLines kept(m_boxLines);
+    LastLines& kept = m_kept;
+    kept.clear();
     qint64 newLines = 0;
     bool found = m_found;
     bool sawUnfinished = false;
     bool unfinishedShown = false;
     bool foundBeforeUnfinished = m_found;
     const TextFinder key(dateKey.toLatin1());
-    const qint64 consumed = opened != AgentFileStatus::Read
-                                ? -1
-                                : readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
-                                      if (!complete) {
-                                          sawUnfinished = true;
-                                          foundBeforeUnfinished = found;
-                                      }
-                                      if (!found && key.isIn(line))
-                                          found = true;
-                                      if (!found)
-                                          return;
-                                      ++newLines;
-                                      unfinishedShown = !complete;
-                                      kept.add(line);
-                                  });
+    const qint64 consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
+        if (!complete) {
+            sawUnfinished = true;
+            foundBeforeUnfinished = found;
+        }
+        if (!found && key.isIn(line))
+            found = true;
+        if (!found)
+            return;
+        ++newLines;
+        unfinishedShown = !complete;
+        kept.add(line);
+    });
     if (consumed < 0) {
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
         update.kind = InvokerLogUpdate::Kind::Replaced;
         update.status = AgentFileStatus::Unreadable;
-        update.error = opened == AgentFileStatus::Read ? log.errorString() : openError;
+        update.error = log.errorString();
         return update;
     }
 
@@ -129,7 +116,7 @@ InvokerLogUpdate InvokerLogFollower::read(const QString& path, const FileState& 
     m_partLines += newLines;
 
     update.partLines = m_partLines;
-    update.lines = kept.latin1Lines();
+    update.lines = kept.latin1LogLines();
     // The box holds the leading break and the lines while they fit, else its last lines only.
     const bool overflows = m_partLines + 1 > m_boxLines;
     if (fromStart || newLines >= m_boxLines) {

@@ -2,9 +2,12 @@
 
 #include "agent/InvokerLog.h"
 #include "base/FileState.h"
+#include "base/TextLines.h"
 
 #include <QDate>
 #include <QStringList>
+
+#include <optional>
 
 namespace corvane {
 
@@ -20,7 +23,7 @@ struct InvokerLogUpdate {
     };
     Kind kind = Kind::Unchanged;
     AgentFileStatus status = AgentFileStatus::Read;
-    QStringList lines;
+    LogLines lines;
     bool dropLastShown = false;  // Appended: the shown last line was unfinished and comes again in `lines`
     bool truncatedFront = false; // Replaced: only the last lines of the day's part, without the leading break
     qint64 partLines = 0;        // lines of the day's part so far, shown or not
@@ -37,13 +40,13 @@ public:
     explicit InvokerLogFollower(int boxLines);
 
     InvokerLogUpdate update(const QString& path, const QDate& date);
-    // How many bytes the next update would read: 0 when nothing changed.
-    qint64 pendingBytes(const QString& path, const QDate& date) const;
+    // The same, unless it would read more than `atMostBytes`: then nothing is read and nothing changes (a
+    // caller on the interface thread hands such a read to a worker).
+    std::optional<InvokerLogUpdate> update(const QString& path, const QDate& date, qint64 atMostBytes);
 
 private:
-    enum class Plan { Nothing, Missing, Full, Append };
-    Plan plan(const QString& path, const FileState& file, const QString& dateKey) const;
-    InvokerLogUpdate read(const QString& path, const FileState& file, const QString& dateKey, bool fromStart);
+    InvokerLogUpdate missing();
+    InvokerLogUpdate read(AgentFile& log, const FileState& file, const QString& dateKey, bool fromStart);
 
     int m_boxLines;
     bool m_valid = false;
@@ -53,6 +56,7 @@ private:
     bool m_found = false;           // the day's first line is among the complete lines
     bool m_unfinishedShown = false; // an unfinished last line is part of the shown text
     qint64 m_partLines = 0;         // lines of the day's part, an unfinished one included
+    LastLines m_kept{m_boxLines};   // the last lines of a read, its memory kept from read to read
 };
 
 } // namespace corvane

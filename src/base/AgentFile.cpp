@@ -516,6 +516,7 @@ void AgentFile::close() {
     m_ahead.clear();
     m_offset = 0;
     m_aheadStart = 0;
+    m_hintFrom = m_hintTo = 0;
     m_failed = false;
 }
 
@@ -526,7 +527,7 @@ bool AgentFile::seek(qint64 pos) {
     return true;
 }
 
-qint64 AgentFile::readData(char* data, qint64 maxSize) {
+int AgentFile::fill(qint64 wanted) {
     // Each call to the helper reads what was asked and at most a large chunk, so memory stays at one chunk.
     // A read right after the last one (the XML reader asks for a few kilobytes at a time) reads ahead four
     // times what the last one did; a read elsewhere (a fingerprint of a few kilobytes) reads no more than
@@ -535,38 +536,47 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
     constexpr qint64 kMaxReadAhead = 4 * 1024 * 1024;
     if (!m_native)
         return -1;
+    struct Chunk {
+        QByteArray bytes;
+        QString error;
+        qint64 got = 0;
+    };
+    auto chunk = std::make_shared<Chunk>();
+    const bool following = !m_ahead.isEmpty() && m_offset == m_aheadStart + m_ahead.size();
+    const bool hinted = m_offset >= m_hintFrom && m_offset < m_hintTo;
+    const qint64 ahead = following ? std::min<qint64>(m_ahead.size() * 4, kMaxReadAhead)
+                         : hinted  ? std::min<qint64>(m_hintTo - m_offset, kMaxReadAhead)
+                                   : kMinReadAhead;
+    wanted = std::clamp(wanted, ahead, kMaxReadAhead);
+    chunk->bytes = std::move(m_ahead); // its memory is used again
+    chunk->bytes.resize(qsizetype(wanted));
+    const qint64 offset = m_offset;
+    const bool answered = callWithDeadline(
+        m_path, m_deadlineMs, [chunk, native = m_native, offset, wanted](std::atomic<qint64>&) {
+            chunk->got = native->readAt(offset, chunk->bytes.data(), wanted, chunk->error);
+        });
+    if (!answered || chunk->got < 0) {
+        setErrorString(cannotRead(m_path, answered ? chunk->error : noAnswer(m_deadlineMs)));
+        m_native.reset(); // nothing more is asked of a file that failed
+        m_failed = true;
+        return -1;
+    }
+    chunk->bytes.truncate(qsizetype(chunk->got));
+    m_ahead = std::move(chunk->bytes);
+    m_aheadStart = offset;
+    return chunk->got > 0 ? 1 : 0;
+}
+
+qint64 AgentFile::readData(char* data, qint64 maxSize) {
     qint64 copied = 0;
     while (copied < maxSize) {
         const qint64 inAhead = m_offset - m_aheadStart;
         if (inAhead < 0 || inAhead >= m_ahead.size()) {
-            struct Chunk {
-                QByteArray bytes;
-                QString error;
-                qint64 got = 0;
-            };
-            auto chunk = std::make_shared<Chunk>();
-            const bool following = !m_ahead.isEmpty() && m_offset == m_aheadStart + m_ahead.size();
-            const qint64 ahead =
-                following ? std::min<qint64>(m_ahead.size() * 4, kMaxReadAhead) : kMinReadAhead;
-            const qint64 wanted = std::clamp(maxSize - copied, ahead, kMaxReadAhead);
-            chunk->bytes = std::move(m_ahead); // its memory is used again
-            chunk->bytes.resize(qsizetype(wanted));
-            const qint64 offset = m_offset;
-            const bool answered = callWithDeadline(
-                m_path, m_deadlineMs, [chunk, native = m_native, offset, wanted](std::atomic<qint64>&) {
-                    chunk->got = native->readAt(offset, chunk->bytes.data(), wanted, chunk->error);
-                });
-            if (!answered || chunk->got < 0) {
-                setErrorString(cannotRead(m_path, answered ? chunk->error : noAnswer(m_deadlineMs)));
-                m_native.reset(); // nothing more is asked of a file that failed
-                m_failed = true;
+            const int filled = fill(maxSize - copied);
+            if (filled < 0)
                 return copied > 0 ? copied : -1;
-            }
-            if (chunk->got == 0)
+            if (filled == 0)
                 break;
-            chunk->bytes.truncate(qsizetype(chunk->got));
-            m_ahead = std::move(chunk->bytes);
-            m_aheadStart = offset;
             continue;
         }
         const qint64 count = std::min<qint64>(maxSize - copied, m_ahead.size() - inAhead);
@@ -575,6 +585,22 @@ qint64 AgentFile::readData(char* data, qint64 maxSize) {
         m_offset += count;
     }
     return copied;
+}
+
+bool AgentFile::readView(qint64 maxSize, QByteArrayView& bytes) {
+    bytes = QByteArrayView();
+    if (!isOpen())
+        return false;
+    qint64 inAhead = m_offset - m_aheadStart;
+    if (inAhead < 0 || inAhead >= m_ahead.size()) {
+        const int filled = fill(maxSize);
+        if (filled <= 0)
+            return filled == 0;
+        inAhead = 0;
+    }
+    const qint64 count = std::min<qint64>(maxSize, m_ahead.size() - inAhead);
+    bytes = QByteArrayView(m_ahead.constData() + inAhead, count);
+    return seek(m_offset + count);
 }
 
 AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
 
@@ -42,6 +43,15 @@ public:
     void close() override;
     // A read failed or did not answer; errorString() says why. Readers that see only an early end ask.
     bool hasFailed() const { return m_failed; }
+    // Reads up to `maxSize` bytes as read() does, but hands them over where they were read to, without a
+    // copy: `bytes` holds until the next read. Empty at the end; false, errorString() saying why, on failure.
+    bool readView(qint64 maxSize, QByteArrayView& bytes);
+    // A read that starts between `from` and `to` (not after the last read) reads on up to `to`, a chunk at
+    // most: a reader that reads a few bytes there and then what follows them asks the helper thread once.
+    void readAheadBetween(qint64 from, qint64 to) {
+        m_hintFrom = from;
+        m_hintTo = to;
+    }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -49,6 +59,9 @@ protected:
 
 private:
     friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
+    // Reads the chunk at m_offset into m_ahead, at least `wanted` bytes where the file has them: 1 when it
+    // read some, 0 at the end, -1 when the read failed or did not answer.
+    int fill(qint64 wanted);
     std::shared_ptr<NativeFile> m_native;
     QString m_path;
     int m_deadlineMs = kAgentFileDeadlineMs;
@@ -56,6 +69,8 @@ private:
     qint64 m_offset = 0; // where the next read starts
     QByteArray m_ahead;  // bytes read ahead, starting at m_aheadStart
     qint64 m_aheadStart = 0;
+    qint64 m_hintFrom = 0;
+    qint64 m_hintTo = 0;
     bool m_failed = false;
 };
 

@@ -67,16 +67,18 @@ QByteArray bytesAt(QIODevice& file, qint64 from, qint64 count, bool& ok) {
 
 } // namespace
 
-FileFingerprint FileFingerprint::of(QIODevice& file, qint64 end) {
+FileFingerprint FileFingerprint::of(QIODevice& file, qint64 end, const QByteArray& head) {
     FileFingerprint fingerprint;
     fingerprint.end = end;
     if (end <= 0)
         return fingerprint;
     bool ok = true;
-    fingerprint.head = bytesAt(file, 0, std::min(end, kFingerprintSpan), ok);
     const qint64 tailStart = std::max(kFingerprintSpan, end - kFingerprintSpan);
     if (tailStart < end)
         fingerprint.tail = bytesAt(file, tailStart, end - tailStart, ok);
+    fingerprint.head = head.size() == kFingerprintSpan && end >= kFingerprintSpan
+                           ? head
+                           : bytesAt(file, 0, std::min(end, kFingerprintSpan), ok);
     if (!ok)
         fingerprint.end = -1;
     return fingerprint;
@@ -85,8 +87,12 @@ FileFingerprint FileFingerprint::of(QIODevice& file, qint64 end) {
 bool FileFingerprint::matches(QIODevice& file) const {
     if (end < 0)
         return false;
-    const FileFingerprint now = of(file, end);
-    return now.end == end && now.head == head && now.tail == tail;
+    // The first bytes first: the last ones come with what follows them, which the reader reads next.
+    bool ok = true;
+    if (bytesAt(file, 0, std::min(end, kFingerprintSpan), ok) != head || !ok)
+        return false;
+    const qint64 tailStart = std::max(kFingerprintSpan, end - kFingerprintSpan);
+    return tailStart >= end || (bytesAt(file, tailStart, end - tailStart, ok) == tail && ok);
 }
 
 GrowingFile::Look GrowingFile::look(const FileState& now, const QString& path) const {
@@ -96,14 +102,25 @@ GrowingFile::Look GrowingFile::look(const FileState& now, const QString& path) c
         return Look::Restarted;
     AgentFile file;
     QString error;
-    return openAgentFile(file, path, error) == AgentFileStatus::Read && fingerprint.matches(file)
-               ? Look::Appended
-               : Look::Restarted;
+    if (openAgentFile(file, path, error) != AgentFileStatus::Read)
+        return Look::Restarted;
+    return look(now, file);
+}
+
+GrowingFile::Look GrowingFile::look(const FileState& now, AgentFile& file) const {
+    if (now.unchangedSince(state))
+        return Look::Unchanged;
+    if (!now.sameFile(state) || now.size < state.size || !file.isOpen())
+        return Look::Restarted;
+    const qint64 tailStart =
+        std::max(FileFingerprint::kFingerprintSpan, consumed - FileFingerprint::kFingerprintSpan);
+    file.readAheadBetween(tailStart, file.size());
+    return fingerprint.matches(file) ? Look::Appended : Look::Restarted;
 }
 
 void GrowingFile::consume(const FileState& now, QIODevice& file, qint64 end) {
     if (end != consumed || fingerprint.end < 0)
-        fingerprint = FileFingerprint::of(file, end);
+        fingerprint = FileFingerprint::of(file, end, fingerprint.end > 0 ? fingerprint.head : QByteArray());
     consumed = end;
     state = now;
 }

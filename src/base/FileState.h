@@ -7,6 +7,8 @@ class QIODevice;
 
 namespace corvane {
 
+class AgentFile;
+
 // What a follower remembers of a file to tell, without reading it, whether it changed: its identity (a file
 // replaced under the same name is another file), size and modification time.
 struct FileState {
@@ -35,8 +37,10 @@ struct FileFingerprint {
     QByteArray head;
     QByteArray tail;
 
-    // The fingerprint of the bytes of `file` before `end`.
-    static FileFingerprint of(QIODevice& file, qint64 end);
+    // The fingerprint of the bytes of `file` before `end`. The last ones are read first: a reader that has
+    // just read up to `end` still holds them. A `head` of kFingerprintSpan bytes, known to be the file's
+    // first ones, is taken as it is.
+    static FileFingerprint of(QIODevice& file, qint64 end, const QByteArray& head = QByteArray());
     // Whether `file` still holds the same bytes at the same places.
     bool matches(QIODevice& file) const;
 };
@@ -59,12 +63,16 @@ struct GrowingFile {
     // alone (a touch, a rewrite at the same size) is not taken for a restart when the consumed bytes are in
     // place; they are read through the agent-file opener, and only when the file changed.
     Look look(const FileState& now, const QString& path) const;
+    // The same, with the file at the path already opened (after `now` was taken): a follower that reads on
+    // opens it once, and the bytes that follow those consumed come with the last of them, in one read.
+    Look look(const FileState& now, AgentFile& file) const;
     // Starts over: nothing consumed yet.
     void restart() {
         consumed = 0;
         fingerprint = FileFingerprint();
     }
-    // Records that `file`, `now` as FileState::of gave it, was consumed up to `end`.
+    // Records that `file`, `now` as FileState::of gave it, was consumed up to `end`. `file` still holds the
+    // bytes consumed before (look said so, or restart was called): their first ones are not read again.
     void consume(const FileState& now, QIODevice& file, qint64 end);
 };
 

@@ -1,8 +1,11 @@
 #include "base/TextLines.h"
 
+#include "base/AgentFile.h"
+
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane {
 
@@ -24,7 +27,9 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     bool carriageReturnPending = false;
     // No larger than what is left to read, so a tick that reads a few new bytes allocates a few bytes.
     const qint64 chunkSize = end < 0 ? kChunkSize : std::clamp<qint64>(end - offset, 1, kChunkSize);
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    // An agent file hands over the bytes where it read them to; another device copies them into a chunk.
+    auto* const agentFile = dynamic_cast<AgentFile*>(&device);
+    QByteArray chunk(agentFile ? 0 : chunkSize, Qt::Uninitialized);
     const auto appendCapped = [&pending](QByteArrayView bytes) {
         pending.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxLineBytes - pending.size())));
     };
@@ -33,12 +38,19 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
         const qint64 wanted = end < 0 ? chunkSize : std::min(chunkSize, end - position);
         if (wanted <= 0)
             break;
-        const qint64 got = device.read(chunk.data(), wanted);
-        if (got < 0)
-            return -1;
+        QByteArrayView data;
+        if (agentFile) {
+            if (!agentFile->readView(wanted, data))
+                return -1;
+        } else {
+            const qint64 read = device.read(chunk.data(), wanted);
+            if (read < 0)
+                return -1;
+            data = QByteArrayView(chunk.constData(), read);
+        }
+        const qint64 got = data.size();
         if (got == 0)
             break;
-        QByteArrayView data(chunk.constData(), got);
         qsizetype start = 0;
         if (carriageReturnPending) {
             carriageReturnPending = false;
@@ -102,21 +114,130 @@ QString visibleText(const QString& text, QStringView kept) {
 }
 
 void LastLines::add(QByteArrayView line) {
-    m_bytes.append(line);
-    m_ends.append(m_bytes.size());
+    // m_bytes is sized ahead, and only the part up to the last line's end is used: a log's burst adds ten
+    // thousand lines, each copied in place rather than through an append.
+    qsizetype used = m_ends.isEmpty() ? 0 : m_ends.last();
+    if (used + line.size() > m_bytes.size())
+        m_bytes.resize(std::max(2 * m_bytes.size(), used + line.size() + 4096));
+    if (!line.isEmpty())
+        std::memcpy(m_bytes.data() + used, line.data(), size_t(line.size()));
+    used += line.size();
+    m_ends.append(used);
     if (size() <= m_count)
         return;
     ++m_first;
     // The lines that went are cut off once they hold as many bytes as those kept, so each byte is moved
     // at most once on average.
     const qsizetype gone = m_ends.at(m_first - 1);
-    if (gone < m_bytes.size() - gone)
+    if (gone < used - gone)
         return;
-    m_bytes.remove(0, gone);
+    if (used > gone)
+        std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
     m_ends.remove(0, m_first);
     for (qsizetype& end : m_ends)
         end -= gone;
     m_first = 0;
+}
+
+LogLines LastLines::latin1LogLines() const {
+    LogLines lines;
+    if (size() == 0)
+        return lines;
+    const qsizetype from = m_first > 0 ? m_ends.at(m_first - 1) : 0;
+    // Each byte one character, a line feed after each line but the last.
+    lines.m_text.resize(m_ends.last() - from + size() - 1);
+    lines.m_ends.reserve(size());
+    char16_t* out = reinterpret_cast<char16_t*>(lines.m_text.data());
+    const char16_t* const begin = out;
+    const uchar* in = reinterpret_cast<const uchar*>(m_bytes.constData()) + from;
+    for (qsizetype i = m_first; i < m_ends.size(); ++i) {
+        if (i > m_first)
+            *out++ = u'\n';
+        const uchar* const end = reinterpret_cast<const uchar*>(m_bytes.constData()) + m_ends.at(i);
+        while (in < end)
+            *out++ = *in++;
+        lines.m_ends.append(out - begin);
+    }
+    return lines;
+}
+
+LogLines LogLines::fromList(const QStringList& list) {
+    LogLines lines;
+    lines.m_text = list.join(QLatin1Char('\n'));
+    lines.m_ends.reserve(list.size());
+    qsizetype end = -1;
+    for (const QString& line : list) {
+        end += 1 + line.size();
+        lines.m_ends.append(end);
+    }
+    return lines;
+}
+
+QStringList LogLines::toList() const {
+    QStringList list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(at(i).toString());
+    return list;
+}
+
+void LogLines::append(QStringView line) {
+    if (!isEmpty())
+        m_text += QLatin1Char('\n');
+    m_text += line;
+    m_ends.append(m_text.size());
+}
+
+void LogLines::append(const LogLines& lines) {
+    if (lines.isEmpty())
+        return;
+    if (isEmpty()) {
+        *this = lines;
+        return;
+    }
+    const qsizetype shift = m_text.size() + 1;
+    m_text += QLatin1Char('\n');
+    m_text += lines.m_text;
+    m_ends.reserve(size() + lines.size());
+    for (const qsizetype end : lines.m_ends)
+        m_ends.append(end + shift);
+}
+
+LogLines LogLines::mid(qsizetype first, qsizetype count) const {
+    first = std::clamp<qsizetype>(first, 0, size());
+    const qsizetype last = count < 0 ? size() : std::min(size(), first + count);
+    LogLines lines;
+    if (first >= last)
+        return lines;
+    if (first == 0 && last == size())
+        return *this;
+    const qsizetype from = startOf(first);
+    lines.m_text = m_text.mid(from, m_ends.at(last - 1) - from);
+    lines.m_ends.reserve(last - first);
+    for (qsizetype i = first; i < last; ++i)
+        lines.m_ends.append(m_ends.at(i) - from);
+    return lines;
+}
+
+void LogLines::removeFirst(qsizetype count) {
+    if (count <= 0)
+        return;
+    if (count >= size()) {
+        clear();
+        return;
+    }
+    const qsizetype cut = startOf(count);
+    m_text.remove(0, cut);
+    m_ends.remove(0, count);
+    for (qsizetype& end : m_ends)
+        end -= cut;
+}
+
+void LogLines::removeLast() {
+    if (isEmpty())
+        return;
+    m_ends.removeLast();
+    m_text.truncate(isEmpty() ? 0 : m_ends.last());
 }
 
 QStringList LastLines::latin1Lines() const {

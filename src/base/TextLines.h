@@ -16,11 +16,14 @@ namespace corvane {
 
 // Where the line that starts at `start` of `data` ends: the first CR or LF, or -1.
 inline qsizetype lineEndIn(QByteArrayView data, qsizetype start) {
-    const qsizetype lineFeed = data.indexOf('\n', start);
-    const qsizetype searched = (lineFeed < 0 ? data.size() : lineFeed) - start;
+    if (start >= data.size())
+        return -1;
+    const auto* lineFeed =
+        static_cast<const char*>(std::memchr(data.data() + start, '\n', size_t(data.size() - start)));
+    const qsizetype searched = (lineFeed ? lineFeed - data.data() : data.size()) - start;
     const auto* carriageReturn =
         static_cast<const char*>(std::memchr(data.data() + start, '\r', size_t(searched)));
-    return carriageReturn ? carriageReturn - data.data() : lineFeed;
+    return carriageReturn ? carriageReturn - data.data() : lineFeed ? lineFeed - data.data() : -1;
 }
 
 // Whether `line` holds `text`. Asked of every line of logs of millions of lines: a search that starts at
@@ -75,6 +78,43 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
 // log line from the agent's files can neither move a cursor, retitle or clear a terminal, nor split a line.
 // The characters in `kept` stay as they are (a message's own line breaks, a log's tabs).
 QString visibleText(const QString& text, QStringView kept = {});
+// Lines of text in one string, one after the other with a line feed between them, and where each ends: the
+// ten thousand lines of a log box go from a reader to the box in two allocations instead of one each, and
+// the box is given their text without joining them.
+class LogLines {
+public:
+    LogLines() = default;
+    static LogLines fromList(const QStringList& lines);
+
+    qsizetype size() const { return m_ends.size(); }
+    bool isEmpty() const { return m_ends.isEmpty(); }
+    QStringView at(qsizetype i) const {
+        return QStringView(m_text).sliced(startOf(i), m_ends.at(i) - startOf(i));
+    }
+    QStringView last() const { return at(size() - 1); }
+    // The lines with a line feed between them, as QStringList::join gives them.
+    const QString& joined() const { return m_text; }
+    QStringList toList() const;
+
+    void append(QStringView line);
+    void append(const LogLines& lines);
+    // The `count` lines from `first` on (to the end when `count` is negative).
+    LogLines mid(qsizetype first, qsizetype count = -1) const;
+    void removeFirst(qsizetype count);
+    void removeLast();
+    void clear() { *this = LogLines(); }
+
+    bool operator==(const LogLines& other) const { return m_ends == other.m_ends && m_text == other.m_text; }
+    bool operator!=(const LogLines& other) const { return !(*this == other); }
+
+private:
+    friend class LastLines;
+    qsizetype startOf(qsizetype i) const { return i > 0 ? m_ends.at(i - 1) + 1 : 0; }
+
+    QString m_text;
+    QList<qsizetype> m_ends; // where each line ends in m_text
+};
+
 // The last `count` lines given to it, kept end to end in one buffer: a log of millions of lines is followed
 // without an allocation per line. The bytes kept stay under twice those of the lines kept.
 class LastLines {
@@ -83,13 +123,27 @@ public:
         : m_count(std::max<qsizetype>(count, 1)) {}
 
     void add(QByteArrayView line);
+    // Forgets the lines and keeps the memory: a follower that keeps the same count tick after tick
+    // allocates it once.
+    void clear() {
+        m_ends.clear();
+        m_first = 0;
+    }
     qsizetype size() const { return m_ends.size() - m_first; }
+    // The last line given; empty when none was.
+    QByteArrayView last() const {
+        if (m_ends.isEmpty())
+            return {};
+        const qsizetype start = m_ends.size() > 1 ? m_ends.at(m_ends.size() - 2) : 0;
+        return QByteArrayView(m_bytes).sliced(start, m_ends.last() - start);
+    }
     // The lines kept, oldest first, one character per byte.
     QStringList latin1Lines() const;
+    LogLines latin1LogLines() const;
 
 private:
     qsizetype m_count;
-    QByteArray m_bytes;      // the lines from the first one still in it, end to end
+    QByteArray m_bytes;      // the lines from the first one still in it, end to end, then room for more
     QList<qsizetype> m_ends; // where each of those lines ends in m_bytes
     qsizetype m_first = 0;   // the first of them that is kept
 };

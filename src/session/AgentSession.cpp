@@ -313,12 +313,14 @@ void AgentSession::showLogDay(const QDate& day) {
         [path = m_paths.invokerLog(), day] {
             InvokerLogUpdate update;
             update.kind = InvokerLogUpdate::Kind::Replaced;
-            update.status = readInvokerLogDay(path, day, update.lines, update.error);
-            update.partLines = update.lines.size();
-            if (update.lines.size() > kLogBoxLines) {
-                update.lines = update.lines.mid(update.lines.size() - kLogBoxLines);
+            QStringList lines;
+            update.status = readInvokerLogDay(path, day, lines, update.error);
+            update.partLines = lines.size();
+            if (lines.size() > kLogBoxLines) {
+                lines = lines.mid(lines.size() - kLogBoxLines);
                 update.truncatedFront = true;
             }
+            update.lines = LogLines::fromList(lines);
             return update;
         },
         [this, day](const InvokerLogUpdate& update) {

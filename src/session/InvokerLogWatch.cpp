@@ -22,9 +22,12 @@ void InvokerLogWatch::check() {
     if (m_readRunning)
         return; // the worker's answer is on its way
     const QDate today = m_clock.today();
-    if (!m_alwaysOffThread && m_follower->pendingBytes(m_path, today) < kBackgroundReadBytes) {
-        emit updated(m_follower->update(m_path, today));
-        return;
+    if (!m_alwaysOffThread) {
+        if (const std::optional<InvokerLogUpdate> update =
+                m_follower->update(m_path, today, kBackgroundReadBytes)) {
+            emit updated(*update);
+            return;
+        }
     }
     m_readRunning = true;
     runOffThread(

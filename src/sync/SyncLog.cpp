@@ -73,7 +73,7 @@ SyncPass SyncLogFollower::pass(bool final) {
         return pass;
     }
     // Only what follows the bytes already read is new, unless the log started over.
-    if (m_log.look(file, m_path) == GrowingFile::Look::Restarted)
+    if (m_log.look(file, log) == GrowingFile::Look::Restarted)
         restart(pass);
 
     SyncTally current;
@@ -81,10 +81,10 @@ SyncPass SyncLogFollower::pass(bool final) {
     // The lines stay bytes until the pass ends, and only the last ones shown become text.
     LastLines shown(kSyncLogLines);
     qint64 stampedLines = 0;
-    QByteArray lastStamped;
+    // The last stamped line is the last one shown.
     const auto settleLastStamped = [&] {
         if (stampedLines > 0)
-            m_complete.lastStamped = QString::fromLatin1(lastStamped);
+            m_complete.lastStamped = QString::fromLatin1(shown.last());
     };
     const qint64 consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView bytes, bool complete) {
         const bool stamped = SyncTally::isStamped(bytes);
@@ -92,8 +92,6 @@ SyncPass SyncLogFollower::pass(bool final) {
             if (!stamped)
                 return;
             countStamped(m_complete, bytes);
-            lastStamped.resize(bytes.size());
-            std::copy(bytes.begin(), bytes.end(), lastStamped.begin());
             shown.add(bytes);
             ++stampedLines;
             return;

@@ -51,7 +51,7 @@ void Form2::appendLines(const QStringList& lines) {
         return;
     // A pass of a synchroniser writing megabytes a second brings thousands of lines: they go into the box a
     // slice at a time.
-    m_feed->append(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines)));
+    m_feed->append(LogLines::fromList(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines))));
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 

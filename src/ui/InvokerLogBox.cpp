@@ -168,7 +168,7 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
         return;
     case InvokerLogUpdate::Kind::Replaced:
         m_missing = update.status == AgentFileStatus::Missing;
-        m_lines = m_missing ? QStringList() : update.lines;
+        m_lines = m_missing ? LogLines() : update.lines;
         if (m_missing)
             showText(kLogMissingText + QStringLiteral(": ") + QDir::toNativeSeparators(m_logPath));
         else if (!m_onlyTask.isEmpty())
@@ -179,9 +179,9 @@ void InvokerLogBox::apply(const InvokerLogUpdate& update) {
     case InvokerLogUpdate::Kind::Appended:
         if (update.dropLastShown && !m_lines.isEmpty())
             m_lines.removeLast();
-        m_lines += update.lines;
+        m_lines.append(update.lines);
         if (m_lines.size() > kLogBoxLines)
-            m_lines.remove(0, m_lines.size() - kLogBoxLines);
+            m_lines.removeFirst(m_lines.size() - kLogBoxLines);
         if (!m_onlyTask.isEmpty()) {
             showFiltered();
             break;
@@ -211,7 +211,7 @@ void InvokerLogBox::showText(const QString& text) {
         setPlainText(text);
 }
 
-void InvokerLogBox::showLines(const QStringList& lines, bool leadingBreak) {
+void InvokerLogBox::showLines(const LogLines& lines, bool leadingBreak) {
     const QString text =
         (leadingBreak && !lines.isEmpty() ? QStringLiteral("\n") : QString()) + joinedForLogBox(lines);
     if (lines.size() <= LogBoxFeed::kSliceLines || toPlainText() == text) {
@@ -221,20 +221,28 @@ void InvokerLogBox::showLines(const QStringList& lines, bool leadingBreak) {
     // Thousands of lines (a day's log, or a burst that fills the box) go in a slice at a time.
     m_feed->clear();
     clear();
-    m_feed->append(leadingBreak ? QStringList{QString()} + lines : lines);
+    if (!leadingBreak) {
+        m_feed->append(lines);
+        return;
+    }
+    LogLines withBreak;
+    withBreak.append(QStringView());
+    withBreak.append(lines);
+    m_feed->append(withBreak);
 }
 
 void InvokerLogBox::showFiltered() {
     // An indented line continues the entry above it ("return code 1603, see the package log" under a
     // failure) and goes with it.
-    QStringList kept;
+    LogLines kept;
     bool entryKept = false;
-    for (const QString& line : std::as_const(m_lines)) {
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const QStringView line = m_lines.at(i);
         const bool continuation = line.startsWith(QLatin1Char(' ')) || line.startsWith(QLatin1Char('\t'));
         if (!continuation)
             entryKept = line.contains(m_onlyTask);
         if (entryKept || line.contains(m_onlyTask))
-            kept << line;
+            kept.append(line);
     }
     showText(kept.isEmpty() ? QString() : QStringLiteral("\n") + joinedForLogBox(kept));
 }

@@ -56,7 +56,7 @@ private:
     void apply(const InvokerLogUpdate& update);
     void showText(const QString& text);
     // Shows `lines`, after an empty first line when `leadingBreak` is set.
-    void showLines(const QStringList& lines, bool leadingBreak);
+    void showLines(const LogLines& lines, bool leadingBreak);
     void showFiltered();
     bool isAtEnd() const;
     void placeSign();
@@ -64,7 +64,7 @@ private:
 
     QString m_logPath;
     // Every line of the day's part that the box holds, whatever the filter shows.
-    QStringList m_lines;
+    LogLines m_lines;
     bool m_missing = false;
     QString m_onlyTask;
     QString m_onlyTaskLabel;

@@ -8,7 +8,20 @@
 
 namespace corvane {
 
-void appendToLogBox(QPlainTextEdit& box, const QStringList& lines) {
+QString joinedForLogBox(const LogLines& lines) {
+    qsizetype i = 0;
+    while (i < lines.size() && lines.at(i).size() <= kLogBoxLineLimit)
+        ++i;
+    if (i == lines.size())
+        return lines.joined(); // no line to cut: the text as it is
+    QStringList capped;
+    capped.reserve(lines.size());
+    for (i = 0; i < lines.size(); ++i)
+        capped << cappedLine(lines.at(i).toString());
+    return capped.join(QLatin1Char('\n'));
+}
+
+void appendToLogBox(QPlainTextEdit& box, const LogLines& lines) {
     if (lines.isEmpty())
         return;
     const qsizetype limit = box.maximumBlockCount();
@@ -36,14 +49,14 @@ LogBoxFeed::LogBoxFeed(QPlainTextEdit& box)
     : QObject(&box)
     , m_box(box) {}
 
-void LogBoxFeed::append(const QStringList& lines) {
+void LogBoxFeed::append(const LogLines& lines) {
     if (lines.isEmpty())
         return;
-    m_queue += lines;
+    m_queue.append(lines);
     // Lines the box could not hold anyway are not given to it.
     const qsizetype limit = m_box.maximumBlockCount();
     if (limit > 0 && m_queue.size() > limit)
-        m_queue.remove(0, m_queue.size() - limit);
+        m_queue.removeFirst(m_queue.size() - limit);
     if (!m_paused && !m_scheduled)
         feedSlice();
 }
@@ -78,8 +91,8 @@ void LogBoxFeed::feedSlice() {
     QScrollBar& bar = *m_box.verticalScrollBar();
     const bool atEnd = bar.value() >= bar.maximum();
     const qsizetype count = std::min(kSliceLines, m_queue.size());
-    appendToLogBox(m_box, m_queue.first(count));
-    m_queue.remove(0, count);
+    appendToLogBox(m_box, m_queue.mid(0, count));
+    m_queue.removeFirst(count);
     if (atEnd)
         bar.setValue(bar.maximum());
     if (!m_queue.isEmpty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/InvokerLogFollower.h"
+#include "base/TextLines.h"
 
 #include <QObject>
 #include <QString>
@@ -22,30 +23,24 @@ inline QString cappedLine(const QString& line) {
 }
 
 // Lines as a log box shows them, one per line, without a break before the first or after the last.
-inline QString joinedForLogBox(const QStringList& lines) {
-    QStringList capped;
-    capped.reserve(lines.size());
-    for (const QString& line : lines)
-        capped << cappedLine(line);
-    return capped.join(QLatin1Char('\n'));
-}
+QString joinedForLogBox(const LogLines& lines);
 
 // Appends `lines` to `box`, one per line, keeping within its maximum block count. A text box drops the lines
 // over its maximum one block at a time and lays out each before it goes: a burst of thousands of lines
 // froze the window for most of a second. The oldest lines go here in one cut, before the new ones come.
-void appendToLogBox(QPlainTextEdit& box, const QStringList& lines);
+void appendToLogBox(QPlainTextEdit& box, const LogLines& lines);
 
 // Hands lines to a log box a slice at a time: the first slice at once, the rest one slice per turn of the
 // event loop, so that a burst of a megabyte (ten thousand lines) never holds the window for long. After
 // each slice the box is left at its end when it was there before.
 class LogBoxFeed : public QObject {
 public:
-    static constexpr qsizetype kSliceLines = 1000;
+    static constexpr qsizetype kSliceLines = 250;
 
     explicit LogBoxFeed(QPlainTextEdit& box);
 
     // Queues `lines` after those still queued; the first slice goes into the box at once.
-    void append(const QStringList& lines);
+    void append(const LogLines& lines);
     // Forgets the lines still queued (the box is about to be given other text).
     void clear() { m_queue.clear(); }
     bool hasQueued() const { return !m_queue.isEmpty(); }
@@ -60,7 +55,7 @@ private:
     void feedSlice();
 
     QPlainTextEdit& m_box;
-    QStringList m_queue;
+    LogLines m_queue;
     bool m_paused = false;
     bool m_scheduled = false;
 };
