@@ -111,6 +111,19 @@ void WorkstationTabs::tick() {
 // The tab bar and the workstation's name in each status bar show while another workstation is open.
 void WorkstationTabs::showTabBar() {
     const bool several = m_stack->count() > 1;
+    // The window makes room for the tab bar instead of taking it from each tab's banner and list, and gives
+    // it back when the bar goes.
+    QWidget* top = window();
+    const bool resizable =
+        top->isVisible() && !(top->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (several && m_bar->isHidden() && resizable) {
+        m_grownBy = m_bar->sizeHint().height();
+        top->resize(top->width(), top->height() + m_grownBy);
+    } else if (!several && !m_bar->isHidden()) {
+        if (resizable)
+            top->resize(top->width(), top->height() - m_grownBy);
+        m_grownBy = 0;
+    }
     m_bar->setVisible(several);
     for (WorkstationView* view : views())
         view->setNamed(several);

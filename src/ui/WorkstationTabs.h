@@ -56,6 +56,7 @@ private:
     const Clock& m_clock;
     QTabBar* m_bar = nullptr;
     QStackedWidget* m_stack = nullptr;
+    int m_grownBy = 0; // what the window grew when the tab bar came, so that it shrinks back when it goes
 };
 
 } // namespace corvane
