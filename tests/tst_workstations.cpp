@@ -20,12 +20,6 @@ private slots:
     // order of the names; a workstation that cannot be read is listed with its reason, a name that stands
     // for none stops the search at its line; a double-click asks for that workstation's task.
     void findFiltersAndOpensATask() {
-#ifdef Q_OS_WIN
-        // Under Wine on a loaded machine one read in a few dozen searches makes no progress for the reader's
-        // whole deadline and is given up; that is still to be found, and it would make this test fail by
-        // chance.
-        QSKIP("A workstation read now and then hangs under Wine until its deadline: being looked into.");
-#endif
         TestAgent one;
         TestAgent two;
         QVERIFY(test::writeDemo(one));

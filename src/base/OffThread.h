@@ -14,8 +14,6 @@
 
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -198,20 +196,22 @@ template <typename Work, typename Done> void runOffThread(QObject* receiver, Wor
 // The same for work that may never return (a read of another machine's share that hangs in the kernel):
 // work() runs on a thread of its own that is never waited for, so a call left hanging keeps only that thread,
 // the pool stays free and the program can still end. False, with nothing run, when no thread could be
-// started.
+// started. A thread Qt starts itself, not one it adopts: under Wine, with several reads at once, a foreign
+// thread now and then did not begin its work for longer than the reader's deadline.
 template <typename Work, typename Done> bool runOnThreadOfItsOwn(QObject* receiver, Work work, Done done) {
     Q_ASSERT(onInterfaceThread());
-    try {
-        std::thread([relay = InterfaceThreadRelay(receiver), work = std::move(work),
-                     done = std::move(done)]() mutable {
-            auto result = work();
-            relay.post(
-                [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
-        }).detach();
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
+    QThread* const thread = QThread::create([relay = InterfaceThreadRelay(receiver), work = std::move(work),
+                                             done = std::move(done)]() mutable {
+        auto result = work();
+        relay.post(
+            [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
+    });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+    if (thread->isRunning() || thread->isFinished())
+        return true;
+    delete thread;
+    return false;
 }
 
 } // namespace corvane
