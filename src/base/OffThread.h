@@ -200,12 +200,12 @@ template <typename Work, typename Done> void runOffThread(QObject* receiver, Wor
 // thread now and then did not begin its work for longer than the reader's deadline.
 template <typename Work, typename Done> bool runOnThreadOfItsOwn(QObject* receiver, Work work, Done done) {
     Q_ASSERT(onInterfaceThread());
-    QThread* const thread = QThread::create([relay = InterfaceThreadRelay(receiver), work = std::move(work),
-                                             done = std::move(done)]() mutable {
-        auto result = work();
-        relay.post(
-            [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
-    });
+    QThread* const thread = QThread::create(
+        [relay = InterfaceThreadRelay(receiver), work = std::move(work), done = std::move(done)]() mutable {
+            auto result = work();
+            relay.post(
+                [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
+        });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
     if (thread->isRunning() || thread->isFinished())
