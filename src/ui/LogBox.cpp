@@ -1,5 +1,6 @@
 #include "ui/LogBox.h"
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -88,13 +89,18 @@ void LogBoxFeed::feedSlice() {
     m_scheduled = false;
     if (m_paused || m_queue.isEmpty())
         return;
+    QElapsedTimer clock;
+    clock.start();
     QScrollBar& bar = *m_box.verticalScrollBar();
     const bool atEnd = bar.value() >= bar.maximum();
-    const qsizetype count = std::min(kSliceLines, m_queue.size());
+    const qsizetype count = std::min(m_sliceLines, m_queue.size());
     appendToLogBox(m_box, m_queue.mid(0, count));
     m_queue.removeFirst(count);
     if (atEnd)
         bar.setValue(bar.maximum());
+    const qint64 nsPerLine = std::max<qint64>(clock.nsecsElapsed() / count, 1);
+    m_sliceLines =
+        std::clamp<qsizetype>(kSliceBudgetMs * 1000 * 1000 / nsPerLine, kFewestSliceLines, kSliceLines);
     if (!m_queue.isEmpty()) {
         m_scheduled = true;
         QTimer::singleShot(0, this, [this] { feedSlice(); });

@@ -31,11 +31,15 @@ QString joinedForLogBox(const LogLines& lines);
 void appendToLogBox(QPlainTextEdit& box, const LogLines& lines);
 
 // Hands lines to a log box a slice at a time: the first slice at once, the rest one slice per turn of the
-// event loop, so that a burst of a megabyte (ten thousand lines) never holds the window for long. After
-// each slice the box is left at its end when it was there before.
+// event loop, so that a burst of a megabyte (ten thousand lines) never holds the window for long. A slice
+// holds as many lines as the box took in about kSliceBudgetMs before (laying out a line costs from a few
+// microseconds to far more, on a busy or slow machine), at most kSliceLines. After each slice the box is
+// left at its end when it was there before.
 class LogBoxFeed : public QObject {
 public:
     static constexpr qsizetype kSliceLines = 250;
+    static constexpr qsizetype kFewestSliceLines = 20;
+    static constexpr qint64 kSliceBudgetMs = 5;
 
     explicit LogBoxFeed(QPlainTextEdit& box);
 
@@ -56,6 +60,7 @@ private:
 
     QPlainTextEdit& m_box;
     LogLines m_queue;
+    qsizetype m_sliceLines = kSliceLines;
     bool m_paused = false;
     bool m_scheduled = false;
 };
