@@ -114,25 +114,26 @@ QString visibleText(const QString& text, QStringView kept) {
 }
 
 void LastLines::add(QByteArrayView line) {
-    // m_bytes is sized ahead, and only the part up to the last line's end is used: a log's burst adds ten
-    // thousand lines, each copied in place rather than through an append.
-    qsizetype used = m_ends.isEmpty() ? 0 : m_ends.last();
-    if (used + line.size() > m_bytes.size())
-        m_bytes.resize(std::max(2 * m_bytes.size(), used + line.size() + 4096));
+    // m_bytes is sized ahead, and only the part up to the last line's line feed is used: a log's burst adds
+    // ten thousand lines, each copied in place rather than through an append.
+    qsizetype used = m_ends.isEmpty() ? 0 : m_ends.last() + 1;
+    if (used + line.size() + 1 > m_bytes.size())
+        m_bytes.resize(std::max(2 * m_bytes.size(), used + line.size() + 1 + 4096));
+    char* const at = m_bytes.data() + used;
     if (!line.isEmpty())
-        std::memcpy(m_bytes.data() + used, line.data(), size_t(line.size()));
-    used += line.size();
-    m_ends.append(used);
+        std::memcpy(at, line.data(), size_t(line.size()));
+    at[line.size()] = '\n';
+    m_ends.append(used + line.size());
+    used += line.size() + 1;
     if (size() <= m_count)
         return;
     ++m_first;
     // The lines that went are cut off once they hold as many bytes as those kept, so each byte is moved
     // at most once on average.
-    const qsizetype gone = m_ends.at(m_first - 1);
+    const qsizetype gone = m_ends.at(m_first - 1) + 1;
     if (gone < used - gone)
         return;
-    if (used > gone)
-        std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
+    std::memmove(m_bytes.data(), m_bytes.constData() + gone, size_t(used - gone));
     m_ends.remove(0, m_first);
     for (qsizetype& end : m_ends)
         end -= gone;
@@ -143,21 +144,12 @@ LogLines LastLines::latin1LogLines() const {
     LogLines lines;
     if (size() == 0)
         return lines;
-    const qsizetype from = m_first > 0 ? m_ends.at(m_first - 1) : 0;
-    // Each byte one character, a line feed after each line but the last.
-    lines.m_text.resize(m_ends.last() - from + size() - 1);
+    // The kept lines with their line feeds between them are the text as it is: one conversion.
+    const qsizetype from = m_first > 0 ? m_ends.at(m_first - 1) + 1 : 0;
+    lines.m_text = QString::fromLatin1(QByteArrayView(m_bytes).sliced(from, m_ends.last() - from));
     lines.m_ends.reserve(size());
-    char16_t* out = reinterpret_cast<char16_t*>(lines.m_text.data());
-    const char16_t* const begin = out;
-    const uchar* in = reinterpret_cast<const uchar*>(m_bytes.constData()) + from;
-    for (qsizetype i = m_first; i < m_ends.size(); ++i) {
-        if (i > m_first)
-            *out++ = u'\n';
-        const uchar* const end = reinterpret_cast<const uchar*>(m_bytes.constData()) + m_ends.at(i);
-        while (in < end)
-            *out++ = *in++;
-        lines.m_ends.append(out - begin);
-    }
+    for (qsizetype i = m_first; i < m_ends.size(); ++i)
+        lines.m_ends.append(m_ends.at(i) - from);
     return lines;
 }
 
@@ -244,7 +236,7 @@ QStringList LastLines::latin1Lines() const {
     QStringList lines;
     lines.reserve(size());
     for (qsizetype i = m_first; i < m_ends.size(); ++i) {
-        const qsizetype start = i > 0 ? m_ends.at(i - 1) : 0;
+        const qsizetype start = i > 0 ? m_ends.at(i - 1) + 1 : 0;
         lines.append(QString::fromLatin1(QByteArrayView(m_bytes).sliced(start, m_ends.at(i) - start)));
     }
     return lines;

@@ -134,7 +134,7 @@ public:
     QByteArrayView last() const {
         if (m_ends.isEmpty())
             return {};
-        const qsizetype start = m_ends.size() > 1 ? m_ends.at(m_ends.size() - 2) : 0;
+        const qsizetype start = m_ends.size() > 1 ? m_ends.at(m_ends.size() - 2) + 1 : 0;
         return QByteArrayView(m_bytes).sliced(start, m_ends.last() - start);
     }
     // The lines kept, oldest first, one character per byte.
@@ -143,8 +143,9 @@ public:
 
 private:
     qsizetype m_count;
-    QByteArray m_bytes;      // the lines from the first one still in it, end to end, then room for more
-    QList<qsizetype> m_ends; // where each of those lines ends in m_bytes
+    QByteArray m_bytes;      // the lines from the first one still in it, each followed by a line feed,
+                             // then room for more
+    QList<qsizetype> m_ends; // where each of those lines ends in m_bytes (where its line feed is)
     qsizetype m_first = 0;   // the first of them that is kept
 };
 
