@@ -856,7 +856,8 @@ int main(int argc, char* argv[]) {
             ticks.push_back(medianMs(1, [&] { follower.update(path, today); }));
         }
         std::sort(ticks.begin(), ticks.end());
-        out << "median tick " << ticks[ticks.size() / 2] << " ms, fastest " << ticks.front() << " ms" << Qt::endl;
+        out << "median tick " << ticks[ticks.size() / 2] << " ms, fastest " << ticks.front() << " ms"
+            << Qt::endl;
         return 0;
     }
     if (args.value(1) == QLatin1String("burst-child"))
