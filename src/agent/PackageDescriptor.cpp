@@ -127,21 +127,22 @@ std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype max
 }
 
 namespace {
-// The answer for the descriptor at `xmlPath` as it was read; see descriptorTaskNames.
-std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus status, QByteArray& bytes,
-                                        qsizetype maxNameChars, bool& nameCut, QString& error) {
+// The answer for the descriptor `file` in `folder` as it was read; see descriptorTaskNames.
+std::optional<QString> taskNameFromFile(const QString& folder, const QString& file, AgentFileStatus status,
+                                        QByteArray& bytes, qsizetype maxNameChars, bool& nameCut,
+                                        QString& error) {
     switch (status) {
     case AgentFileStatus::Read: {
         std::optional<QString> name =
             taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, &nameCut);
         if (!name)
             error = QStringLiteral("Cannot read %1: its name tags are out of order")
-                        .arg(QDir::toNativeSeparators(xmlPath));
+                        .arg(QDir::toNativeSeparators(folder + file));
         return name;
     }
     case AgentFileStatus::Missing:
-        return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
-                                                                 : kUnknownPushAnswer;
+        return (folder + file).contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
+                                                                         : kUnknownPushAnswer;
     case AgentFileStatus::Unreadable:
         break;
     }
@@ -165,8 +166,8 @@ void descriptorTaskNames(const QString& descriptorFolder, const QStringList& ope
             bool nameCut = false;
             std::optional<QString> answer;
             if (isPlainFileName(file))
-                answer = taskNameFromFile(descriptorFolder + file, status, bytes, maxNameChars(index),
-                                          nameCut, error);
+                answer = taskNameFromFile(descriptorFolder, file, status, bytes, maxNameChars(index), nameCut,
+                                          error);
             else
                 error = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
                             .arg(file);

@@ -22,6 +22,13 @@ const QList<TaskColumn> kTaskColumns = {
 namespace {
 const QString kUnknownMarker = QStringLiteral("Unknow;");
 const QString kActive = QStringLiteral("ACTIVE");
+
+// Whether `text` in capitals is "ACTIVE". Text of plain ASCII (every real state) is compared as it stands;
+// other text is put in capitals first, since some letters become others there (a dotless i becomes I).
+bool isActive(const QString& text) {
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    return ascii ? text.compare(kActive, Qt::CaseInsensitive) == 0 : text.toUpper() == kActive;
+}
 } // namespace
 
 QString cappedText(const QString& text, qsizetype limit) {
@@ -108,7 +115,7 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
     if (!row.database.isEmpty()) {
         if (row.reschedule == QLatin1String("Yes:Error"))
             row.colour = TaskRow::Colour::Red;
-        if (row.database.toUpper() == kActive && row.sdclient.toUpper() == kActive)
+        if (isActive(row.database) && isActive(row.sdclient))
             row.colour = TaskRow::Colour::Green;
     }
     switch (row.kind) {
