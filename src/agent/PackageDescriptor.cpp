@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -42,6 +44,12 @@ constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201
 // which gives every byte a character. At most `maxChars` characters are kept, `leftOut` counting the rest;
 // the name is decoded a step at a time, so one of megabytes costs a step of memory beyond its bytes.
 QString decodedName(QByteArrayView bytes, qsizetype maxChars, qsizetype& leftOut) {
+    // A name in plain ASCII (nearly every one) reads the same in either.
+    if (bytes.size() <= maxChars &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        leftOut = 0;
+        return QString::fromLatin1(bytes);
+    }
     constexpr qsizetype kStep = 1024 * 1024;
     QString kept;
     qsizetype total = 0;

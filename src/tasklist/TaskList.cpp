@@ -71,6 +71,18 @@ QString fieldText(const QList<QStringView>& fields, int index) {
     return stored.contains(TaskRecord::kEscape) ? TaskRecord::unescaped(stored.toString())
                                                 : stored.toString();
 }
+// The reschedule field: one of the database loader's usual texts is shared instead of copied for each row.
+QString sharedReschedule(const QList<QStringView>& fields, int index) {
+    static const QString kUsual[] = {QStringLiteral("Yes:Policy"), QStringLiteral("Yes:Error"),
+                                     QStringLiteral("No")};
+    if (index < fields.size()) {
+        for (const QString& usual : kUsual) {
+            if (fields.at(index) == usual)
+                return usual;
+        }
+    }
+    return fieldText(fields, index);
+}
 } // namespace
 
 TaskRow buildTaskRow(const QString& taskId, const QString& record,
@@ -104,10 +116,11 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
         row.otherKind = letter;
     }
 
-    row.database = StateNames::name(fieldText(fields, kInvokerState));
+    // A stored state code with kEscape in it names no state, as its text would not.
+    row.database = kInvokerState < fields.size() ? StateNames::name(fields.at(kInvokerState)) : QString();
     row.sdclient = fieldText(fields, kScheduledState);
     row.install = fieldText(fields, kScheduledTime);
-    row.reschedule = fieldText(fields, kReschedule);
+    row.reschedule = sharedReschedule(fields, kReschedule);
     row.rescheduleDate = fieldText(fields, kRescheduleDate);
 
     // Colour rules in order, the later winning: error reschedule, active task, not a package.
