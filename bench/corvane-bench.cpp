@@ -877,6 +877,13 @@ int main(int argc, char* argv[]) {
             loadTaskList(tree.paths(), feedback);
         return 0;
     }
+    if (args.value(1) ==
+        QLatin1String("raw-agent")) { // the refresh's baseline on a tree, again and again (perf)
+        const fake::AgentTree tree(args.value(2));
+        for (int i = 0; i < args.value(3).toInt(); ++i)
+            rawAgentIo(tree.paths());
+        return 0;
+    }
     if (args.value(1) == QLatin1String("follow-log")) { // a tick after 1 MB appended, again and again (perf)
         const QDate today = QDate::currentDate();
         const QString path = args.value(2);

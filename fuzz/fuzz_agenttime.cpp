@@ -7,6 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::optional<QString> text = corvane::agentTimeText(QString::fromUtf8(fuzzBytes(data, size)));
+    FUZZ_REQUIRE(corvane::agentTimeTextOfAscii(fuzzBytes(data, size)) == text); // the same from bytes
     if (text) {
         FUZZ_REQUIRE(text->size() == 14 && text->at(2) == QLatin1Char('/') &&
                      text->at(11) == QLatin1Char(':'));

@@ -78,6 +78,8 @@ private slots:
             << QByteArray("<r><task taskid=\"A1\" state=\"a\tb\nc\" time=\"0\"/></r>")
             << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;a b c;01/01/70 00:00"),
                            b2};
+        QTest::newRow("a task left open merges nothing")
+            << QByteArray("<r><task taskid=\"A1\" state=\"s\" time=\"0\">,/task></r>") << QStringList{a1, b2};
         QTest::newRow("an attribute twice merges nothing")
             << QByteArray("<r><task taskid=\"A1\" taskid=\"B2\" state=\"s\" time=\"0\"/></r>")
             << QStringList{a1, b2};

@@ -2,6 +2,8 @@
 
 #include <QDate>
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -29,13 +31,9 @@ CivilDate civilDate(qint64 days) {
     const int month = int(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
     return {int(yearOfEra + era * 400 + (month <= 2 ? 1 : 0)), month, day};
 }
-} // namespace
 
-std::optional<QString> agentTimeText(const QString& seconds) {
-    bool ok = false;
-    const qint64 value = seconds.trimmed().toLongLong(&ok, 10);
-    if (!ok)
-        return std::nullopt;
+// "dd/mm/yy hh:nn" of `value` seconds since 1970; see agentTimeText.
+std::optional<QString> timeText(qint64 value) {
     // Floor division, so that times before 1970 land on the right day.
     qint64 day = value / kSecondsPerDay;
     qint64 secondOfDay = value % kSecondsPerDay;
@@ -58,6 +56,22 @@ std::optional<QString> agentTimeText(const QString& seconds) {
             out[i * 3 + 2] = QLatin1Char(i < 2 ? '/' : i == 2 ? ' ' : ':');
     }
     return text;
+}
+} // namespace
+
+std::optional<QString> agentTimeText(const QString& seconds) {
+    bool ok = false;
+    const qint64 value = seconds.trimmed().toLongLong(&ok, 10);
+    return ok ? timeText(value) : std::nullopt;
+}
+
+std::optional<QString> agentTimeTextOfAscii(QByteArrayView seconds) {
+    // Other bytes go the way of text, which trims more kinds of space.
+    if (!std::all_of(seconds.begin(), seconds.end(), [](char c) { return uchar(c) < 0x80; }))
+        return agentTimeText(QString::fromUtf8(seconds));
+    bool ok = false;
+    const qint64 value = seconds.trimmed().toLongLong(&ok, 10);
+    return ok ? timeText(value) : std::nullopt;
 }
 
 } // namespace corvane

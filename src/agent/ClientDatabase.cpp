@@ -18,51 +18,63 @@ const QString kNoInvokerState = QStringLiteral("7");
 
 // Appends the reschedule text and date of one row to `record`. A reschedule time that cannot be read leaves
 // the date empty and says why in `problem`: the rest of the row is still worth showing.
-void appendRescheduleFields(QString& record, const QString& periodic, const QString& timeT,
+void appendRescheduleFields(QString& record, QByteArrayView periodic, QByteArrayView timeT,
                             QString& problem) {
     if (periodic.isEmpty()) {
         record += QLatin1StringView("No;");
         return;
     }
-    if (periodic == QLatin1String("0"))
+    if (periodic == "0")
         record += QLatin1StringView("Yes:Error");
-    else if (periodic == QLatin1String("1"))
+    else if (periodic == "1")
         record += QLatin1StringView("Yes:Policy");
-    else
-        record += QLatin1StringView("Yes:") + TaskRecord::escaped(periodic); // a policy kind unknown here
-    if (timeT == QLatin1String("1")) {
+    else // a policy kind unknown here: shown
+        record += QLatin1StringView("Yes:") + TaskRecord::escaped(QString::fromUtf8(periodic));
+    if (timeT == "1") {
         record += QLatin1StringView(";Now");
         return;
     }
     record += QLatin1Char(';');
-    const std::optional<QString> date = agentTimeText(timeT);
+    const std::optional<QString> date = agentTimeTextOfAscii(timeT);
     if (date)
         record += *date;
     else
-        problem =
-            timeT.isEmpty()
-                ? QStringLiteral("no reschedule time, shown without its date")
-                : QStringLiteral("reschedule time '%1' is not a time, shown without its date").arg(timeT);
+        problem = timeT.isEmpty()
+                      ? QStringLiteral("no reschedule time, shown without its date")
+                      : QStringLiteral("reschedule time '%1' is not a time, shown without its date")
+                            .arg(QString::fromUtf8(timeT));
+}
+
+// The invoker state as the record stores it; the usual one-digit codes are shared, not made for each row.
+QString stateField(QByteArrayView state) {
+    static const QString kCodes[] = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                     QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
+                                     QStringLiteral("6"), QStringLiteral("7")};
+    if (state.isEmpty())
+        return kNoInvokerState;
+    if (state.size() == 1 && state.at(0) >= '0' && state.at(0) <= '7')
+        return kCodes[state.at(0) - '0'];
+    return TaskRecord::escaped(QString::fromUtf8(state));
 }
 
 // The entry of one row of the load query. A row that cannot be read whole is named in `result` and the load
 // goes on, so one bad row hides no other.
 void addOperation(TaskTable& table, const SqlRow& row, LoadResult& result) {
     const auto column = [&row](int index) {
-        return index < row.size() ? QString::fromUtf8(row.text(index)) : QString();
+        return index < row.size() ? row.text(index) : QByteArrayView();
     };
-    const QString operationFile = column(0);
+    const QString operationFile = QString::fromUtf8(column(0));
     const QString taskId = taskIdFromOperationFile(operationFile);
     if (table.exists(taskId)) {
         result.rowProblems
             << QStringLiteral("%1: task id '%2' appears twice, left out").arg(operationFile, taskId);
         return;
     }
-    const QString state = TaskRecord::escaped(column(1));
+    // Room for the scheduled-task file's two fields, which the merge appends in place.
     QString record = TaskRecord::escaped(operationFile);
-    record.reserve(record.size() + 48);
+    record.reserve(record.size() + 80);
     record += QLatin1Char(';');
-    record += state.isEmpty() ? kNoInvokerState : state;
+    record += stateField(column(1));
     record += QLatin1Char(';');
     QString problem;
     appendRescheduleFields(record, column(2), column(3), problem);

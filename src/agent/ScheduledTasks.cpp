@@ -227,7 +227,9 @@ private:
         return true;
     }
     bool endTag(QByteArrayView tagName) {
-        m_at += 2; // "</"
+        if (!m_bytes.sliced(m_at).startsWith("</"))
+            return false;
+        m_at += 2;
         QByteArrayView closing;
         if (!name(closing) || closing != tagName)
             return false;
@@ -464,7 +466,7 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& error, Schedu
         if (bytes.size() == document.size()) {
             if (const std::optional<QList<PlainTask>> tasks = PlainDocument(bytes).tasks()) {
                 for (const PlainTask& task : *tasks) {
-                    if (const auto time = agentTimeText(QString::fromLatin1(task.time)))
+                    if (const auto time = agentTimeTextOfAscii(task.time))
                         merge(QString::fromLatin1(task.id), QString::fromLatin1(task.state), *time);
                 }
                 return true;
