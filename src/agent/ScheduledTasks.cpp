@@ -363,10 +363,38 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
 // Merges a whole document; see mergeScheduledTasks.
 bool mergeDocument(TaskTable& table, QIODevice& document, QString& error,
                    ScheduledTasksReading reading = ScheduledTasksReading::Any);
+// Merges a document in the plain form (see PlainDocument); false, merging nothing, for any other.
+bool mergePlainDocument(TaskTable& table, QByteArrayView bytes);
 
 } // namespace
 
 bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& error) {
+    // A file of a usual size is opened and read whole in one call of the helper thread, and parsed from those
+    // bytes. A larger one is read as a stream, as is one that could not be read, whose reason then comes
+    // from that opening.
+    AgentFileStatus status = AgentFileStatus::Unreadable;
+    QByteArray bytes;
+    readAgentFiles(
+        1, [&xmlPath](int) { return xmlPath; }, kMaxPlainDocumentBytes, kAgentFileDeadlineMs,
+        [&](int, AgentFileStatus read, QByteArray& content, const QString&) {
+            status = read;
+            bytes = std::move(content);
+        });
+    if (status == AgentFileStatus::Missing) {
+        error.clear();
+        return true;
+    }
+    if (status == AgentFileStatus::Read) {
+        if (mergePlainDocument(table, bytes))
+            return true;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        if (mergeDocument(table, buffer, error, ScheduledTasksReading::XmlReader))
+            return true;
+        error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), error);
+        return false;
+    }
+    bytes.clear();
     AgentFile document;
     switch (openAgentFile(document, xmlPath, error)) {
     case AgentFileStatus::Missing:
@@ -452,6 +480,17 @@ void mergeTask(TaskTable& table, const QString& id, QStringView state, const QSt
     table.add(id, record);
 }
 
+bool mergePlainDocument(TaskTable& table, QByteArrayView bytes) {
+    const std::optional<QList<PlainTask>> tasks = PlainDocument(bytes).tasks();
+    if (!tasks)
+        return false;
+    for (const PlainTask& task : *tasks) {
+        if (const auto time = agentTimeTextOfAscii(task.time))
+            mergeTask(table, QString::fromLatin1(task.id), QString::fromLatin1(task.state), *time);
+    }
+    return true;
+}
+
 bool mergeDocument(TaskTable& table, QIODevice& document, QString& error, ScheduledTasksReading reading) {
     // Nothing is merged before the whole document has been read and found well-formed, so a broken file
     // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
@@ -463,15 +502,8 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& error, Schedu
     if (reading == ScheduledTasksReading::Any && document.size() <= kMaxPlainDocumentBytes) {
         // One byte more than the size: a file that grew since it was opened is left to the XML reader.
         const QByteArray bytes = document.seek(0) ? document.read(document.size() + 1) : QByteArray();
-        if (bytes.size() == document.size()) {
-            if (const std::optional<QList<PlainTask>> tasks = PlainDocument(bytes).tasks()) {
-                for (const PlainTask& task : *tasks) {
-                    if (const auto time = agentTimeTextOfAscii(task.time))
-                        merge(QString::fromLatin1(task.id), QString::fromLatin1(task.state), *time);
-                }
-                return true;
-            }
-        }
+        if (bytes.size() == document.size() && mergePlainDocument(table, bytes))
+            return true;
     }
     constexpr qsizetype kKeptTasks = 20000;
     struct Task {
