@@ -56,6 +56,12 @@ private slots:
         QTest::newRow("markers anywhere, case kept")
             << "x.xmlSDClientTask.Q.XML" << kNull << kNull << kNull << "XML"
             << "x.xmlSDClientTask.Q.XML;7;No;;n/a;n/a";
+        QTest::newRow("markers repeated")
+            << "SDClientTask.SDClientTask.a.xml.b.xml" << kNull << kNull << kNull << "b"
+            << "SDClientTask.SDClientTask.a.xml.b.xml;7;No;;n/a;n/a";
+        QTest::newRow("a second marker reaching into the extension")
+            << "SDClientTask.xSDClientTask.xml" << kNull << kNull << kNull << "xxml"
+            << "SDClientTask.xSDClientTask.xml;7;No;;n/a;n/a";
         QTest::newRow("semicolon kept inside its field")
             << "SDClientTask.a;b.xml" << v("2") << v("5;6") << v("1") << "a;b"
             << "SDClientTask.a\uF03Bsb.xml;2;Yes:5\uF03Bs6;Now;n/a;n/a";

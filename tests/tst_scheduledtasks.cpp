@@ -70,6 +70,19 @@ private slots:
         QTest::newRow("garbage after the root merges nothing")
             << QByteArray("<r><task taskid=\"Q\" state=\"s\" time=\"0\"/></r><r/>") << QStringList{a1, b2};
         QTest::newRow("empty file") << QByteArray() << QStringList{a1, b2};
+        QTest::newRow("declaration, single quotes, white space inside the tags")
+            << QByteArray("<?xml version='1.0' encoding='UTF-8'?>\r\n<r >\n <task taskid='A1'\tstate = \"s\" "
+                          "time=\"60\" ></task>\n</r >\n")
+            << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;s;01/01/70 00:01"), b2};
+        QTest::newRow("tab and line break in a value read as spaces")
+            << QByteArray("<r><task taskid=\"A1\" state=\"a\tb\nc\" time=\"0\"/></r>")
+            << QStringList{QStringLiteral("A1=SDClientTask.A1.xml;2;Yes:Policy;Now;a b c;01/01/70 00:00"),
+                           b2};
+        QTest::newRow("a task left open merges nothing")
+            << QByteArray("<r><task taskid=\"A1\" state=\"s\" time=\"0\">,/task></r>") << QStringList{a1, b2};
+        QTest::newRow("an attribute twice merges nothing")
+            << QByteArray("<r><task taskid=\"A1\" taskid=\"B2\" state=\"s\" time=\"0\"/></r>")
+            << QStringList{a1, b2};
         QTest::newRow("state kept as written, entities decoded")
             << QByteArray("<r><task taskid=\"A1\" state=\"ACTIVE &amp; Co\" time=\"0\"/></r>")
             << QStringList{

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -10,5 +11,7 @@ namespace corvane {
 // (seconds dropped), or nothing when the text is not a whole number or the date falls outside the
 // years 100 to 9999.
 std::optional<QString> agentTimeText(const QString& seconds);
+// The same for seconds written in ASCII, as SQLite writes an integer, without making them text first.
+std::optional<QString> agentTimeTextOfAscii(QByteArrayView seconds);
 
 } // namespace corvane

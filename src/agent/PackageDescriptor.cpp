@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -42,6 +44,12 @@ constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201
 // which gives every byte a character. At most `maxChars` characters are kept, `leftOut` counting the rest;
 // the name is decoded a step at a time, so one of megabytes costs a step of memory beyond its bytes.
 QString decodedName(QByteArrayView bytes, qsizetype maxChars, qsizetype& leftOut) {
+    // A name in plain ASCII (nearly every one) reads the same in either.
+    if (bytes.size() <= maxChars &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        leftOut = 0;
+        return QString::fromLatin1(bytes);
+    }
     constexpr qsizetype kStep = 1024 * 1024;
     QString kept;
     qsizetype total = 0;
@@ -127,21 +135,22 @@ std::optional<QString> taskNameFromContent(QByteArrayView content, qsizetype max
 }
 
 namespace {
-// The answer for the descriptor at `xmlPath` as it was read; see descriptorTaskNames.
-std::optional<QString> taskNameFromFile(const QString& xmlPath, AgentFileStatus status, QByteArray& bytes,
-                                        qsizetype maxNameChars, bool& nameCut, QString& error) {
+// The answer for the descriptor `file` in `folder` as it was read; see descriptorTaskNames.
+std::optional<QString> taskNameFromFile(const QString& folder, const QString& file, AgentFileStatus status,
+                                        QByteArray& bytes, qsizetype maxNameChars, bool& nameCut,
+                                        QString& error) {
     switch (status) {
     case AgentFileStatus::Read: {
         std::optional<QString> name =
             taskNameFromContent(descriptorContent(asUtf8(std::move(bytes))), maxNameChars, &nameCut);
         if (!name)
             error = QStringLiteral("Cannot read %1: its name tags are out of order")
-                        .arg(QDir::toNativeSeparators(xmlPath));
+                        .arg(QDir::toNativeSeparators(folder + file));
         return name;
     }
     case AgentFileStatus::Missing:
-        return xmlPath.contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
-                                                                 : kUnknownPushAnswer;
+        return (folder + file).contains(QLatin1String("Database@Error")) ? kDatabaseMissingAnswer
+                                                                         : kUnknownPushAnswer;
     case AgentFileStatus::Unreadable:
         break;
     }
@@ -165,8 +174,8 @@ void descriptorTaskNames(const QString& descriptorFolder, const QStringList& ope
             bool nameCut = false;
             std::optional<QString> answer;
             if (isPlainFileName(file))
-                answer = taskNameFromFile(descriptorFolder + file, status, bytes, maxNameChars(index),
-                                          nameCut, error);
+                answer = taskNameFromFile(descriptorFolder, file, status, bytes, maxNameChars(index), nameCut,
+                                          error);
             else
                 error = QStringLiteral("Not reading the descriptor of '%1': it is not a plain file name")
                             .arg(file);

@@ -11,7 +11,9 @@
 #include <QIODevice>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
@@ -73,6 +75,210 @@ bool firstInvalidUtf8(QIODevice& document, qint64& line, qint64& column) {
         }
     }
 }
+
+// A file in the plain form the agent writes is read this large at most without the XML reader: decoding
+// every byte to text and the reader's own bookkeeping were most of a list's read of it.
+constexpr qint64 kMaxPlainDocumentBytes = 16 * 1024 * 1024;
+
+// One "task" child of the root in a plain document, as its attribute values (each empty when absent).
+struct PlainTask {
+    QByteArrayView id;
+    QByteArrayView state;
+    QByteArrayView time;
+    bool complete = false;
+};
+
+// Reads a document written in the plain form: an optional declaration of version 1.0 in UTF-8, the root,
+// and children of the root without content (or with white space only) whose attribute values are printable
+// ASCII without '&', '<' or white space other than spaces; only ASCII anywhere, white space between the
+// parts, no comment, processing instruction, DOCTYPE, namespace or text. Such a document is well-formed, and
+// every reader of XML takes it for these tasks. Nothing (the caller then uses the XML reader) for anything
+// else, well-formed or not.
+class PlainDocument {
+public:
+    explicit PlainDocument(QByteArrayView bytes)
+        : m_bytes(bytes) {}
+
+    std::optional<QList<PlainTask>> tasks() {
+        QList<PlainTask> tasks;
+        for (const char c : m_bytes) {
+            const auto byte = uchar(c);
+            if (byte >= 0x80 || (byte < 0x20 && !isSpace(c)) || byte == 0x7F)
+                return std::nullopt;
+        }
+        if (m_bytes.startsWith("<?xml") && !declaration())
+            return std::nullopt;
+        skipSpace();
+        QByteArrayView root;
+        bool empty = false;
+        if (!startTag(root, nullptr, empty))
+            return std::nullopt;
+        while (!empty) {
+            skipSpace();
+            if (m_bytes.sliced(m_at).startsWith("</")) {
+                if (!endTag(root))
+                    return std::nullopt;
+                break;
+            }
+            QByteArrayView name;
+            PlainTask task;
+            bool childEmpty = false;
+            if (!startTag(name, &task, childEmpty))
+                return std::nullopt;
+            if (!childEmpty) {
+                skipSpace();
+                if (!endTag(name))
+                    return std::nullopt;
+            }
+            if (name == "task" && task.complete)
+                tasks.append(task);
+        }
+        skipSpace();
+        if (m_at != m_bytes.size())
+            return std::nullopt;
+        return tasks;
+    }
+
+private:
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+    static bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+    static bool isNameChar(char c) {
+        return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
+
+    bool atEnd() const { return m_at >= m_bytes.size(); }
+    char current() const { return m_bytes.at(m_at); }
+    bool skipSpace() {
+        const qsizetype from = m_at;
+        while (!atEnd() && isSpace(current()))
+            ++m_at;
+        return m_at > from;
+    }
+    bool name(QByteArrayView& into) {
+        const qsizetype from = m_at;
+        if (atEnd() || !isNameStart(current()))
+            return false;
+        while (!atEnd() && isNameChar(current()))
+            ++m_at;
+        into = m_bytes.sliced(from, m_at - from);
+        // "xml" in any case begins the names the standard keeps for itself (xmlns declares a namespace).
+        return into.size() < 3 || into.first(3).compare("xml", Qt::CaseInsensitive) != 0;
+    }
+    bool quoted(QByteArrayView& into) {
+        if (atEnd() || (current() != '"' && current() != '\''))
+            return false;
+        const char quote = current();
+        const qsizetype from = ++m_at;
+        while (!atEnd() && current() != quote) {
+            const char c = current();
+            if (c == '<' || c == '&' || (isSpace(c) && c != ' '))
+                return false;
+            ++m_at;
+        }
+        if (atEnd())
+            return false;
+        into = m_bytes.sliced(from, m_at - from);
+        ++m_at;
+        return true;
+    }
+    // name="value" pairs up to '>' or "/>"; the three a task reads go to `task`, when given.
+    bool startTag(QByteArrayView& tagName, PlainTask* task, bool& empty) {
+        if (atEnd() || current() != '<')
+            return false;
+        ++m_at;
+        if (!name(tagName))
+            return false;
+        constexpr int kMostAttributes = 8;
+        QByteArrayView seen[kMostAttributes];
+        int seenCount = 0;
+        bool taskId = false, state = false, time = false;
+        for (;;) {
+            const bool spaced = skipSpace();
+            if (atEnd())
+                return false;
+            if (current() == '>' || m_bytes.sliced(m_at).startsWith("/>")) {
+                empty = current() == '/';
+                m_at += empty ? 2 : 1;
+                break;
+            }
+            QByteArrayView attribute, value;
+            if (!spaced || !name(attribute) || seenCount == kMostAttributes ||
+                std::find(seen, seen + seenCount, attribute) != seen + seenCount)
+                return false;
+            seen[seenCount++] = attribute;
+            skipSpace();
+            if (atEnd() || current() != '=')
+                return false;
+            ++m_at;
+            skipSpace();
+            if (!quoted(value))
+                return false;
+            if (!task)
+                continue;
+            if (attribute == "taskid")
+                task->id = value, taskId = true;
+            else if (attribute == "state")
+                task->state = value, state = true;
+            else if (attribute == "time")
+                task->time = value, time = true;
+        }
+        if (task)
+            task->complete = taskId && state && time;
+        return true;
+    }
+    bool endTag(QByteArrayView tagName) {
+        if (!m_bytes.sliced(m_at).startsWith("</"))
+            return false;
+        m_at += 2;
+        QByteArrayView closing;
+        if (!name(closing) || closing != tagName)
+            return false;
+        skipSpace();
+        if (atEnd() || current() != '>')
+            return false;
+        ++m_at;
+        return true;
+    }
+    // <?xml version="1.0"?>, with encoding="UTF-8" (in any case) and standalone="yes" or "no" after it.
+    bool declaration() {
+        m_at = 5;
+        const QByteArrayView keys[] = {"version", "encoding", "standalone"};
+        int next = 0;
+        for (;;) {
+            const bool spaced = skipSpace();
+            if (m_bytes.sliced(m_at).startsWith("?>")) {
+                m_at += 2;
+                return next > 0;
+            }
+            QByteArrayView key, value;
+            if (!spaced || !name(key))
+                return false;
+            while (next < 3 && key != keys[next]) {
+                if (next == 0) // the version comes first
+                    return false;
+                ++next;
+            }
+            if (next == 3)
+                return false;
+            skipSpace();
+            if (atEnd() || current() != '=')
+                return false;
+            ++m_at;
+            skipSpace();
+            if (!quoted(value))
+                return false;
+            const bool valid = next == 0   ? value == "1.0"
+                               : next == 1 ? value.compare("utf-8", Qt::CaseInsensitive) == 0
+                                           : value == "yes" || value == "no";
+            if (!valid)
+                return false;
+            ++next;
+        }
+    }
+
+    QByteArrayView m_bytes;
+    qsizetype m_at = 0;
+};
 
 // Calls `visit(id, state, time)` for each complete "task" child of the root, in document order, and says
 // whether the whole document is well-formed (if not, why in `error`). The document is read from its start
@@ -155,11 +361,40 @@ bool forEachScheduledTask(QIODevice& document, const TaskVisitor& visit, QString
 }
 
 // Merges a whole document; see mergeScheduledTasks.
-bool mergeDocument(TaskTable& table, QIODevice& document, QString& error);
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& error,
+                   ScheduledTasksReading reading = ScheduledTasksReading::Any);
+// Merges a document in the plain form (see PlainDocument); false, merging nothing, for any other.
+bool mergePlainDocument(TaskTable& table, QByteArrayView bytes);
 
 } // namespace
 
 bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& error) {
+    // A file of a usual size is opened and read whole in one call of the helper thread, and parsed from those
+    // bytes. A larger one is read as a stream, as is one that could not be read, whose reason then comes
+    // from that opening.
+    AgentFileStatus status = AgentFileStatus::Unreadable;
+    QByteArray bytes;
+    readAgentFiles(
+        1, [&xmlPath](int) { return xmlPath; }, kMaxPlainDocumentBytes, kAgentFileDeadlineMs,
+        [&](int, AgentFileStatus read, QByteArray& content, const QString&) {
+            status = read;
+            bytes = std::move(content);
+        });
+    if (status == AgentFileStatus::Missing) {
+        error.clear();
+        return true;
+    }
+    if (status == AgentFileStatus::Read) {
+        if (mergePlainDocument(table, bytes))
+            return true;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        if (mergeDocument(table, buffer, error, ScheduledTasksReading::XmlReader))
+            return true;
+        error = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(xmlPath), error);
+        return false;
+    }
+    bytes.clear();
     AgentFile document;
     switch (openAgentFile(document, xmlPath, error)) {
     case AgentFileStatus::Missing:
@@ -187,7 +422,8 @@ bool mergeScheduledTasks(TaskTable& table, const QString& xmlPath, QString& erro
     return true;
 }
 
-bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& error) {
+bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& error,
+                         ScheduledTasksReading reading) {
     // A file tells its size; a stream is read in steps, since asking it for the whole bound at once would
     // allocate the bound for a small document.
     constexpr qint64 kStep = 1024 * 1024;
@@ -212,15 +448,63 @@ bool mergeScheduledTasks(TaskTable& table, QIODevice& document, QString& error) 
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return mergeDocument(table, buffer, error);
+    return mergeDocument(table, buffer, error, reading);
 }
 
 namespace {
-bool mergeDocument(TaskTable& table, QIODevice& document, QString& error) {
+// Gives the task `id` of `table` the file's `state` and `time`, or appends it when the table lacks it.
+void mergeTask(TaskTable& table, const QString& id, QStringView state, const QString& time) {
+    const auto appendFileFields = [&state, &time](QString& record) {
+        record += QLatin1Char(';');
+        if (state.contains(QLatin1Char(';')) || state.contains(TaskRecord::kEscape))
+            record += TaskRecord::escaped(state.toString());
+        else
+            record += state;
+        record += QLatin1Char(';');
+        record += time;
+    };
+    if (QString* record = table.find(id)) {
+        // Edited in place, so a file that names one task many times costs what it reads, not its square.
+        // A completed record has no tail left, and every later element appends its fields once more, up to
+        // a bound: readers use the first six fields only.
+        if (record->endsWith(TaskRecord::kUnmergedTail)) {
+            record->chop(TaskRecord::kUnmergedTail.size());
+            appendFileFields(*record);
+        } else if (record->size() < kMaxRepeatedRecordLength) {
+            appendFileFields(*record);
+        }
+        return;
+    }
+    QString record = TaskRecord::escaped(id) + QStringLiteral(";7;No;");
+    appendFileFields(record);
+    table.add(id, record);
+}
+
+bool mergePlainDocument(TaskTable& table, QByteArrayView bytes) {
+    const std::optional<QList<PlainTask>> tasks = PlainDocument(bytes).tasks();
+    if (!tasks)
+        return false;
+    for (const PlainTask& task : *tasks) {
+        if (const auto time = agentTimeTextOfAscii(task.time))
+            mergeTask(table, QString::fromLatin1(task.id), QString::fromLatin1(task.state), *time);
+    }
+    return true;
+}
+
+bool mergeDocument(TaskTable& table, QIODevice& document, QString& error, ScheduledTasksReading reading) {
     // Nothing is merged before the whole document has been read and found well-formed, so a broken file
     // merges nothing rather than its first half. The tasks of a usual file are kept from that one reading; a
     // file with very many is read a second time instead, merging as it goes, so memory stays flat (a file
     // the agent rewrites between the two readings may then merge in part, or not at all).
+    const auto merge = [&table](const QString& id, QStringView state, const QString& time) {
+        mergeTask(table, id, state, time);
+    };
+    if (reading == ScheduledTasksReading::Any && document.size() <= kMaxPlainDocumentBytes) {
+        // One byte more than the size: a file that grew since it was opened is left to the XML reader.
+        const QByteArray bytes = document.seek(0) ? document.read(document.size() + 1) : QByteArray();
+        if (bytes.size() == document.size() && mergePlainDocument(table, bytes))
+            return true;
+    }
     constexpr qsizetype kKeptTasks = 20000;
     struct Task {
         QString id;
@@ -244,23 +528,6 @@ bool mergeDocument(TaskTable& table, QIODevice& document, QString& error) {
         error);
     if (!wellFormed)
         return false;
-    auto merge = [&table](const QString& id, QStringView state, const QString& time) {
-        const QString fileFields =
-            QLatin1Char(';') + TaskRecord::escaped(state.toString()) + QLatin1Char(';') + time;
-        if (QString* record = table.find(id)) {
-            // Edited in place, so a file that names one task many times costs what it reads, not its square.
-            // A completed record has no tail left, and every later element appends its fields once more,
-            // up to a bound: readers use the first six fields only.
-            if (record->endsWith(TaskRecord::kUnmergedTail)) {
-                record->chop(TaskRecord::kUnmergedTail.size());
-                record->append(fileFields);
-            } else if (record->size() < kMaxRepeatedRecordLength) {
-                record->append(fileFields);
-            }
-        } else {
-            table.add(id, TaskRecord::escaped(id) + QStringLiteral(";7;No;") + fileFields);
-        }
-    };
     if (tooMany)
         forEachScheduledTask(document, merge, error);
     for (const Task& task : std::as_const(tasks))

@@ -45,7 +45,7 @@ QString unescaped(const QString& stored) {
 
 namespace StateNames {
 
-QString name(const QString& code) {
+QString name(QStringView code) {
     bool ok = false;
     const int value = code.trimmed().toInt(&ok);
     return ok && value >= 0 && value < kNames.size() ? kNames.at(value) : QString();

@@ -61,7 +61,7 @@ inline const QStringList kNames = {
 };
 
 // The name of a state code given as text; empty for a code that is not a whole number from 0 to 7.
-QString name(const QString& code);
+QString name(QStringView code);
 
 } // namespace StateNames
 

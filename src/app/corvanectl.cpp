@@ -90,7 +90,9 @@ void appendJsonString(QString& json, const QString& text) {
         return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"') && c != QLatin1Char('\\');
     });
     if (plain) {
-        json += QLatin1Char('"') + text + QLatin1Char('"');
+        json += QLatin1Char('"');
+        json += text;
+        json += QLatin1Char('"');
         return;
     }
     const QByteArray escaped = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
@@ -118,7 +120,9 @@ void appendRowJson(QString& json, const TaskRow& row, const QString* workstation
     json += QLatin1StringView("    {\n");
     const QLatin1StringView last = workstation ? QLatin1StringView("workstation") : QLatin1StringView("tag");
     for (const auto& [key, value] : fields) {
-        json += QLatin1StringView("        \"") + key + QLatin1StringView("\": ");
+        json += QLatin1StringView("        \"");
+        json += key;
+        json += QLatin1StringView("\": ");
         appendJsonString(json, value);
         json += key == last ? QLatin1StringView("\n") : QLatin1StringView(",\n");
         if (key == last)
@@ -127,16 +131,22 @@ void appendRowJson(QString& json, const TaskRow& row, const QString* workstation
     json += QLatin1StringView("    }");
 }
 
-// The rows as QJsonDocument writes an array of one object per row, indented, its keys in order.
-QString rowsJson(const QList<TaskRow>& rows) {
+// Writes the rows as QJsonDocument writes an array of one object per row, indented, its keys in order. A
+// piece at a time: a list of thousands of rows is never one text.
+void printRowsJson(QTextStream& out, const QList<TaskRow>& rows) {
+    constexpr qsizetype kPiece = 64 * 1024;
     QString json = QStringLiteral("[\n");
-    json.reserve(rows.size() * 512);
+    json.reserve(kPiece + 4096);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (i > 0)
             json += QLatin1StringView(",\n");
         appendRowJson(json, rows.at(i));
+        if (json.size() >= kPiece) {
+            out << json;
+            json.resize(0); // keeps its room
+        }
     }
-    return json + (rows.isEmpty() ? QLatin1StringView("]\n") : QLatin1StringView("\n]\n"));
+    out << json << (rows.isEmpty() ? QLatin1StringView("]\n") : QLatin1StringView("\n]\n"));
 }
 
 QStringList tableHeader() {
@@ -202,7 +212,7 @@ int runList(const AgentPaths& paths, ListFormat format, QTextStream& out, QTextS
 #endif
         out << taskListCsv(snapshot.rows);
     } else if (format == ListFormat::Json) {
-        out << rowsJson(snapshot.rows);
+        printRowsJson(out, snapshot.rows);
     } else {
         printTable(out, snapshot.rows);
     }

@@ -703,7 +703,8 @@ void readAgentFiles(int count, const std::function<QString(int)>& pathOf, qint64
         return [batch, total, maxBytes, deadlineMs, generation] {
             std::unique_lock lock(batch->mutex);
 #ifdef Q_OS_WIN
-            if (!std::exchange(batch->listing, true) && batch->next < total) {
+            // A single file is opened the long way: a listing would cost more than it saves.
+            if (!std::exchange(batch->listing, true) && total > 1 && batch->next < total) {
                 const int first = batch->next;
                 const QString folder = folderPart(batch->pathOf(first));
                 lock.unlock();

@@ -101,6 +101,23 @@ bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, 
                              QString& error) {
     if (step(sql, values, rows, error))
         return true;
+    return recoveredForRetry(error) && step(sql, values, rows, error);
+}
+
+bool SqliteConnection::forEachRow(const QString& sql, const std::function<void(const SqlRow&)>& use,
+                                  QString& error) {
+    bool handedOver = false;
+    const auto each = [&](sqlite3_stmt* statement, int columns) {
+        handedOver = true;
+        use(SqlRow(statement, columns));
+    };
+    if (stepRows(sql, {}, each, error))
+        return true;
+    // An interrupted write fails the first step, before any row.
+    return !handedOver && recoveredForRetry(error) && stepRows(sql, {}, each, error);
+}
+
+bool SqliteConnection::recoveredForRetry(QString& error) {
     if (m_access != Access::ReadOnly || m_recoveryTried || !m_db ||
         sqlite3_extended_errcode(m_db) != SQLITE_READONLY_ROLLBACK)
         return false;
@@ -114,12 +131,18 @@ bool SqliteConnection::query(const QString& sql, const QList<SqlValue>& values, 
     if (inTransaction && !step(QStringLiteral("BEGIN"), {}, ignored, error))
         return false;
     m_recovered = true;
-    return step(sql, values, rows, error);
+    return true;
 }
 
-bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
-                            QString& error, QStringList* columnNames) {
-    rows.clear();
+QByteArrayView SqlRow::text(int column) const {
+    // Asked in this order, SQLite gives the text as stored (a BLOB's bytes as they are) without a copy.
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return data ? QByteArrayView(data, sqlite3_column_bytes(m_statement, column)) : QByteArrayView();
+}
+
+bool SqliteConnection::stepRows(const QString& sql, const QList<SqlValue>& values,
+                                const std::function<void(sqlite3_stmt*, int columns)>& use, QString& error,
+                                QStringList* columnNames) {
     m_lastBusy = false;
     if (!m_db) {
         error = m_openError;
@@ -179,14 +202,21 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
         if (rc != SQLITE_ROW) {
             error = QString::fromUtf8(sqlite3_errmsg(m_db));
             m_lastBusy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-            rows.clear();
             return false;
         }
+        use(guard.stmt, columns);
+    }
+}
+
+bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows,
+                            QString& error, QStringList* columnNames) {
+    rows.clear();
+    const auto each = [&rows](sqlite3_stmt* statement, int columns) {
         QList<SqlValue> row;
         row.reserve(columns);
         for (int c = 0; c < columns; ++c) {
             SqlValue value;
-            switch (sqlite3_column_type(guard.stmt, c)) {
+            switch (sqlite3_column_type(statement, c)) {
             case SQLITE_INTEGER:
                 value.type = SqlValue::Type::Integer;
                 break;
@@ -204,18 +234,22 @@ bool SqliteConnection::step(const QString& sql, const QList<SqlValue>& values, Q
                 break;
             }
             if (value.type == SqlValue::Type::Real)
-                value.real = sqlite3_column_double(guard.stmt, c);
+                value.real = sqlite3_column_double(statement, c);
             if (value.type == SqlValue::Type::Blob) {
-                const auto* data = static_cast<const char*>(sqlite3_column_blob(guard.stmt, c));
-                value.bytes = QByteArray(data, sqlite3_column_bytes(guard.stmt, c));
+                const auto* data = static_cast<const char*>(sqlite3_column_blob(statement, c));
+                value.bytes = QByteArray(data, sqlite3_column_bytes(statement, c));
             } else if (value.type != SqlValue::Type::Null) {
-                const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(guard.stmt, c));
-                value.bytes = QByteArray(data, sqlite3_column_bytes(guard.stmt, c));
+                const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+                value.bytes = QByteArray(data, sqlite3_column_bytes(statement, c));
             }
             row.append(value);
         }
         rows.append(row);
-    }
+    };
+    if (stepRows(sql, values, each, error, columnNames))
+        return true;
+    rows.clear();
+    return false;
 }
 
 bool SqliteConnection::exec(const QString& sql, const QList<SqlValue>& values, QString& error) {

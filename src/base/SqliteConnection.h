@@ -4,11 +4,13 @@
 #include <QStringList>
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 #include <functional>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace corvane {
 
@@ -26,6 +28,23 @@ struct SqlValue {
     bool operator==(const SqlValue& other) const {
         return type == other.type && bytes == other.bytes && (type != Type::Real || real == other.real);
     }
+};
+
+// The row a statement stands on, for a reader that takes each row as it comes instead of a list of them.
+class SqlRow {
+public:
+    int size() const { return m_columns; }
+    // The value of `column` as the task list reads it: its text as stored (UTF-8), NULL as an empty text. The
+    // bytes hold until the statement moves on.
+    QByteArrayView text(int column) const;
+
+private:
+    friend class SqliteConnection;
+    SqlRow(sqlite3_stmt* statement, int columns)
+        : m_statement(statement)
+        , m_columns(columns) {}
+    sqlite3_stmt* m_statement;
+    int m_columns;
 };
 
 // One connection to an existing SQLite file, closed when the object goes. It never creates a database:
@@ -51,6 +70,10 @@ public:
     // Runs one SQL statement and returns its rows, every value as text (NULL as an empty text).
     // On failure returns false and puts SQLite's message in `error`; `rows` then holds nothing.
     bool run(const QString& sql, QList<QStringList>& rows, QString& error);
+
+    // Runs one SQL statement and hands each row to `use` as it is read, nothing kept. On failure returns
+    // false with SQLite's message in `error`: rows already handed over are then to be dropped.
+    bool forEachRow(const QString& sql, const std::function<void(const SqlRow&)>& use, QString& error);
 
     // Runs one SQL statement with `values` bound to its parameters ?1, ?2, ... and returns its rows with
     // every value as stored. On failure returns false and puts SQLite's message in `error`.
@@ -78,6 +101,14 @@ private:
     bool rollBackInterruptedWrite(QString& error);
     bool step(const QString& sql, const QList<SqlValue>& values, QList<QList<SqlValue>>& rows, QString& error,
               QStringList* columns = nullptr);
+    // Prepares `sql`, binds `values` and hands each row to `use`; see query().
+    bool stepRows(const QString& sql, const QList<SqlValue>& values,
+                  const std::function<void(sqlite3_stmt*, int columns)>& use, QString& error,
+                  QStringList* columns = nullptr);
+    // After a statement failed: when the failure was a write a crashed program left half done, rolls it back,
+    // reopens the connection (and the transaction it was in) and returns true, for the statement to run
+    // again. False for any other failure, and when the roll-back failed (the reason then in `error`).
+    bool recoveredForRetry(QString& error);
 
     QString m_path;
     Access m_access;

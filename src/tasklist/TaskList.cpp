@@ -22,6 +22,13 @@ const QList<TaskColumn> kTaskColumns = {
 namespace {
 const QString kUnknownMarker = QStringLiteral("Unknow;");
 const QString kActive = QStringLiteral("ACTIVE");
+
+// Whether `text` in capitals is "ACTIVE". Text of plain ASCII (every real state) is compared as it stands;
+// other text is put in capitals first, since some letters become others there (a dotless i becomes I).
+bool isActive(const QString& text) {
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    return ascii ? text.compare(kActive, Qt::CaseInsensitive) == 0 : text.toUpper() == kActive;
+}
 } // namespace
 
 QString cappedText(const QString& text, qsizetype limit) {
@@ -64,6 +71,18 @@ QString fieldText(const QList<QStringView>& fields, int index) {
     return stored.contains(TaskRecord::kEscape) ? TaskRecord::unescaped(stored.toString())
                                                 : stored.toString();
 }
+// The reschedule field: one of the database loader's usual texts is shared instead of copied for each row.
+QString sharedReschedule(const QList<QStringView>& fields, int index) {
+    static const QString kUsual[] = {QStringLiteral("Yes:Policy"), QStringLiteral("Yes:Error"),
+                                     QStringLiteral("No")};
+    if (index < fields.size()) {
+        for (const QString& usual : kUsual) {
+            if (fields.at(index) == usual)
+                return usual;
+        }
+    }
+    return fieldText(fields, index);
+}
 } // namespace
 
 TaskRow buildTaskRow(const QString& taskId, const QString& record,
@@ -97,10 +116,11 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
         row.otherKind = letter;
     }
 
-    row.database = StateNames::name(fieldText(fields, kInvokerState));
+    // A stored state code with kEscape in it names no state, as its text would not.
+    row.database = kInvokerState < fields.size() ? StateNames::name(fields.at(kInvokerState)) : QString();
     row.sdclient = fieldText(fields, kScheduledState);
     row.install = fieldText(fields, kScheduledTime);
-    row.reschedule = fieldText(fields, kReschedule);
+    row.reschedule = sharedReschedule(fields, kReschedule);
     row.rescheduleDate = fieldText(fields, kRescheduleDate);
 
     // Colour rules in order, the later winning: error reschedule, active task, not a package.
@@ -108,7 +128,7 @@ TaskRow buildTaskRow(const QString& taskId, const QString& record,
     if (!row.database.isEmpty()) {
         if (row.reschedule == QLatin1String("Yes:Error"))
             row.colour = TaskRow::Colour::Red;
-        if (row.database.toUpper() == kActive && row.sdclient.toUpper() == kActive)
+        if (isActive(row.database) && isActive(row.sdclient))
             row.colour = TaskRow::Colour::Green;
     }
     switch (row.kind) {
