@@ -181,6 +181,15 @@ private:
         ++m_at;
         return true;
     }
+    // The '=' after an attribute's name and its quoted value, with any white space around the '='.
+    bool equalsValue(QByteArrayView& value) {
+        skipSpace();
+        if (atEnd() || current() != '=')
+            return false;
+        ++m_at;
+        skipSpace();
+        return quoted(value);
+    }
     // name="value" pairs up to '>' or "/>"; the three a task reads go to `task`, when given.
     bool startTag(QByteArrayView& tagName, PlainTask* task, bool& empty) {
         if (atEnd() || current() != '<')
@@ -206,12 +215,7 @@ private:
                 std::find(seen, seen + seenCount, attribute) != seen + seenCount)
                 return false;
             seen[seenCount++] = attribute;
-            skipSpace();
-            if (atEnd() || current() != '=')
-                return false;
-            ++m_at;
-            skipSpace();
-            if (!quoted(value))
+            if (!equalsValue(value))
                 return false;
             if (!task)
                 continue;
@@ -260,12 +264,7 @@ private:
             }
             if (next == 3)
                 return false;
-            skipSpace();
-            if (atEnd() || current() != '=')
-                return false;
-            ++m_at;
-            skipSpace();
-            if (!quoted(value))
+            if (!equalsValue(value))
                 return false;
             const bool valid = next == 0   ? value == "1.0"
                                : next == 1 ? value.compare("utf-8", Qt::CaseInsensitive) == 0
