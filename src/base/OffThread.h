@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPointer>
 #include <QRunnable>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 
@@ -193,6 +194,17 @@ template <typename Work, typename Done> void runOffThread(QObject* receiver, Wor
     workerPoolFor(receiver)->start(task);
 }
 
+namespace detail {
+
+// The threads of their own not deleted yet, held where the leak checker sees them: the program may end
+// before one that has finished is deleted, or while one still hangs. Touched on the interface thread only.
+inline QSet<QThread*>& threadsOfTheirOwn() {
+    static auto* const threads = new QSet<QThread*>;
+    return *threads;
+}
+
+} // namespace detail
+
 // The same for work that may never return (a read of another machine's share that hangs in the kernel):
 // work() runs on a thread of its own that is never waited for, so a call left hanging keeps only that thread,
 // the pool stays free and the program can still end. False, with nothing run, when no thread could be
@@ -208,10 +220,13 @@ template <typename Work, typename Done> bool runOnThreadOfItsOwn(QObject* receiv
         });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
-    if (thread->isRunning() || thread->isFinished())
-        return true;
-    delete thread;
-    return false;
+    if (!thread->isRunning() && !thread->isFinished()) {
+        delete thread;
+        return false;
+    }
+    detail::threadsOfTheirOwn().insert(thread);
+    QObject::connect(thread, &QObject::destroyed, [thread] { detail::threadsOfTheirOwn().remove(thread); });
+    return true;
 }
 
 } // namespace corvane
