@@ -1,4 +1,5 @@
-// Today's part of an invoker log, read whole and followed.
+// Today's part of an invoker log, read whole and followed: at once, and in two ticks, the log cut at a point
+// the input chooses (the second tick cuts the added lines in one go once the day's part has begun).
 #include "FuzzInput.h"
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
@@ -10,11 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray content = fuzzBytes(data, size);
     static QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/SDInvoker.log");
-    {
+    const auto write = [&](QByteArrayView bytes, QIODevice::OpenMode mode) {
         QFile file(path);
-        FUZZ_REQUIRE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                     file.write(content) == content.size());
-    }
+        FUZZ_REQUIRE(file.open(QIODevice::WriteOnly | mode) &&
+                     file.write(bytes.data(), bytes.size()) == bytes.size());
+    };
+    write(content, QIODevice::Truncate);
     const QDate date(2026, 12, 7);
     const QString key = corvane::invokerDateKey(date);
     QStringList lines;
@@ -28,5 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     corvane::InvokerLogFollower follower(int(lines.size()) + 2);
     const corvane::InvokerLogUpdate update = follower.update(path, date);
     FUZZ_REQUIRE(update.kind == corvane::InvokerLogUpdate::Kind::Replaced && update.lines.toList() == lines);
+
+    const qsizetype cut = content.isEmpty() ? 0 : qsizetype(uchar(content.front())) * content.size() / 256;
+    write(QByteArrayView(content).first(cut), QIODevice::Truncate);
+    corvane::InvokerLogFollower ticks(int(lines.size()) + 2);
+    QStringList shown = ticks.update(path, date).lines.toList();
+    write(QByteArrayView(content).sliced(cut), QIODevice::Append);
+    const corvane::InvokerLogUpdate next = ticks.update(path, date);
+    if (next.kind == corvane::InvokerLogUpdate::Kind::Replaced)
+        shown.clear();
+    if (next.dropLastShown)
+        shown.removeLast();
+    shown += next.lines.toList();
+    FUZZ_REQUIRE(shown == lines);
     return 0;
 }

@@ -230,6 +230,26 @@ private slots:
         QCOMPARE(update.lines.toList(), QStringList{QStringLiteral("b")});
     }
 
+    // A line of more than a megabyte added while the day's part is followed is cut where a full read cuts
+    // it, finished or not.
+    void followerCutsALongLineAsAFullReadDoes() {
+        TestAgent agent;
+        const QString path = agent.paths().invokerLog();
+        const QDate date(2026, 12, 7);
+        QVERIFY(agent.writeInvokerLog("07 Dec 2026 a\r\n"));
+        InvokerLogFollower follower(100);
+        follower.update(path, date);
+        const QByteArray longLine(kMaxLineBytes + 100, 'x');
+        for (const QByteArray& added : {longLine + "\r\nb\r\n", "c\r\n" + longLine}) {
+            QVERIFY(agent.appendFile(path, added));
+            const InvokerLogUpdate update = follower.update(path, date);
+            QStringList full;
+            QString error;
+            QCOMPARE(readInvokerLog(path, date, full, error), AgentFileStatus::Read);
+            QCOMPARE(update.lines.toList(), full.mid(full.size() - update.lines.size()));
+        }
+    }
+
     // The details search reads through the agent-file opener: while it holds the log open, between two
     // chunks of a long log, the agent renames its log, starts a new one under the name and deletes the old
     // one (on Windows a plain open would refuse the rename), and the search still reads the old log to its

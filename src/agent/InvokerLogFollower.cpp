@@ -32,7 +32,9 @@ std::optional<InvokerLogUpdate> InvokerLogFollower::update(const QString& path, 
         return std::nullopt;
     AgentFile log;
     QString openError;
-    const AgentFileStatus opened = openAgentFile(log, path, openError);
+    // Read with the open: the bytes the look compares and those that follow, or the first chunk.
+    const AgentFileStatus opened =
+        openAgentFile(log, path, openError, following ? m_log.readAhead(file) : AgentFileReadAhead{0, 0});
     if (opened == AgentFileStatus::Missing)
         return missing();
     if (opened != AgentFileStatus::Read) {
@@ -76,28 +78,42 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
     if (wasUnfinishedShown)
         --m_partLines; // it comes again, finished or longer
 
-    // Only the last lines can be shown, so only they are kept.
-    LastLines& kept = m_kept;
-    kept.clear();
     qint64 newLines = 0;
     bool found = m_found;
     bool sawUnfinished = false;
     bool unfinishedShown = false;
     bool foundBeforeUnfinished = m_found;
-    const TextFinder key(dateKey.toLatin1());
-    const qint64 consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
-        if (!complete) {
-            sawUnfinished = true;
-            foundBeforeUnfinished = found;
-        }
-        if (!found && key.isIn(line))
-            found = true;
-        if (!found)
-            return;
-        ++newLines;
-        unfinishedShown = !complete;
-        kept.add(line);
-    });
+    qint64 consumed = -1;
+    // Once the day's part has begun every new line belongs to it, and new bytes that came with the open
+    // are cut in one go.
+    QByteArrayView added;
+    const qint64 addedSize = log.size() - m_log.consumed;
+    if (m_found && log.seek(m_log.consumed) && log.readView(addedSize, added) && added.size() == addedSize) {
+        LineRun run = LineRun::of(added, m_boxLines);
+        newLines = run.count;
+        sawUnfinished = unfinishedShown = run.unfinished;
+        consumed = m_log.consumed + run.completeEnd;
+        update.lines = std::move(run.last);
+    } else {
+        // Only the last lines can be shown, so only they are kept.
+        LastLines& kept = m_kept;
+        kept.clear();
+        const TextFinder key(dateKey.toLatin1());
+        consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
+            if (!complete) {
+                sawUnfinished = true;
+                foundBeforeUnfinished = found;
+            }
+            if (!found && key.isIn(line))
+                found = true;
+            if (!found)
+                return;
+            ++newLines;
+            unfinishedShown = !complete;
+            kept.add(line);
+        });
+        update.lines = kept.latin1LogLines();
+    }
     if (consumed < 0) {
         *this = InvokerLogFollower(m_boxLines); // read it all again next time
         update.kind = InvokerLogUpdate::Kind::Replaced;
@@ -116,7 +132,6 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
     m_partLines += newLines;
 
     update.partLines = m_partLines;
-    update.lines = kept.latin1LogLines();
     // The box holds the leading break and the lines while they fit, else its last lines only.
     const bool overflows = m_partLines + 1 > m_boxLines;
     if (fromStart || newLines >= m_boxLines) {

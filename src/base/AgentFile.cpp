@@ -66,6 +66,9 @@ QString noAnswer(int deadlineMs) {
 
 const QString kLinkOutside = QStringLiteral("it is a link outside the agent's folder");
 
+// The most a call of the helper thread reads: memory stays at one such chunk.
+constexpr qint64 kMaxReadAhead = 4 * 1024 * 1024;
+
 // Threads that run the calls which may block in the kernel. Never destroyed: a thread stuck in a read may
 // outlive main(), and must find its queue still there when it comes back.
 class BlockingCallThreads {
@@ -513,6 +516,7 @@ AgentFile::~AgentFile() {
 void AgentFile::close() {
     QIODevice::close();
     m_native.reset(); // a call still hanging on it keeps it until it returns
+    m_head.clear();
     m_ahead.clear();
     m_offset = 0;
     m_aheadStart = 0;
@@ -533,7 +537,6 @@ int AgentFile::fill(qint64 wanted) {
     // times what the last one did; a read elsewhere (a fingerprint of a few kilobytes) reads no more than
     // a small chunk. A log read a few megabytes at a time takes one call per chunk, into the same buffer.
     constexpr qint64 kMinReadAhead = 4 * 1024;
-    constexpr qint64 kMaxReadAhead = 4 * 1024 * 1024;
     if (!m_native)
         return -1;
     struct Chunk {
@@ -569,6 +572,11 @@ int AgentFile::fill(qint64 wanted) {
 
 qint64 AgentFile::readData(char* data, qint64 maxSize) {
     qint64 copied = 0;
+    if (m_offset < m_head.size()) {
+        copied = std::min<qint64>(maxSize, m_head.size() - m_offset);
+        std::copy_n(m_head.constData() + m_offset, copied, data);
+        m_offset += copied;
+    }
     while (copied < maxSize) {
         const qint64 inAhead = m_offset - m_aheadStart;
         if (inAhead < 0 || inAhead >= m_ahead.size()) {
@@ -591,6 +599,11 @@ bool AgentFile::readView(qint64 maxSize, QByteArrayView& bytes) {
     bytes = QByteArrayView();
     if (!isOpen())
         return false;
+    if (m_offset < m_head.size()) {
+        const qint64 count = std::min<qint64>(maxSize, m_head.size() - m_offset);
+        bytes = QByteArrayView(m_head).sliced(qsizetype(m_offset), qsizetype(count));
+        return seek(m_offset + count);
+    }
     qint64 inAhead = m_offset - m_aheadStart;
     if (inAhead < 0 || inAhead >= m_ahead.size()) {
         const int filled = fill(maxSize);
@@ -603,12 +616,39 @@ bool AgentFile::readView(qint64 maxSize, QByteArrayView& bytes) {
     return seek(m_offset + count);
 }
 
-AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error) {
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error,
+                              const AgentFileReadAhead& ahead) {
     constexpr int deadlineMs = kAgentFileDeadlineMs;
     file.close();
-    auto opened = std::make_shared<Opened>();
-    if (!callWithDeadline(path, deadlineMs,
-                          [opened, path](std::atomic<qint64>&) { openNative(path, *opened); })) {
+    struct OpenedAhead : Opened {
+        QByteArray head;
+        QByteArray ahead;
+    };
+    auto opened = std::make_shared<OpenedAhead>();
+    if (!callWithDeadline(path, deadlineMs, [opened, path, ahead](std::atomic<qint64>& progress) {
+            openNative(path, *opened);
+            if (opened->status != AgentFileStatus::Read)
+                return;
+            // What cannot be read here is read, or fails, through the usual calls later.
+            const auto readAt = [&](qint64 from, qint64 count, QByteArray& bytes) {
+                bytes.resize(qsizetype(std::max<qint64>(count, 0)));
+                QString ignored;
+                qint64 filled = 0;
+                while (filled < count) {
+                    const qint64 got =
+                        opened->file->readAt(from + filled, bytes.data() + filled, count - filled, ignored);
+                    if (got <= 0)
+                        break;
+                    filled += got;
+                    ++progress;
+                }
+                bytes.truncate(qsizetype(filled));
+            };
+            if (ahead.headBytes > 0)
+                readAt(0, std::min(ahead.headBytes, opened->size), opened->head);
+            if (ahead.from >= 0 && ahead.from < opened->size)
+                readAt(ahead.from, std::min(opened->size - ahead.from, kMaxReadAhead), opened->ahead);
+        })) {
         error = cannotRead(path, noAnswer(deadlineMs));
         return AgentFileStatus::Unreadable;
     }
@@ -620,6 +660,9 @@ AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& err
     file.m_path = path;
     file.m_deadlineMs = deadlineMs;
     file.m_size = opened->size;
+    file.m_head = std::move(opened->head);
+    file.m_ahead = std::move(opened->ahead);
+    file.m_aheadStart = std::max<qint64>(ahead.from, 0);
     file.QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     return AgentFileStatus::Read;
 }

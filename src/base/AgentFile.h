@@ -27,6 +27,15 @@ constexpr int kAgentFileDeadlineMs = 10000;
 
 struct NativeFile;
 
+// Bytes to read in the same call of the helper thread that opens a file: its first `headBytes`, and from
+// `from` on a chunk at most, up to the size it has. A follower that looks at a log's first bytes and at the
+// last ones it read, then reads what follows them, asks the helper thread once per tick instead of three
+// times: on a busy machine each call's wake-up costs more than reading a megabyte.
+struct AgentFileReadAhead {
+    qint64 headBytes = 0;
+    qint64 from = -1; // none
+};
+
 // One of the agent's files, opened by openAgentFile and read through the usual QIODevice calls. Every call
 // that reaches the disk runs on a helper thread and is given up once it makes no progress for the deadline:
 // the read then fails with "did not answer within N s", while the call left hanging keeps only its own
@@ -58,7 +67,8 @@ protected:
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
-    friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
+    friend AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error,
+                                         const AgentFileReadAhead& ahead);
     // Reads the chunk at m_offset into m_ahead, at least `wanted` bytes where the file has them: 1 when it
     // read some, 0 at the end, -1 when the read failed or did not answer.
     int fill(qint64 wanted);
@@ -67,6 +77,7 @@ private:
     int m_deadlineMs = kAgentFileDeadlineMs;
     qint64 m_size = 0;
     qint64 m_offset = 0; // where the next read starts
+    QByteArray m_head;   // the file's first bytes, when they were read with the open
     QByteArray m_ahead;  // bytes read ahead, starting at m_aheadStart
     qint64 m_aheadStart = 0;
     qint64 m_hintFrom = 0;
@@ -79,8 +90,10 @@ private:
 // without being read, since a read from one may block forever or never end, and a link (or on Windows a
 // junction) leading out of the folder is refused without opening its target. The agent may go on writing,
 // renaming or deleting the file while it is open: on Windows it is opened sharing reading, writing and
-// deleting. A read gives up after kAgentFileDeadlineMs without progress.
-AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error);
+// deleting. A read gives up after kAgentFileDeadlineMs without progress. The bytes `ahead` names are read
+// with the open, where the file has them.
+AgentFileStatus openAgentFile(AgentFile& file, const QString& path, QString& error,
+                              const AgentFileReadAhead& ahead = {});
 
 // Called with each file of readAgentFiles: its status, its whole content when read, and the reason when not.
 using AgentFileUse =

@@ -112,10 +112,18 @@ GrowingFile::Look GrowingFile::look(const FileState& now, AgentFile& file) const
         return Look::Unchanged;
     if (!now.sameFile(state) || now.size < state.size || !file.isOpen())
         return Look::Restarted;
-    const qint64 tailStart =
-        std::max(FileFingerprint::kFingerprintSpan, consumed - FileFingerprint::kFingerprintSpan);
-    file.readAheadBetween(tailStart, file.size());
+    file.readAheadBetween(tailStart(), file.size());
     return fingerprint.matches(file) ? Look::Appended : Look::Restarted;
+}
+
+AgentFileReadAhead GrowingFile::readAhead(const FileState& now) const {
+    AgentFileReadAhead ahead;
+    ahead.from = 0;
+    if (!now.sameFile(state) || now.size < state.size)
+        return ahead;
+    ahead.headBytes = FileFingerprint::kFingerprintSpan;
+    ahead.from = tailStart();
+    return ahead;
 }
 
 void GrowingFile::consume(const FileState& now, QIODevice& file, qint64 end) {

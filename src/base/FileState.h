@@ -1,13 +1,15 @@
 #pragma once
 
+#include "base/AgentFile.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <algorithm>
 
 class QIODevice;
 
 namespace corvane {
-
-class AgentFile;
 
 // What a follower remembers of a file to tell, without reading it, whether it changed: its identity (a file
 // replaced under the same name is another file), size and modification time.
@@ -66,6 +68,10 @@ struct GrowingFile {
     // The same, with the file at the path already opened (after `now` was taken): a follower that reads on
     // opens it once, and the bytes that follow those consumed come with the last of them, in one read.
     Look look(const FileState& now, AgentFile& file) const;
+    // What to read with the open for that look and the read on, the file at the path being `now`: the first
+    // bytes, and the last ones consumed with those that follow them; or, for a file that is read from its
+    // start again, its first chunk.
+    AgentFileReadAhead readAhead(const FileState& now) const;
     // Starts over: nothing consumed yet.
     void restart() {
         consumed = 0;
@@ -74,6 +80,12 @@ struct GrowingFile {
     // Records that `file`, `now` as FileState::of gave it, was consumed up to `end`. `file` still holds the
     // bytes consumed before (look said so, or restart was called): their first ones are not read again.
     void consume(const FileState& now, QIODevice& file, qint64 end);
+
+private:
+    // Where the last bytes of the fingerprint start: a look reads from there.
+    qint64 tailStart() const {
+        return std::max(FileFingerprint::kFingerprintSpan, consumed - FileFingerprint::kFingerprintSpan);
+    }
 };
 
 } // namespace corvane

@@ -7,10 +7,105 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane {
 
 namespace {
 constexpr qint64 kChunkSize = 4 * 1024 * 1024;
+
+// Widens `p[i, n)` into `out` up to the first CR or LF, thirty-two bytes at a time where the processor can;
+// returns where that is, or n. Where one of those bytes breaks a line, only those before it count: the text
+// never runs ahead of the bytes, so a buffer of n characters holds it.
+inline qsizetype widenToBreak(const uchar* p, qsizetype i, qsizetype n, char16_t*& out) {
+    char16_t* o = out;
+#if defined(__SSE2__)
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i carriageReturn = _mm_set1_epi8('\r');
+    const __m128i zero = _mm_setzero_si128();
+    const auto breaksIn = [&](__m128i bytes) {
+        return unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn))));
+    };
+    for (; i + 32 <= n; i += 32, o += 32) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(low, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(low, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpacklo_epi8(high, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm_unpackhi_epi8(high, zero));
+        const unsigned breaks = breaksIn(low) | (breaksIn(high) << 16);
+        if (breaks != 0) {
+            const int before = __builtin_ctz(breaks);
+            out = o + before;
+            return i + before;
+        }
+    }
+#endif
+    for (; i < n && p[i] != '\n' && p[i] != '\r'; ++i)
+        *o++ = char16_t(p[i]);
+    out = o;
+    return i;
+}
+
+// Makes the lines of `p[0, n)` text, as LineRun::of describes them: each complete line followed by one
+// line feed, whatever its break was, then an unfinished last line without its CR, if it ends with one;
+// `ends` gets where each complete line ends in the text. Returns the text's length and sets `completeEnd`.
+qsizetype linesToText(const uchar* p, qsizetype n, char16_t* out, QList<qsizetype>& ends,
+                      qsizetype& completeEnd) {
+    char16_t* const first = out;
+    completeEnd = 0;
+    qsizetype i = 0;
+    for (;;) {
+        char16_t* const lineStart = out;
+        i = widenToBreak(p, i, n, out);
+        if (out - lineStart > kMaxLineBytes)
+            out = lineStart + kMaxLineBytes;
+        // The end, or a last CR whose LF may still come: an unfinished line, or none.
+        if (i == n || (p[i] == '\r' && i + 1 == n))
+            return out - first;
+        ends.append(out - first);
+        *out++ = u'\n';
+        i += p[i] == '\r' && p[i + 1] == '\n' ? 2 : 1;
+        completeEnd = i;
+    }
+}
+
+} // namespace
+
+LineRun LineRun::of(QByteArrayView bytes, qsizetype keep) {
+    LineRun run;
+    const qsizetype n = bytes.size();
+    if (n == 0)
+        return run;
+    // Every line is made text, and those not kept are cut off the front after: cheaper than counting the
+    // lines first to find where the kept ones start, and a cut at the front of a string moves nothing.
+    QString& text = run.last.m_text;
+    QList<qsizetype>& ends = run.last.m_ends;
+    text.resize(n);
+    ends.reserve(std::min<qsizetype>(n / 32 + 1, 2 * std::max<qsizetype>(keep, 1)));
+    qsizetype length = linesToText(reinterpret_cast<const uchar*>(bytes.data()), n,
+                                   reinterpret_cast<char16_t*>(text.data()), ends, run.completeEnd);
+    run.unfinished = run.completeEnd < n;
+    if (run.unfinished)
+        ends.append(length);
+    else
+        --length; // no line feed after the last line
+    text.truncate(length);
+    run.count = ends.size();
+    const qsizetype surplus = run.count - std::max<qsizetype>(keep, 0);
+    if (surplus >= run.count) {
+        run.last.clear();
+    } else if (surplus > 0) {
+        const qsizetype cut = ends.at(surplus - 1) + 1;
+        text.remove(0, cut);
+        ends.remove(0, surplus);
+        for (qsizetype& end : ends)
+            end -= cut;
+    }
+    return run;
 }
 
 qint64 readLinesFrom(QIODevice& device, qint64 offset,

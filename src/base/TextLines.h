@@ -109,10 +109,25 @@ public:
 
 private:
     friend class LastLines;
+    friend struct LineRun;
     qsizetype startOf(qsizetype i) const { return i > 0 ? m_ends.at(i - 1) + 1 : 0; }
 
     QString m_text;
     QList<qsizetype> m_ends; // where each line ends in m_text
+};
+
+// The lines of bytes that start where a line starts and end where the file ended when it was read, cut as
+// readLinesFrom cuts them (an unfinished last line included, a line longer than kMaxLineBytes cut to it):
+// how many there are, where the last complete one ends, and the last of them as text. A tick after a burst
+// of a megabyte costs little more than reading it: the bytes are counted in one pass and only the lines
+// kept are cut and made text, in one more, sixteen bytes at a time where the processor can.
+struct LineRun {
+    qint64 count = 0;          // the lines, an unfinished last one included
+    qsizetype completeEnd = 0; // just past the last line break: where an unfinished last line starts
+    bool unfinished = false;   // the last line has no line break yet
+    LogLines last;             // the last `keep` lines
+
+    static LineRun of(QByteArrayView bytes, qsizetype keep);
 };
 
 // The last `count` lines given to it, kept end to end in one buffer: a log of millions of lines is followed
