@@ -79,9 +79,11 @@ public:
     }
     // False when no thread could be started for the call.
     bool start(std::function<void()> call) {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_queue.push_back(std::move(call));
         if (m_idle >= qsizetype(m_queue.size())) {
+            // Woken after the lock is let go, the thread does not wake only to wait for it.
+            lock.unlock();
             m_wake.notify_one();
             return true;
         }
@@ -157,8 +159,8 @@ bool callWithDeadline(const QString& path, int deadlineMs, std::function<void(st
             {
                 std::lock_guard lock(state->mutex);
                 state->done = true;
-                state->finished.notify_all();
             }
+            state->finished.notify_all();
             std::lock_guard lock(hungPaths().mutex);
             hungPaths().paths.erase(path);
         });
