@@ -34,9 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const qsizetype cut = content.isEmpty() ? 0 : qsizetype(uchar(content.front())) * content.size() / 256;
     write(QByteArrayView(content).first(cut), QIODevice::Truncate);
     corvane::InvokerLogFollower ticks(int(lines.size()) + 2);
+    corvane::InvokerLogFollower smallBox(3); // the second tick keeps its last lines only
     QStringList shown = ticks.update(path, date).lines.toList();
+    smallBox.update(path, date);
     write(QByteArrayView(content).sliced(cut), QIODevice::Append);
     const corvane::InvokerLogUpdate next = ticks.update(path, date);
+    const corvane::InvokerLogUpdate last = smallBox.update(path, date);
+    FUZZ_REQUIRE(last.partLines == lines.size() && last.lines.size() <= 3 &&
+                 last.lines.toList() == lines.mid(lines.size() - last.lines.size()));
     if (next.kind == corvane::InvokerLogUpdate::Kind::Replaced)
         shown.clear();
     if (next.dropLastShown)

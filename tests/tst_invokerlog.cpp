@@ -103,9 +103,9 @@ private slots:
                 const int op = random.bounded(10);
                 QFile file(path);
                 bool rewritten = false;
-                if (op < 5) { // the agent appends
+                if (op < 5) { // the agent appends, at times more lines than the box holds
                     QByteArray text;
-                    for (int i = random.bounded(1, 5); i > 0; --i)
+                    for (int i = random.bounded(1, 16); i > 0; --i)
                         text += pieces[random.bounded(int(std::size(pieces)))];
                     QVERIFY(agent.appendFile(path, text));
                 } else if (op == 5 && file.exists()) { // cut short
@@ -163,6 +163,10 @@ private slots:
                                            : QStringList{QString()} + full;
                 while (expected.size() > kBoxLines)
                     expected.removeFirst();
+                // The box says how many earlier lines it does not show.
+                if (update.kind != InvokerLogUpdate::Kind::Unchanged &&
+                    update.status == AgentFileStatus::Read)
+                    QCOMPARE(update.partLines, full.size());
                 if (box != expected)
                     QFAIL(qPrintable(QStringLiteral("seed %1, step %2, op %3:\n box: %4\n full: %5")
                                          .arg(seed)
@@ -230,9 +234,10 @@ private slots:
         QCOMPARE(update.lines.toList(), QStringList{QStringLiteral("b")});
     }
 
-    // A line of more than a megabyte added while the day's part is followed is cut where a full read cuts
-    // it, finished or not.
-    void followerCutsALongLineAsAFullReadDoes() {
+    // Appends larger than the box while the day's part is followed: a line of more than a megabyte is cut
+    // where a full read cuts it, finished or not, and lines the box cannot hold (ended by LF, CR LF or a lone
+    // CR) are still counted.
+    void followerTakesLargeAppendsAsAFullReadDoes() {
         TestAgent agent;
         const QString path = agent.paths().invokerLog();
         const QDate date(2026, 12, 7);
@@ -240,13 +245,17 @@ private slots:
         InvokerLogFollower follower(100);
         follower.update(path, date);
         const QByteArray longLine(kMaxLineBytes + 100, 'x');
-        for (const QByteArray& added : {longLine + "\r\nb\r\n", "c\r\n" + longLine}) {
+        QByteArray manyLines;
+        for (int i = 0; i < 3000; ++i)
+            manyLines += QByteArray::number(i) + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
+        for (const QByteArray& added : {longLine + "\r\nb\r\n", "c\r\n" + longLine, manyLines}) {
             QVERIFY(agent.appendFile(path, added));
             const InvokerLogUpdate update = follower.update(path, date);
             QStringList full;
             QString error;
             QCOMPARE(readInvokerLog(path, date, full, error), AgentFileStatus::Read);
             QCOMPARE(update.lines.toList(), full.mid(full.size() - update.lines.size()));
+            QCOMPARE(update.partLines, full.size());
         }
     }
 

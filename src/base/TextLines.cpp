@@ -73,30 +73,97 @@ qsizetype linesToText(const uchar* p, qsizetype n, char16_t* out, QList<qsizetyp
     }
 }
 
+#if defined(__SSE2__)
+// A window of 255 blocks of sixteen bytes: a count per byte lane, raised once per block, cannot overflow.
+constexpr qsizetype kCountWindow = 255 * 16;
+
+// The sum of the 16 byte lanes of `lanes`.
+inline qint64 sumOfLanes(__m128i lanes) {
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    return _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+}
+#endif
+
+// Where a cut of the last `lines` lines of `p[0, n)` can start: just past the (lines + 1)-th LF from the end,
+// or 0. Counting LFs alone finds no more lines than there are (a lone CR ends one too), so at least `lines`
+// whole lines follow; the cut afterwards takes off any more.
+qsizetype startBeforeLastLines(const uchar* p, qsizetype n, qsizetype lines) {
+    qint64 wanted = qint64(lines) + 1;
+    qsizetype end = n;
+#if defined(__SSE2__)
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    while (end >= kCountWindow) {
+        const qsizetype start = end - kCountWindow;
+        __m128i lanes = _mm_setzero_si128();
+        for (qsizetype i = start; i < end; i += 16)
+            lanes = _mm_sub_epi8(
+                lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lineFeed));
+        const qint64 found = sumOfLanes(lanes);
+        if (found >= wanted)
+            break; // it is in this window
+        wanted -= found;
+        end = start;
+    }
+#endif
+    for (qsizetype i = end - 1; i >= 0; --i) {
+        if (p[i] == '\n' && --wanted == 0)
+            return i + 1;
+    }
+    return 0;
+}
+
+// The lines of `p[0, n)`, whole lines each ended by its break: its LFs and the CRs before anything but an LF.
+qint64 countLines(const uchar* p, qsizetype n) {
+    qint64 count = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i carriageReturn = _mm_set1_epi8('\r');
+    for (qsizetype window = 0; window + kCountWindow < n; window += kCountWindow) { // the byte after each too
+        __m128i lanes = _mm_setzero_si128();
+        for (i = window; i < window + kCountWindow; i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+            lanes =
+                _mm_sub_epi8(lanes, _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed),
+                                                 _mm_andnot_si128(_mm_cmpeq_epi8(next, lineFeed),
+                                                                  _mm_cmpeq_epi8(bytes, carriageReturn))));
+        }
+        count += sumOfLanes(lanes);
+    }
+#endif
+    for (; i < n; ++i)
+        count += p[i] == '\n' || (p[i] == '\r' && (i + 1 == n || p[i + 1] != '\n'));
+    return count;
+}
+
 } // namespace
 
 LineRun LineRun::of(QByteArrayView bytes, qsizetype keep) {
     LineRun run;
-    const qsizetype n = bytes.size();
-    if (n == 0)
+    if (bytes.isEmpty())
         return run;
-    // Every line is made text, and those not kept are cut off the front after: cheaper than counting the
-    // lines first to find where the kept ones start, and a cut at the front of a string moves nothing.
+    // Lines that cannot be kept are only counted; from a little before the first that can, every line is
+    // made text, and those not kept are cut off the front after (a cut that moves nothing).
+    const auto* const p = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype from = startBeforeLastLines(p, bytes.size(), std::max<qsizetype>(keep, 0));
+    const qsizetype n = bytes.size() - from;
     QString& text = run.last.m_text;
     QList<qsizetype>& ends = run.last.m_ends;
     text.resize(n);
-    ends.reserve(std::min<qsizetype>(n / 32 + 1, 2 * std::max<qsizetype>(keep, 1)));
-    qsizetype length = linesToText(reinterpret_cast<const uchar*>(bytes.data()), n,
-                                   reinterpret_cast<char16_t*>(text.data()), ends, run.completeEnd);
+    ends.reserve(std::min<qsizetype>(n / 32 + 1, std::max<qsizetype>(keep, 0) + 1));
+    qsizetype length =
+        linesToText(p + from, n, reinterpret_cast<char16_t*>(text.data()), ends, run.completeEnd);
     run.unfinished = run.completeEnd < n;
+    run.completeEnd += from;
     if (run.unfinished)
         ends.append(length);
     else
         --length; // no line feed after the last line
     text.truncate(length);
-    run.count = ends.size();
-    const qsizetype surplus = run.count - std::max<qsizetype>(keep, 0);
-    if (surplus >= run.count) {
+    run.count = countLines(p, from) + ends.size();
+    const qsizetype surplus = ends.size() - std::max<qsizetype>(keep, 0);
+    if (surplus >= ends.size()) {
         run.last.clear();
     } else if (surplus > 0) {
         const qsizetype cut = ends.at(surplus - 1) + 1;
