@@ -10,6 +10,7 @@
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
 #include "agent/TaskTable.h"
+#include "base/OffThread.h"
 #include "session/MessagePresenter.h"
 #include "ui/ActionPreviewDialog.h"
 #include "ui/ExportTarget.h"
@@ -40,11 +41,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -741,6 +744,28 @@ private slots:
         box.showUpdate(update, QStringLiteral("unused"));
         QTest::qWait(50);
         QCOMPARE(box.toPlainText(), QStringLiteral("\na new log"));
+    }
+
+    // Painting never waits for the program's own work: this Qt spreads a large fill over the threads of its
+    // global pool and waits for them, which a read waiting out a database lock could hold.
+    void paintingDoesNotWaitForWorkers() {
+        QObject receiver;
+        QSemaphore release;
+        int ended = 0;
+        const int workers = QThread::idealThreadCount();
+        for (int i = 0; i < workers; ++i)
+            runOffThread(
+                &receiver, [&release] { return release.tryAcquire(1, 3000); }, [&ended](bool) { ++ended; });
+        QElapsedTimer clock;
+        clock.start();
+        QImage image(200, 2000, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), QColor(0, 0, 0, 128)); // blended row by row
+        painter.end();
+        const qint64 painted = clock.elapsed();
+        release.release(workers);
+        QTRY_COMPARE(ended, workers);
+        QVERIFY2(painted < 1000, qPrintable(QStringLiteral("%1 ms").arg(painted)));
     }
 
     void exitCodesAndColours_data() {
