@@ -746,6 +746,40 @@ private slots:
         QCOMPARE(box.toPlainText(), QStringLiteral("\na new log"));
     }
 
+    // A full box without colours takes the lines it drops and those it gains in one change: its text is the
+    // last lines in order, and the view stays at the end, or where the technician scrolled.
+    void fullBoxKeepsItsPlace() {
+        QPlainTextEdit box;
+        box.setMaximumBlockCount(100);
+        box.setLineWrapMode(QPlainTextEdit::NoWrap);
+        box.resize(300, 150);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        int next = 0;
+        const auto more = [&](int count) {
+            LogLines lines;
+            for (int i = 0; i < count; ++i)
+                lines.append(QStringLiteral("line %1").arg(next++));
+            appendToLogBox(box, lines, LogBoxEdit::Whole);
+        };
+        const auto linesFrom = [&](int first) {
+            QStringList lines;
+            for (int i = first; i < next; ++i)
+                lines << QStringLiteral("line %1").arg(i);
+            return lines.join(QLatin1Char('\n'));
+        };
+        QScrollBar* bar = box.verticalScrollBar();
+        more(100);
+        bar->setValue(bar->maximum());
+        more(10);
+        QCOMPARE(box.toPlainText(), linesFrom(10));
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(20);
+        more(30);
+        QCOMPARE(box.toPlainText(), linesFrom(40));
+        QCOMPARE(bar->value(), 20);
+    }
+
     // Painting never waits for the program's own work: this Qt spreads a large fill over the threads of its
     // global pool and waits for them, which a read waiting out a database lock could hold.
     void paintingDoesNotWaitForWorkers() {

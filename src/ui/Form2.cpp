@@ -35,7 +35,7 @@ Form2::Form2(QWidget* parent)
     // A synchroniser may write megabytes a second: the box never holds more than its last lines.
     Text1->setMaximumBlockCount(kSyncLogLines);
     Text1->setAccessibleName(QStringLiteral("Synchroniser log"));
-    m_feed = new LogBoxFeed(*Text1);
+    m_feed = new LogBoxFeed(*Text1, LogBoxEdit::Whole);
     auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     Form_Resize();
