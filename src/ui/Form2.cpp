@@ -46,12 +46,12 @@ void Form2::clearLines() {
     Text1->clear();
 }
 
-void Form2::appendLines(const QStringList& lines) {
+void Form2::appendLines(const LogLines& lines) {
     if (lines.isEmpty())
         return;
     // A pass of a synchroniser writing megabytes a second brings thousands of lines: they go into the box a
     // slice at a time.
-    m_feed->append(LogLines::fromList(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines))));
+    m_feed->append(lines.size() > kSyncLogLines ? lines.mid(lines.size() - kSyncLogLines) : lines);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
