@@ -111,7 +111,7 @@ Finished runToEnd(const TestAgent& agent, const PolicySyncRun::Timing& timing) {
         ++result.passes;
         if (pass.fromStart)
             result.lines.clear();
-        result.lines += pass.lines;
+        result.lines += pass.lines.toList();
     });
     QSignalSpy finished(&run, &PolicySyncRun::finished);
     QElapsedTimer clock;
@@ -204,7 +204,7 @@ private slots:
             QVERIFY(agent.writeFile(path, before));
         SyncLogFollower follower(path);
         const SyncPass first = follower.pass();
-        QCOMPARE(first.lines, QStringList());
+        QCOMPARE(first.lines.toList(), QStringList());
         QVERIFY(!syncEnded(first.tally));
         if (change == QLatin1String("append"))
             QVERIFY(agent.appendFile(path, bytes));
@@ -213,11 +213,11 @@ private slots:
         else
             QVERIFY(agent.writeFile(path, bytes));
         const SyncPass pass = follower.pass();
-        QCOMPARE(pass.lines, shown);
+        QCOMPARE(pass.lines.toList(), shown);
         QCOMPARE(pass.tally.policyCount, policies);
         QCOMPARE(pass.tally.xmlCount, xmls);
         QCOMPARE(syncEnded(pass.tally), ended);
-        QCOMPARE(follower.pass().lines, QStringList()); // each line once
+        QCOMPARE(follower.pass().lines.toList(), QStringList()); // each line once
     }
 
     void summaryText() {
@@ -308,7 +308,7 @@ private slots:
                 const SyncPass pass = follower.pass();
                 if (pass.fromStart)
                     shown.clear();
-                shown += pass.lines;
+                shown += pass.lines.toList();
                 const QString where = QStringLiteral("seed %1 step %2 op %3").arg(seed).arg(step).arg(op);
                 QVERIFY2(shown == finishedStampedLines(runBytes), qPrintable(where));
                 QVERIFY2(pass.tally.policyCount == expected.policyCount &&

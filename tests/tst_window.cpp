@@ -10,6 +10,7 @@
 #include "agent/ClientDatabase.h"
 #include "agent/InvokerLog.h"
 #include "agent/TaskTable.h"
+#include "base/OffThread.h"
 #include "session/MessagePresenter.h"
 #include "ui/ActionPreviewDialog.h"
 #include "ui/ExportTarget.h"
@@ -40,11 +41,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -741,6 +744,62 @@ private slots:
         box.showUpdate(update, QStringLiteral("unused"));
         QTest::qWait(50);
         QCOMPARE(box.toPlainText(), QStringLiteral("\na new log"));
+    }
+
+    // A full box without colours takes the lines it drops and those it gains in one change: its text is the
+    // last lines in order, and the view stays at the end, or where the technician scrolled.
+    void fullBoxKeepsItsPlace() {
+        QPlainTextEdit box;
+        box.setMaximumBlockCount(100);
+        box.setLineWrapMode(QPlainTextEdit::NoWrap);
+        box.resize(300, 150);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        int next = 0;
+        const auto more = [&](int count) {
+            LogLines lines;
+            for (int i = 0; i < count; ++i)
+                lines.append(QStringLiteral("line %1").arg(next++));
+            appendToLogBox(box, lines, LogBoxEdit::Whole);
+        };
+        const auto linesFrom = [&](int first) {
+            QStringList lines;
+            for (int i = first; i < next; ++i)
+                lines << QStringLiteral("line %1").arg(i);
+            return lines.join(QLatin1Char('\n'));
+        };
+        QScrollBar* bar = box.verticalScrollBar();
+        more(100);
+        bar->setValue(bar->maximum());
+        more(10);
+        QCOMPARE(box.toPlainText(), linesFrom(10));
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(20);
+        more(30);
+        QCOMPARE(box.toPlainText(), linesFrom(40));
+        QCOMPARE(bar->value(), 20);
+    }
+
+    // Painting never waits for the program's own work: this Qt spreads a large fill over the threads of its
+    // global pool and waits for them, which a read waiting out a database lock could hold.
+    void paintingDoesNotWaitForWorkers() {
+        QObject receiver;
+        QSemaphore release;
+        int ended = 0;
+        const int workers = QThread::idealThreadCount();
+        for (int i = 0; i < workers; ++i)
+            runOffThread(
+                &receiver, [&release] { return release.tryAcquire(1, 3000); }, [&ended](bool) { ++ended; });
+        QElapsedTimer clock;
+        clock.start();
+        QImage image(200, 2000, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), QColor(0, 0, 0, 128)); // blended row by row
+        painter.end();
+        const qint64 painted = clock.elapsed();
+        release.release(workers);
+        QTRY_COMPARE(ended, workers);
+        QVERIFY2(painted < 1000, qPrintable(QStringLiteral("%1 ms").arg(painted)));
     }
 
     void exitCodesAndColours_data() {

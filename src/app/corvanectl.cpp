@@ -424,8 +424,8 @@ int runSync(const AgentPaths& paths, bool follow, int timeoutSeconds, QTextStrea
                      [&](const QString& text) { feedback.setStatus(text); });
     QObject::connect(&run, &PolicySyncRun::passed, &loop, [&](const SyncPass& pass) {
         // A log started afresh starts the run's lines again: they are new, and printed.
-        for (const QString& line : pass.lines)
-            out << visibleText(line, u"\t") << '\n';
+        for (qsizetype i = 0; i < pass.lines.size(); ++i)
+            out << visibleText(pass.lines.at(i).toString(), u"\t") << '\n';
         out.flush();
     });
     QObject::connect(&run, &PolicySyncRun::finished, &loop,

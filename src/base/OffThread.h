@@ -171,6 +171,19 @@ private:
     QThreadPool* m_pool;
 };
 
+// The program's shared worker threads. Not Qt's global pool: Qt's raster painting splits a tall fill (a
+// scroll bar's groove) across the global pool's threads and waits for them, so a repaint of the window
+// waited for whatever read or database lock held those threads. The application waits for the work still
+// running on them before it goes, as it does for its global pool.
+inline QThreadPool* sharedWorkerPool() {
+    static QThreadPool* const pool = [] {
+        auto* made = new QThreadPool;
+        qAddPostRoutine([] { sharedWorkerPool()->waitForDone(); });
+        return made;
+    }();
+    return pool;
+}
+
 // The pool that runs work for `receiver`: the own threads of the nearest object at or above it that has
 // them, else the program's shared pool.
 inline QThreadPool* workerPoolFor(const QObject* receiver) {
@@ -180,7 +193,7 @@ inline QThreadPool* workerPoolFor(const QObject* receiver) {
         if (own)
             return static_cast<const OwnWorkerThreads*>(own)->pool();
     }
-    return QThreadPool::globalInstance();
+    return sharedWorkerPool();
 }
 
 // Runs work() on the thread pool, then done(result) on the interface thread, unless receiver was destroyed

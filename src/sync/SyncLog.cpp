@@ -106,7 +106,7 @@ SyncPass SyncLogFollower::pass(bool final) {
         }
     });
     settleLastStamped();
-    pass.lines = shown.latin1Lines();
+    pass.lines = shown.latin1LogLines(); // one text, made here: the window takes it as it is
     pass.linesLeftOut = stampedLines - pass.lines.size();
     if (consumed < 0) { // not readable just now: the next pass tries again from the same point
         pass.lines.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileState.h"
+#include "base/TextLines.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -30,7 +31,7 @@ struct SyncPass {
     // The run's lines start afresh with `lines`: the log was replaced, truncated or rewritten since the last
     // pass, so what was shown before is no longer in it.
     bool fromStart = false;
-    QStringList lines;                     // stamped lines completed since the last pass, the last ones only
+    LogLines lines;                        // stamped lines completed since the last pass, the last ones only
     qint64 linesLeftOut = 0;               // stamped lines completed since the last pass but not in `lines`
     std::optional<QString> unfinishedLine; // a stamped last line whose line end is not written yet
     SyncTally tally;                       // the whole run so far, an unfinished stamped line included

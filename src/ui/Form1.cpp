@@ -152,7 +152,7 @@ void Form1::bindSync() {
         form2()->appendLines(pass.lines);
     });
     connect(session, &AgentSession::syncSummarised, this,
-            [this](const QString& summary) { form2()->appendLines({summary}); });
+            [this](const QString& summary) { form2()->appendLines(LogLines::fromList({summary})); });
     connect(session, &AgentSession::syncEnded, panel, &SyncStatusPanel::endRun);
 }
 

@@ -35,7 +35,7 @@ Form2::Form2(QWidget* parent)
     // A synchroniser may write megabytes a second: the box never holds more than its last lines.
     Text1->setMaximumBlockCount(kSyncLogLines);
     Text1->setAccessibleName(QStringLiteral("Synchroniser log"));
-    m_feed = new LogBoxFeed(*Text1);
+    m_feed = new LogBoxFeed(*Text1, LogBoxEdit::Whole);
     auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     Form_Resize();
@@ -46,12 +46,12 @@ void Form2::clearLines() {
     Text1->clear();
 }
 
-void Form2::appendLines(const QStringList& lines) {
+void Form2::appendLines(const LogLines& lines) {
     if (lines.isEmpty())
         return;
     // A pass of a synchroniser writing megabytes a second brings thousands of lines: they go into the box a
     // slice at a time.
-    m_feed->append(LogLines::fromList(lines.mid(std::max<qsizetype>(0, lines.size() - kSyncLogLines))));
+    m_feed->append(lines.size() > kSyncLogLines ? lines.mid(lines.size() - kSyncLogLines) : lines);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include "base/TextLines.h"
+
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -21,7 +22,7 @@ public:
     // Empties the text: a new run, or a log started afresh.
     void clearLines();
     // Adds `lines` after the text, one per line, and scrolls to the last one.
-    void appendLines(const QStringList& lines);
+    void appendLines(const LogLines& lines);
     // Places the window beside `mainWindow`, sized for a usual line of the log.
     void placeBeside(const QWidget& mainWindow);
     // The text, each line ended by a line break, lines still on their way into the box included.

@@ -22,7 +22,7 @@ QString joinedForLogBox(const LogLines& lines) {
     return capped.join(QLatin1Char('\n'));
 }
 
-void appendToLogBox(QPlainTextEdit& box, const LogLines& lines) {
+void appendToLogBox(QPlainTextEdit& box, const LogLines& lines, LogBoxEdit edit) {
     if (lines.isEmpty())
         return;
     const qsizetype limit = box.maximumBlockCount();
@@ -32,6 +32,19 @@ void appendToLogBox(QPlainTextEdit& box, const LogLines& lines) {
         return;
     }
     const qsizetype surplus = limit > 0 ? document.blockCount() + lines.size() - limit : 0;
+    if (edit == LogBoxEdit::Whole && surplus > 0 && surplus < document.blockCount()) {
+        // A full box keeps its line count: the view keeps its place and its scroll bars their range, so
+        // neither the lines scrolled past nor the scroll bars are laid out or drawn again.
+        QTextCursor cursor(&document);
+        cursor.beginEditBlock();
+        cursor.setPosition(document.findBlockByNumber(int(surplus)).position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        cursor.insertText(joinedForLogBox(lines));
+        cursor.endEditBlock();
+        return;
+    }
     if (surplus > 0 && !document.isEmpty()) {
         QTextCursor cut(&document);
         cut.beginEditBlock(); // no line is laid out for the cut
@@ -46,9 +59,10 @@ void appendToLogBox(QPlainTextEdit& box, const LogLines& lines) {
     box.appendPlainText(joinedForLogBox(lines));
 }
 
-LogBoxFeed::LogBoxFeed(QPlainTextEdit& box)
+LogBoxFeed::LogBoxFeed(QPlainTextEdit& box, LogBoxEdit edit)
     : QObject(&box)
-    , m_box(box) {}
+    , m_box(box)
+    , m_edit(edit) {}
 
 void LogBoxFeed::append(const LogLines& lines) {
     if (lines.isEmpty())
@@ -73,7 +87,7 @@ void LogBoxFeed::flush() {
     while (!m_queue.isEmpty()) {
         QScrollBar& bar = *m_box.verticalScrollBar();
         const bool atEnd = bar.value() >= bar.maximum();
-        appendToLogBox(m_box, std::exchange(m_queue, {}));
+        appendToLogBox(m_box, std::exchange(m_queue, {}), m_edit);
         if (atEnd)
             bar.setValue(bar.maximum());
     }
@@ -94,7 +108,7 @@ void LogBoxFeed::feedSlice() {
     QScrollBar& bar = *m_box.verticalScrollBar();
     const bool atEnd = bar.value() >= bar.maximum();
     const qsizetype count = std::min(m_sliceLines, m_queue.size());
-    appendToLogBox(m_box, m_queue.mid(0, count));
+    appendToLogBox(m_box, m_queue.mid(0, count), m_edit);
     m_queue.removeFirst(count);
     if (atEnd)
         bar.setValue(bar.maximum());

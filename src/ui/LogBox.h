@@ -25,10 +25,15 @@ inline QString cappedLine(const QString& line) {
 // Lines as a log box shows them, one per line, without a break before the first or after the last.
 QString joinedForLogBox(const LogLines& lines);
 
+// How the lines a full box drops and those it takes go into it: apart, one change after the other, which a
+// box that colours its lines needs (it colours the lines of each change); or as a whole, one change that
+// leaves the box's line count as it was, for a box without colours.
+enum class LogBoxEdit { Apart, Whole };
+
 // Appends `lines` to `box`, one per line, keeping within its maximum block count. A text box drops the lines
 // over its maximum one block at a time and lays out each before it goes: a burst of thousands of lines
 // froze the window for most of a second. The oldest lines go here in one cut, before the new ones come.
-void appendToLogBox(QPlainTextEdit& box, const LogLines& lines);
+void appendToLogBox(QPlainTextEdit& box, const LogLines& lines, LogBoxEdit edit = LogBoxEdit::Apart);
 
 // Hands lines to a log box a slice at a time: the first slice at once, the rest one slice per turn of the
 // event loop, so that a burst of a megabyte (ten thousand lines) never holds the window for long. A slice
@@ -41,7 +46,7 @@ public:
     static constexpr qsizetype kFewestSliceLines = 20;
     static constexpr qint64 kSliceBudgetMs = 5;
 
-    explicit LogBoxFeed(QPlainTextEdit& box);
+    explicit LogBoxFeed(QPlainTextEdit& box, LogBoxEdit edit = LogBoxEdit::Apart);
 
     // Queues `lines` after those still queued; the first slice goes into the box at once.
     void append(const LogLines& lines);
@@ -59,6 +64,7 @@ private:
     void feedSlice();
 
     QPlainTextEdit& m_box;
+    const LogBoxEdit m_edit;
     LogLines m_queue;
     qsizetype m_sliceLines = kSliceLines;
     bool m_paused = false;
