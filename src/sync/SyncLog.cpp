@@ -64,7 +64,8 @@ SyncPass SyncLogFollower::pass(bool final) {
     pass.logChanged = !file.unchangedSince(m_log.state) && (file.isFile || m_log.state.isFile);
     AgentFile log;
     QString error;
-    if (!file.isFile || openAgentFile(log, m_path, error) != AgentFileStatus::Read) {
+    // What the look and the read on need comes with the open: one call of the helper thread a pass.
+    if (!file.isFile || openAgentFile(log, m_path, error, m_log.readAhead(file)) != AgentFileStatus::Read) {
         // The log is gone, and the run's lines with it; one that comes back is read from its start.
         if (m_log.state.isFile)
             restart(pass);
