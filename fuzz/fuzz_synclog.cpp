@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(pass.tally.policyCount == expected.policyCount && pass.tally.xmlCount == expected.xmlCount);
     FUZZ_REQUIRE(pass.tally.lastStamped == expected.lastStamped);
     FUZZ_REQUIRE(!pass.unfinishedLine);
-    for (const QString& line : pass.lines)
-        FUZZ_REQUIRE(line.contains(QLatin1Char(':')));
+    for (qsizetype i = 0; i < pass.lines.size(); ++i)
+        FUZZ_REQUIRE(pass.lines.at(i).contains(QLatin1Char(':')));
     (void)corvane::syncEnded(pass.tally);
     return 0;
 }
