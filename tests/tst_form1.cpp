@@ -670,7 +670,8 @@ private slots:
         QFETCH(QKeySequence, cancelKey);
         const bool abandon = !cancelKey.isEmpty();
         TestAgent agent;
-        QVERIFY(test::writeDemo(agent, quickSync(true, 3000)));
+        // Held long enough to be still running at the second click on a slow, busy machine (under Wine).
+        QVERIFY(test::writeDemo(agent, quickSync(true, 6000)));
         RecordingPresenter messages;
         Form1 form(agent.paths(), messages, kClock);
         form.session()->setSyncTiming(quickSyncTiming(abandon ? 60000 : 1000));
