@@ -1,10 +1,12 @@
 // Today's part of the invoker log.
 #include "TestAgent.h"
+#include "TricklingDevice.h"
 #include "agent/InvokerLog.h"
 #include "agent/InvokerLogFollower.h"
 #include "agent/InvokerLogSearch.h"
 #include "base/TextLines.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QLocale>
 #include <QRandomGenerator>
@@ -173,6 +175,48 @@ private slots:
                                          .arg(step)
                                          .arg(op)
                                          .arg(box.join(QLatin1Char('|')), expected.join(QLatin1Char('|')))));
+            }
+        }
+    }
+
+    // A read that searches the chunks for the day's first line finds the line a read of every line finds,
+    // with every line after it, wherever the chunks are cut: through the key, between a CR and its LF, in
+    // a line too long to keep whose key lies past what is kept.
+    void readSkippingToTheDayMatchesAReadOfEveryLine() {
+        const QByteArray key("07 Dec 2026");
+        const TextFinder finder(key);
+        const QByteArray longLine = QByteArray(kMaxLineBytes - 5, 'y') + key + "\r\n";
+        const QByteArray contents[] = {
+            "06 Dec 2026 a\r\n06 Dec 2026 b\n" + longLine + "07 Dec\r\n\r07 Dec 2026 c\r\nd\n07 Dec 2026",
+            "07 Dec 2026 first\r\n06 Dec 2026\r",
+            "06 Dec 2026 no key\r\nnone\r",
+            "x\r\n" + longLine + "y\r",
+        };
+        const auto linesFrom = [&](QIODevice& device, const TextFinder* firstWith, qint64& consumed) {
+            QList<QPair<QByteArray, bool>> lines;
+            bool found = false;
+            consumed = readLinesFrom(
+                device, 0,
+                [&](QByteArrayView line, bool complete) {
+                    found = found || finder.isIn(line);
+                    if (found)
+                        lines.append({line.toByteArray(), complete});
+                },
+                firstWith);
+            return lines;
+        };
+        for (const QByteArray& content : contents) {
+            QByteArray bytes = content;
+            QBuffer whole(&bytes);
+            QVERIFY(whole.open(QIODevice::ReadOnly));
+            qint64 expectedEnd = 0;
+            const auto expected = linesFrom(whole, nullptr, expectedEnd);
+            for (const QList<qint64>& steps : {QList<qint64>{1}, {2}, {3, 5, 7}, {11, 1}, {}}) {
+                test::TricklingDevice trickling(content, steps);
+                QVERIFY(trickling.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+                qint64 end = 0;
+                QCOMPARE(linesFrom(trickling, &finder, end), expected);
+                QCOMPARE(end, expectedEnd);
             }
         }
     }

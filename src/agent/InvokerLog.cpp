@@ -44,14 +44,15 @@ bool readDayPart(QIODevice& device, const QString& dateKey, bool toDayEnd, QStri
     const TextFinder key(keyBytes);
     bool found = false;
     bool ended = false;
-    return readLinesFrom(device, 0, [&](QByteArrayView line, bool) {
-               if (!found && key.isIn(line))
-                   found = true;
-               else if (found && toDayEnd && !ended)
-                   ended = stampedAnotherDay(line, keyBytes);
-               if (found && !ended)
-                   lines.append(QString::fromLatin1(line));
-           }) >= 0;
+    const auto keep = [&](QByteArrayView line, bool) {
+        if (!found && key.isIn(line))
+            found = true;
+        else if (found && toDayEnd && !ended)
+            ended = stampedAnotherDay(line, keyBytes);
+        if (found && !ended)
+            lines.append(QString::fromLatin1(line));
+    };
+    return readLinesFrom(device, 0, keep, &key) >= 0;
 }
 
 AgentFileStatus readPart(const QString& logPath, const QDate& date, bool toDayEnd, QStringList& lines,

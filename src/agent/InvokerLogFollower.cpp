@@ -99,7 +99,7 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
         LastLines& kept = m_kept;
         kept.clear();
         const TextFinder key(dateKey.toLatin1());
-        consumed = readLinesFrom(log, m_log.consumed, [&](QByteArrayView line, bool complete) {
+        const auto keep = [&](QByteArrayView line, bool complete) {
             if (!complete) {
                 sawUnfinished = true;
                 foundBeforeUnfinished = found;
@@ -111,7 +111,9 @@ InvokerLogUpdate InvokerLogFollower::read(AgentFile& log, const FileState& file,
             ++newLines;
             unfinishedShown = !complete;
             kept.add(line);
-        });
+        };
+        // Until the day's part has begun, the chunks are searched for its first line.
+        consumed = readLinesFrom(log, m_log.consumed, keep, found ? nullptr : &key);
         update.lines = kept.latin1LogLines();
     }
     if (consumed < 0) {

@@ -175,8 +175,67 @@ LineRun LineRun::of(QByteArrayView bytes, qsizetype keep) {
     return run;
 }
 
+qsizetype TextFinder::indexIn(QByteArrayView bytes, qsizetype from) const {
+    const qsizetype length = m_text.size();
+    if (length == 0)
+        return from <= bytes.size() ? from : -1;
+    const auto* const p = reinterpret_cast<const uchar*>(bytes.data());
+    const auto* const text = reinterpret_cast<const uchar*>(m_text.constData());
+    const auto holdsTextAt = [&](qsizetype at) {
+        return std::memcmp(p + at + 1, text + 1, size_t(length - 1)) == 0;
+    };
+    qsizetype at = from;
+#if defined(__SSE2__)
+    // The first, second and last bytes: a date differs from the day before in its second byte.
+    const qsizetype second = length > 2 ? 1 : 0;
+    const __m128i first = _mm_set1_epi8(char(text[0]));
+    const __m128i next = _mm_set1_epi8(char(text[second]));
+    const __m128i last = _mm_set1_epi8(char(text[length - 1]));
+    const auto bytesAt = [p](qsizetype i) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    };
+    for (; at + length - 1 + 16 <= bytes.size(); at += 16) {
+        unsigned candidates = unsigned(_mm_movemask_epi8(_mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(bytesAt(at), first), _mm_cmpeq_epi8(bytesAt(at + second), next)),
+            _mm_cmpeq_epi8(bytesAt(at + length - 1), last))));
+        while (candidates != 0) {
+            const qsizetype candidate = at + __builtin_ctz(candidates);
+            if (holdsTextAt(candidate))
+                return candidate;
+            candidates &= candidates - 1;
+        }
+    }
+#endif
+    for (; at + length <= bytes.size(); ++at) {
+        if (p[at] == text[0] && holdsTextAt(at))
+            return at;
+    }
+    return -1;
+}
+
+namespace {
+
+// Where, in `data` from the line start `start` on, the line that holds the first occurrence of `text` starts;
+// without one, where the last line of `data` starts (it may run on into the next chunk). The lines skipped
+// end inside `data` and hold no occurrence. A CR at the end of `data` ends no skipped line: its LF may come
+// with the next chunk.
+qsizetype startOfLineWith(QByteArrayView data, qsizetype start, const TextFinder& text) {
+    const qsizetype found = text.indexIn(data, start);
+    qsizetype lastBreak = (found >= 0 ? found : data.size() - 1) - 1;
+    while (lastBreak >= start && data.at(lastBreak) != '\n' && data.at(lastBreak) != '\r')
+        --lastBreak;
+    if (lastBreak < start)
+        return start;
+    if (data.at(lastBreak) == '\r' && lastBreak + 1 < data.size() && data.at(lastBreak + 1) == '\n')
+        ++lastBreak; // CR LF is one line break
+    return lastBreak + 1;
+}
+
+} // namespace
+
 qint64 readLinesFrom(QIODevice& device, qint64 offset,
-                     const std::function<void(QByteArrayView line, bool complete)>& visit) {
+                     const std::function<void(QByteArrayView line, bool complete)>& visit,
+                     const TextFinder* firstWith) {
     if (!device.seek(offset))
         return -1;
     // A file is read up to the size it had when the read began: a writer faster than this reader cannot
@@ -194,6 +253,12 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
     QByteArray chunk(agentFile ? 0 : chunkSize, Qt::Uninitialized);
     const auto appendCapped = [&pending](QByteArrayView bytes) {
         pending.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxLineBytes - pending.size())));
+    };
+    bool seeking = firstWith && firstWith->fitsInALine();
+    const auto visitLine = [&](QByteArrayView line, bool complete) {
+        visit(line, complete);
+        if (seeking && firstWith->isIn(line))
+            seeking = false;
     };
     qint64 position = offset;
     for (;;) {
@@ -216,13 +281,17 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
         qsizetype start = 0;
         if (carriageReturnPending) {
             carriageReturnPending = false;
-            visit(pending, true);
+            visitLine(pending, true);
             pending.clear();
             if (data.front() == '\n')
                 start = 1;
             pendingStart = position + start;
         }
         for (;;) {
+            if (seeking && pendingStart == position + start) { // a line starts here, nothing pending
+                start = startOfLineWith(data, start, *firstWith);
+                pendingStart = position + start;
+            }
             const qsizetype lineEnd = lineEndIn(data, start);
             if (lineEnd < 0)
                 break;
@@ -241,7 +310,7 @@ qint64 readLinesFrom(QIODevice& device, qint64 offset,
                 start = data.size();
                 break;
             }
-            visit(line, true);
+            visitLine(line, true);
             pending.clear();
             start = lineEnd + 1;
             if (data.at(lineEnd) == '\r' && data.at(start) == '\n') // CR LF is one line break

@@ -46,6 +46,11 @@ public:
     bool isIn(QByteArrayView line) const {
         return std::search(line.begin(), line.end(), m_searcher) != line.end() || m_text.isEmpty();
     }
+    // Where the text first occurs in `bytes` from `from` on, or -1. Made for megabytes of bytes: sixteen
+    // places are tried at a time, by the text's first and last bytes, before any is compared in full.
+    qsizetype indexIn(QByteArrayView bytes, qsizetype from) const;
+    // Whether the text can only be found inside one line: it holds no line break, and is not empty.
+    bool fitsInALine() const { return !m_text.isEmpty() && !m_text.contains('\n') && !m_text.contains('\r'); }
 
 private:
     const QByteArray m_text;
@@ -68,9 +73,12 @@ constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 // last line after a final line break; `complete` is false for a last line with no line break yet. Returns
 // the offset just past the last complete line (where an unfinished last line starts), or -1 when reading
 // fails. Memory stays at one chunk and one line of at most kMaxLineBytes,
-// whatever the file's size.
+// whatever the file's size. With `firstWith`, the lines before the first that holds its text are not
+// visited: a day's part that starts near the end of a long log is found by a search through the chunks,
+// not a line at a time.
 qint64 readLinesFrom(QIODevice& device, qint64 offset,
-                     const std::function<void(QByteArrayView line, bool complete)>& visit);
+                     const std::function<void(QByteArrayView line, bool complete)>& visit,
+                     const TextFinder* firstWith = nullptr);
 
 // `text` as a terminal or a one-line message should show it: every control character (C0, DEL, C1), and
 // every character that breaks a line or reorders what follows (line and paragraph separators, direction
